@@ -1,0 +1,9 @@
+#!/bin/bash
+# Installs what is missing, builds VELTA and starts it on the demo song.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+"$root/scripts/deps.sh"
+cmake -S "$root" -B "$root/build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELTA_BUILD_TESTS=OFF
+cmake --build "$root/build" -j"$(nproc)" --target velta
+export VELTA_RESOURCE_DIR=${VELTA_RESOURCE_DIR:-$root/resources}
+exec "$root/build/app/velta" "$@"

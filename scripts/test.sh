@@ -1,0 +1,18 @@
+#!/bin/bash
+# Installs what is missing, then builds and runs every test: first the normal build
+# (warnings are errors), then an AddressSanitizer + UndefinedBehaviorSanitizer build.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+"$root/scripts/deps.sh"
+jobs=$(nproc)
+
+cmake -S "$root" -B "$root/build" -DCMAKE_BUILD_TYPE=RelWithDebInfo
+cmake --build "$root/build" -j"$jobs"
+(cd "$root/build" && ctest --output-on-failure -j"$jobs")
+
+cmake -S "$root" -B "$root/build-asan" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELTA_SANITIZE=ON -DVELTA_BUILD_BENCH=OFF
+cmake --build "$root/build-asan" -j"$jobs"
+export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=1}
+export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
+export LSAN_OPTIONS=${LSAN_OPTIONS:-suppressions=$root/tests/harness/lsan.supp:print_suppressions=0}
+(cd "$root/build-asan" && ctest --output-on-failure -j"$jobs")

@@ -1,0 +1,1 @@
+#include "sequencer/transport.h"

@@ -1,0 +1,1 @@
+#include "song/midi_reader.h"
