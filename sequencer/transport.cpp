@@ -1,1 +1,137 @@
 #include "sequencer/transport.h"
+
+#include <algorithm>
+#include <array>
+#include <charconv>
+#include <cmath>
+#include <cstring>
+#include <mutex>
+
+#include "sequencer/channels.h"
+#include "sequencer/dispatch.h"
+#include "sequencer/player.h"
+#include "synth/render.h"
+
+namespace {
+
+constexpr uint32_t kSeekBlockFrames = 1024;
+
+// "Position: 50.0%" whatever LC_NUMERIC says: GTK adopts the user's locale.
+void set_position_status(Player& player, double fraction) {
+    char text[64] = "Position: ";
+    char* const start = text + std::strlen(text);
+    char* const limit = text + sizeof text - 2;
+    const auto result = std::to_chars(start, limit, fraction * 100.0, std::chars_format::fixed, 1);
+    char* end = result.ec == std::errc{} ? result.ptr : start;
+    *end++ = '%';
+    *end = '\0';
+    player_set_status(player, text);
+}
+
+// length × fraction, truncated; a product beyond the 64-bit range saturates instead of
+// overflowing the conversion (seek_frame limits it to the song length anyway).
+uint64_t fraction_to_frame(uint64_t length, double fraction) {
+    const double target = static_cast<double>(length) * fraction;
+    if (!(target > 0.0)) {
+        return 0;
+    }
+    if (target >= 18446744073709551616.0) {
+        return UINT64_MAX;
+    }
+    return static_cast<uint64_t>(target);
+}
+
+} // namespace
+
+void start_playback(Player& player) {
+    std::lock_guard guard(player.lock);
+    if (player.song.event_count == 0) {
+        player_set_status(player, "No MIDI loaded");
+        return;
+    }
+    if (player.active == 0) {
+        reset_synth(player.synth);
+        player.position = 0;
+        player.cursor = 0;
+    }
+    player.active = 1;
+    player.paused = 0;
+    player_set_status(player, "Playing");
+}
+
+void stop_playback(Player& player) {
+    std::lock_guard guard(player.lock);
+    player.position = 0;
+    player.cursor = 0;
+    player.active = 0;
+    player.paused = 0;
+    reset_synth(player.synth);
+    player_set_status(player, "Stopped");
+}
+
+void toggle_pause(Player& player) {
+    std::lock_guard guard(player.lock);
+    if (player.active == 0) {
+        return;
+    }
+    player.paused = player.paused != 0 ? 0 : 1;
+    player_set_status(player, player.paused != 0 ? "Paused" : "Resumed");
+}
+
+void seek_fraction(Player& player, double fraction) {
+    std::lock_guard guard(player.lock);
+    if (player.song.length_frames == 0 || player.song.event_count == 0) {
+        return;
+    }
+    if (std::isnan(fraction) || fraction < 0.0) {
+        fraction = 0.0;
+    } else if (fraction > 1.0) {
+        fraction = 1.0;
+    }
+    const int32_t was_active = player.active;
+    const int32_t was_paused = player.paused;
+    // The pre-roll renders only on a running transport.
+    player.active = 1;
+    player.paused = 0;
+    seek_frame(player, fraction_to_frame(player.song.length_frames, fraction));
+    player.active = was_active;
+    player.paused = was_paused;
+    set_position_status(player, fraction);
+}
+
+void seek_frame(Player& player, uint64_t target) {
+    if (player.song.length_frames != 0) {
+        target = std::min(target, player.song.length_frames);
+    }
+    reset_synth(player.synth);
+    player.position = 0;
+    player.cursor = 0;
+
+    // Half a second of real rendering before the target gives sounding notes natural envelopes;
+    // everything earlier is only dispatched.
+    const int32_t rate = player.synth.sample_rate;
+    const uint64_t preroll = rate > 0 ? static_cast<uint64_t>(rate / 2) : 22050;
+    const uint64_t start = target - std::min(preroll, target);
+    if (start > 0) {
+        dispatch_events(player, start);
+        player.position = start;
+    }
+
+    std::array<int16_t, kSeekBlockFrames * 2> scratch;
+    while (player.position < target) {
+        if (player.active == 0 || player.paused == 1 || player.song.event_count == 0) {
+            break;
+        }
+        scratch.fill(0);
+        const auto frames =
+            static_cast<uint32_t>(std::min<uint64_t>(target - player.position, kSeekBlockFrames));
+        if (!synth_render(player, scratch.data(), frames)) {
+            break;
+        }
+    }
+    if (player.position < target) {
+        player.position = target;
+    }
+    dispatch_events(player, target);
+    player.position = target;
+}
