@@ -1,0 +1,284 @@
+// velta-render: the engine without the window. Renders a song to a WAV file, or dumps the
+// event list the reader made of it.
+#include <charconv>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "sequencer/player.h"
+#include "song/midi_reader.h"
+#include "song/song.h"
+#include "synth/synth.h"
+#include "synth/tables.h"
+#include "tools/render_mode.h"
+
+namespace {
+
+constexpr int kExitUsage = 1;
+constexpr int kExitLoad = 2;
+constexpr int kExitOutput = 3;
+
+constexpr const char* kHelp =
+    "Usage: velta-render [OPTIONS] IN.mid OUT.wav\n"
+    "       velta-render --dump [--rate R] FILE.mid\n"
+    "\n"
+    "Renders a Standard MIDI File through the VELTA synthesizer into a 16-bit stereo WAV\n"
+    "file, or with --dump prints the event list the reader makes of it.\n"
+    "\n"
+    "Options (before or after the file names; --opt VALUE or --opt=VALUE):\n"
+    "  --rate R          output frequency in Hz, an integer 1-384000 (default 44100)\n"
+    "  --set N           instrument set: 0-9 or its exact name, e.g. \"Famicom like Set\"\n"
+    "                    (default 0, \"SCC like Full-Set\")\n"
+    "  --block F         frames rendered per block, an integer 1-65536 (default 1024)\n"
+    "  --seek FRAC       seek to this fraction of the song length before rendering\n"
+    "  --max-seconds S   stop after S seconds of output, S >= 0 (default 900)\n"
+    "  --dump            print the events, tempo map and summary instead of rendering;\n"
+    "                    takes only --rate and one file\n"
+    "  --help            show this help and exit\n"
+    "  --                end of options; later arguments are file names\n"
+    "\n"
+    "OUT.wav may be \"-\" for standard output.\n"
+    "\n"
+    "Dump lines, in play order:\n"
+    "  ev TIME STATUS DATA1 DATA2 [sysex HEX]   TIME in frames, STATUS in hex\n"
+    "  tempo FRAME TICK TEMPO                   TEMPO in microseconds per quarter note\n"
+    "  length FRAMES / division TICKS / rate HZ / events COUNT\n"
+    "\n"
+    "Exit status: 0 done, 1 usage error, 2 the song did not load, 3 output error.\n";
+
+struct CommandLine {
+    bool help = false;
+    bool dump = false;
+    RenderOptions render;
+    std::vector<std::string> files;
+};
+
+template <class T> bool parse_integer(std::string_view text, T low, T high, T& value) {
+    T parsed = 0;
+    auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), parsed);
+    if (error != std::errc() || end != text.data() + text.size()) return false;
+    if (parsed < low || parsed > high) return false;
+    value = parsed;
+    return true;
+}
+
+bool parse_number(std::string_view text, double& value) {
+    double parsed = 0.0;
+    auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), parsed);
+    if (error != std::errc() || end != text.data() + text.size() || !std::isfinite(parsed))
+        return false;
+    value = parsed;
+    return true;
+}
+
+bool parse_instrument_set(std::string_view text, int32_t& set) {
+    if (text.size() == 1 && text[0] >= '0' && text[0] <= '9') {
+        set = text[0] - '0';
+        return true;
+    }
+    for (int i = 0; i < kInstrumentSetCount; ++i) {
+        if (kInstrumentSetNames[i] != nullptr && text == kInstrumentSetNames[i]) {
+            set = i;
+            return true;
+        }
+    }
+    return false;
+}
+
+// Applies one valued option. Returns the problem with the value, or an empty string.
+std::string apply_option(CommandLine& line, std::string_view name, std::string_view value) {
+    RenderOptions& r = line.render;
+    if (name == "--rate") {
+        if (!parse_integer<int32_t>(value, 1, 384000, r.rate))
+            return "--rate takes an integer from 1 to 384000";
+        return {};
+    }
+    if (name == "--set") {
+        if (!parse_instrument_set(value, r.instrument_set))
+            return "--set takes 0-9 or an instrument set name";
+    } else if (name == "--block") {
+        if (!parse_integer<uint32_t>(value, 1, 65536, r.block_frames))
+            return "--block takes an integer from 1 to 65536";
+    } else if (name == "--seek") {
+        if (!parse_number(value, r.seek_fraction)) return "--seek takes a finite number";
+        r.seek_given = true;
+    } else if (name == "--max-seconds") {
+        if (!parse_number(value, r.max_seconds) || r.max_seconds < 0.0)
+            return "--max-seconds takes a number of at least 0";
+    }
+    return {};
+}
+
+// Returns a usage error, or an empty string when the command line is good.
+std::string parse_command_line(int argc, char** argv, CommandLine& line) {
+    static constexpr std::string_view kValued[] = {"--rate", "--set", "--block", "--seek",
+                                                   "--max-seconds"};
+    std::string render_only;
+    bool options_done = false;
+    for (int i = 1; i < argc; ++i) {
+        std::string_view arg = argv[i];
+        if (options_done || arg == "-" || arg.empty() || arg[0] != '-') {
+            line.files.emplace_back(arg);
+            continue;
+        }
+        if (arg == "--") {
+            options_done = true;
+            continue;
+        }
+        if (arg == "--help" || arg == "-h") {
+            line.help = true;
+            return {};
+        }
+        if (arg == "--dump") {
+            line.dump = true;
+            continue;
+        }
+        std::string_view name = arg.substr(0, arg.find('='));
+        bool known = false;
+        for (std::string_view valued : kValued)
+            known = known || name == valued;
+        if (!known) return "unknown option '" + std::string(arg) + "'";
+        std::string_view value;
+        if (name.size() < arg.size()) {
+            value = arg.substr(name.size() + 1);
+        } else if (i + 1 < argc) {
+            value = argv[++i];
+        } else {
+            return std::string(name) + " needs a value";
+        }
+        std::string problem = apply_option(line, name, value);
+        if (!problem.empty()) return problem + ", not '" + std::string(value) + "'";
+        if (name != "--rate" && render_only.empty()) render_only = name;
+    }
+    if (line.dump) {
+        if (!render_only.empty()) return render_only + " does not go with --dump";
+        if (line.files.size() != 1) return "--dump takes exactly one MIDI file";
+        line.render.input_path = line.files[0];
+        return {};
+    }
+    if (line.files.size() != 2) return "expected an input MIDI file and an output WAV file";
+    line.render.input_path = line.files[0];
+    line.render.output_path = line.files[1];
+    return {};
+}
+
+// Buffered standard output with its own number formatting: dumps run to millions of lines.
+class DumpWriter {
+  public:
+    ~DumpWriter() { flush(); }
+    bool finish() {
+        flush();
+        return !failed_ && fflush(stdout) == 0 && !ferror(stdout);
+    }
+    void text(std::string_view s) {
+        while (!s.empty()) {
+            room(1);
+            size_t n = std::min(s.size(), sizeof(buffer_) - used_);
+            memcpy(buffer_ + used_, s.data(), n);
+            used_ += n;
+            s.remove_prefix(n);
+        }
+    }
+    void number(uint64_t value) {
+        room(20);
+        used_ = static_cast<size_t>(
+            std::to_chars(buffer_ + used_, buffer_ + used_ + 20, value).ptr - buffer_);
+    }
+    void hex_bytes(const uint8_t* bytes, uint64_t count) {
+        static constexpr char kDigits[] = "0123456789abcdef";
+        for (uint64_t i = 0; i < count; ++i) {
+            room(2);
+            buffer_[used_++] = kDigits[bytes[i] >> 4];
+            buffer_[used_++] = kDigits[bytes[i] & 15];
+        }
+    }
+    void end_line() {
+        room(1);
+        buffer_[used_++] = '\n';
+    }
+
+  private:
+    void room(size_t n) {
+        if (used_ + n > sizeof(buffer_)) flush();
+    }
+    void flush() {
+        if (used_ != 0 && fwrite(buffer_, 1, used_, stdout) != used_) failed_ = true;
+        used_ = 0;
+    }
+    char buffer_[1 << 16];
+    size_t used_ = 0;
+    bool failed_ = false;
+};
+
+int dump_song(const RenderOptions& options) {
+    auto player = std::make_unique<Player>();
+    synth_init(*player, options.rate);
+    if (!load_song(*player, options.input_path.c_str())) {
+        std::lock_guard<std::mutex> guard(player->lock);
+        fprintf(stderr, "velta-render: %s\n", player->status_text);
+        return kExitLoad;
+    }
+    std::lock_guard<std::mutex> guard(player->lock);
+    const Song& song = player->song;
+    auto out = std::make_unique<DumpWriter>();
+    for (const MidiEvent& event : song.events) {
+        out->text("ev ");
+        out->number(event.time);
+        out->text(" ");
+        out->hex_bytes(&event.status, 1);
+        out->text(" ");
+        out->number(event.data1);
+        out->text(" ");
+        out->number(event.data2);
+        if (event.sysex_length != 0) {
+            out->text(" sysex ");
+            out->hex_bytes(song_event_sysex(song, event), event.sysex_length);
+        }
+        out->end_line();
+    }
+    for (const TempoPoint& point : song.tempo_map) {
+        out->text("tempo ");
+        out->number(point.frame);
+        out->text(" ");
+        out->number(point.tick);
+        out->text(" ");
+        out->number(point.tempo);
+        out->end_line();
+    }
+    const std::pair<const char*, uint64_t> summary[] = {{"length ", song.length_frames},
+                                                        {"division ", song.division},
+                                                        {"rate ", song.rate},
+                                                        {"events ", song.event_count}};
+    for (const auto& [label, value] : summary) {
+        out->text(label);
+        out->number(value);
+        out->end_line();
+    }
+    if (!out->finish()) {
+        fputs("velta-render: could not write the dump\n", stderr);
+        return kExitOutput;
+    }
+    return 0;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    CommandLine line;
+    std::string problem = parse_command_line(argc, argv, line);
+    if (!problem.empty()) {
+        fprintf(stderr, "velta-render: %s (see --help)\n", problem.c_str());
+        return kExitUsage;
+    }
+    if (line.help) {
+        fputs(kHelp, stdout);
+        return fflush(stdout) == 0 && !ferror(stdout) ? 0 : kExitOutput;
+    }
+    if (line.dump) return dump_song(line.render);
+    return render_to_wav(line.render);
+}
