@@ -1,10 +1,203 @@
 #include "audio/pipewire_output.h"
 
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+
+#include <spa/param/audio/format-utils.h>
+
+#include "sequencer/player.h"
+#include "synth/render.h"
+
+#ifdef VELTA_AUDIO_PROBE
+#include <unistd.h>
+
+#include "audio/audio_probe.h"
+
+AudioProbe& audio_probe() noexcept {
+    static AudioProbe probe;
+    return probe;
+}
+
+namespace {
+void probe_callback_edge(bool entering) {
+    AudioProbe& probe = audio_probe();
+    int phase = probe.phase.load();
+    if (entering) {
+        probe.callbacks++;
+        probe.callback_tid = static_cast<int>(gettid());
+        if (phase == kProbeLoopStopped) probe.after_loop_stop++;
+    }
+    if (phase == kProbeStopReturned) probe.late++;
+}
+void probe_set_phase(int phase) {
+    audio_probe().phase = phase;
+}
+} // namespace
+#define PROBE(statement) statement
+#else
+#define PROBE(statement)
+#endif
+
+namespace {
+
+constexpr uint32_t kStreamFrameBytes = 8;  // two float samples
+constexpr uint32_t kScratchFrameBytes = 4; // two int16 samples
+constexpr float kSampleScale = 1.0f / 32768.0f;
+
+void on_state_changed(void* data, pw_stream_state, pw_stream_state state, const char* error) {
+    auto& audio = *static_cast<AudioOutput*>(data);
+    // A daemon that goes away leaves the stream unconnected with an error, not in the error
+    // state; either way the sound has stopped and the status must not say otherwise.
+    bool lost = state == PW_STREAM_STATE_ERROR ||
+                (state == PW_STREAM_STATE_UNCONNECTED && error != nullptr);
+    if (!lost || audio.player == nullptr) return;
+    std::lock_guard guard(audio.player->lock);
+    player_set_status(*audio.player, "PipeWire output could not be started");
+}
+
+void on_process(void* data) {
+    auto& audio = *static_cast<AudioOutput*>(data);
+    PROBE(probe_callback_edge(true));
+    pw_buffer* buffer = pw_stream_dequeue_buffer(audio.stream);
+    if (buffer != nullptr) {
+        spa_buffer* spa = buffer->buffer;
+        if (spa != nullptr && spa->n_datas != 0 && spa->datas[0].data != nullptr &&
+            spa->datas[0].chunk != nullptr) {
+            spa_data& block = spa->datas[0];
+            AudioBlockTarget target{static_cast<float*>(block.data), block.maxsize,
+                                    buffer->requested};
+            uint32_t frames = audio_fill_block(audio, target, synth_render);
+            if (frames != 0) {
+                block.chunk->offset = 0;
+                block.chunk->stride = kStreamFrameBytes;
+                block.chunk->size = frames * kStreamFrameBytes;
+            }
+        }
+        pw_stream_queue_buffer(audio.stream, buffer);
+    }
+    PROBE(probe_callback_edge(false));
+}
+
+constexpr pw_stream_events make_stream_events() {
+    pw_stream_events events{};
+    events.version = PW_VERSION_STREAM_EVENTS;
+    events.state_changed = on_state_changed;
+    events.process = on_process;
+    return events;
+}
+
+constexpr pw_stream_events kStreamEvents = make_stream_events();
+
+} // namespace
+
+uint32_t audio_fill_block(AudioOutput& audio, const AudioBlockTarget& target,
+                          AudioRenderFn render) noexcept {
+    // PipeWire's request is a hint: it is not promised to fit the mapped block.
+    uint32_t capacity = target.maxsize_bytes / kStreamFrameBytes;
+    uint32_t frames = static_cast<uint32_t>(target.requested);
+    if (frames == 0 || frames > capacity) frames = capacity;
+    if (frames == 0) return 0;
+
+    if (audio.scratch_frames < frames) {
+        void* grown = realloc(audio.scratch, size_t{frames} * kScratchFrameBytes);
+        if (grown == nullptr) return 0;
+        audio.scratch = static_cast<int16_t*>(grown);
+        audio.scratch_frames = frames;
+    }
+    memset(target.data, 0, size_t{frames} * kStreamFrameBytes);
+
+    Player& player = *audio.player;
+    std::unique_lock guard(player.lock);
+    memset(audio.scratch, 0, size_t{frames} * kScratchFrameBytes);
+    bool rendered = false;
+    if (player.active != 0 && player.paused == 0 && player.song.event_count != 0)
+        rendered = render(player, audio.scratch, frames);
+    guard.unlock();
+
+    if (rendered) {
+        const int16_t* in = audio.scratch;
+        float* out = target.data;
+        for (size_t i = 0; i < size_t{frames} * 2; i++)
+            out[i] = static_cast<float>(in[i]) * kSampleScale;
+    }
+    return frames;
+}
+
 bool audio_output_start(AudioOutput& audio, Player& player, uint32_t rate) {
     audio = AudioOutput{};
     audio.player = &player;
     audio.rate = rate;
-    return false;
+    PROBE(probe_set_phase(kProbeRunning));
+
+    pw_init(nullptr, nullptr);
+    audio.loop = pw_thread_loop_new("velta-audio", nullptr);
+    if (audio.loop == nullptr) return false;
+
+    pw_thread_loop_lock(audio.loop);
+    audio.context = pw_context_new(pw_thread_loop_get_loop(audio.loop), nullptr, 0);
+    if (audio.context == nullptr) {
+        pw_thread_loop_unlock(audio.loop);
+        return false;
+    }
+    audio.core = pw_context_connect(audio.context, nullptr, 0);
+    if (audio.core == nullptr) {
+        pw_thread_loop_unlock(audio.loop);
+        return false;
+    }
+
+    pw_properties* props = pw_properties_new(
+        PW_KEY_MEDIA_TYPE, "Audio", PW_KEY_MEDIA_CATEGORY, "Playback", PW_KEY_MEDIA_ROLE, "Music",
+        PW_KEY_APP_NAME, "VELTA", PW_KEY_NODE_NAME, "velta", nullptr);
+    audio.stream = pw_stream_new(audio.core, "VELTA", props);
+    if (audio.stream == nullptr) {
+        pw_thread_loop_unlock(audio.loop);
+        return false;
+    }
+    pw_stream_add_listener(audio.stream, &audio.stream_listener, &kStreamEvents, &audio);
+
+    uint8_t pod_buffer[1024];
+    spa_pod_builder builder{};
+    builder.data = pod_buffer;
+    builder.size = sizeof pod_buffer;
+    spa_audio_info_raw info{};
+    info.format = SPA_AUDIO_FORMAT_F32_LE;
+    info.rate = rate;
+    info.channels = 2;
+    info.position[0] = SPA_AUDIO_CHANNEL_FL;
+    info.position[1] = SPA_AUDIO_CHANNEL_FR;
+    const spa_pod* params[1] = {spa_format_audio_raw_build(&builder, SPA_PARAM_EnumFormat, &info)};
+
+    auto flags = static_cast<pw_stream_flags>(
+        PW_STREAM_FLAG_AUTOCONNECT | PW_STREAM_FLAG_MAP_BUFFERS | PW_STREAM_FLAG_RT_PROCESS);
+    if (pw_stream_connect(audio.stream, PW_DIRECTION_OUTPUT, PW_ID_ANY, flags, params, 1) < 0) {
+        pw_thread_loop_unlock(audio.loop);
+        return false;
+    }
+    pw_thread_loop_unlock(audio.loop);
+    return pw_thread_loop_start(audio.loop) == 0;
 }
 
-void audio_output_stop(AudioOutput& audio) { audio = AudioOutput{}; }
+void audio_output_stop(AudioOutput& audio) {
+    if (audio.loop != nullptr) {
+        pw_thread_loop_stop(audio.loop);
+        PROBE(probe_set_phase(kProbeLoopStopped));
+        pw_thread_loop_lock(audio.loop);
+    }
+    if (audio.stream != nullptr) {
+        // The process callback runs on the context's data loop, which outlives the thread
+        // loop; disconnecting takes the node out of that loop and waits until it has left.
+        pw_stream_disconnect(audio.stream);
+        spa_hook_remove(&audio.stream_listener);
+        pw_stream_destroy(audio.stream);
+    }
+    if (audio.core != nullptr) pw_core_disconnect(audio.core);
+    if (audio.context != nullptr) pw_context_destroy(audio.context);
+    if (audio.loop != nullptr) {
+        pw_thread_loop_unlock(audio.loop);
+        pw_thread_loop_destroy(audio.loop);
+    }
+    free(audio.scratch);
+    audio = AudioOutput{};
+    PROBE(probe_set_phase(kProbeStopReturned));
+}

@@ -21,4 +21,20 @@ struct AudioOutput {
 
 // Main thread only, without the Player lock held.
 bool audio_output_start(AudioOutput& audio, Player& player, uint32_t rate);
+// When this returns, no process callback is running or will run again.
 void audio_output_stop(AudioOutput& audio);
+
+// One mapped stream buffer as the process callback sees it: interleaved stereo float.
+struct AudioBlockTarget {
+    float* data = nullptr;
+    uint32_t maxsize_bytes = 0;
+    uint64_t requested = 0; // frames PipeWire asked for, 0 when it did not say
+};
+
+using AudioRenderFn = bool (*)(Player&, int16_t*, uint32_t) noexcept;
+
+// The body of the process callback: fills `target` from the Player (or with silence) and
+// returns the number of frames written, or 0 when the buffer must go back unchanged.
+// `render` is synth_render in the stream; tests substitute their own.
+uint32_t audio_fill_block(AudioOutput& audio, const AudioBlockTarget& target,
+                          AudioRenderFn render) noexcept;
