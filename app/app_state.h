@@ -1,0 +1,42 @@
+// The one application record, owned by main for the whole process.
+#pragma once
+
+#include <cstdint>
+
+#include "audio/pipewire_output.h"
+#include "prefs/preferences.h"
+#include "sequencer/player.h"
+
+// Same declarations as the toolkit's own headers, so this record needs none of them.
+typedef struct _GtkApplication GtkApplication;
+typedef struct _GtkApplicationWindow GtkApplicationWindow;
+typedef struct _GtkDrawingArea GtkDrawingArea;
+typedef struct _cairo_surface cairo_surface_t;
+
+// Large (Player, two path buffers): keep it in one place and never copy it.
+struct AppState {
+    GtkApplication* application = nullptr;
+    GtkApplicationWindow* window = nullptr;
+    GtkDrawingArea* surface = nullptr;
+    cairo_surface_t* skin = nullptr;
+    cairo_surface_t* atlas = nullptr;
+    Preferences prefs;
+    Player player;
+    AudioOutput audio;
+    char resource_dir[kPathCapacity] = {};
+    char initial_song_path[kPathCapacity] = {}; // empty when none was named
+    // Set when the named song's path cannot be used (too long, not a local file): activation
+    // then reports it instead of opening a cut path or falling back to the demo song.
+    int32_t initial_song_unusable = 0;
+    // Remembered so activation can repeat the message after its own load replaces it.
+    int32_t audio_failed = 0;
+    double view_scale = 0.0;
+    double view_offset_x = 0.0;
+    double view_offset_y = 0.0;
+    int32_t seek_drag_active = 0;
+    uint32_t redraw_timer_id = 0;
+
+    AppState() = default;
+    AppState(const AppState&) = delete;
+    AppState& operator=(const AppState&) = delete;
+};

@@ -1,0 +1,30 @@
+// The song named on the command line, and the first load at activation.
+#pragma once
+
+#include <cstdint>
+
+#include "sequencer/player.h"
+
+struct AppState;
+typedef struct _GFile GFile;
+
+constexpr const char* kAudioFailedText = "PipeWire output could not be started";
+constexpr const char* kCannotOpenText = "Could not open MIDI file.";
+
+// Copies `path` into `out` when it fits in 4095 characters. False, with `out` empty, for a
+// null, empty or longer path: a cut path would name some other file.
+bool copy_song_path(char (&out)[kPathCapacity], const char* path);
+
+// The local path of `file` into `out`; false when there is none or it does not fit.
+bool song_path_from_file(char (&out)[kPathCapacity], GFile* file);
+
+// Records the file named before the window exists: either a usable initial_song_path or the
+// mark that it was unusable.
+void remember_initial_song(AppState& app, GFile* file);
+
+// Activation's first load: the named song, else the demo song. Without sound, the audio
+// message comes back afterwards unless the load's own failure must be seen instead.
+void load_first_song(AppState& app);
+
+// Redraw timeout interval for `fps` redraws per second, fps taken as 1 to 60.
+int32_t redraw_interval_ms(int32_t fps);

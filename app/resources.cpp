@@ -1,0 +1,82 @@
+#include "app/resources.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <unistd.h>
+
+#include "app/app_state.h"
+#include "song/midi_reader.h"
+
+namespace {
+
+constexpr const char* kFixedCandidates[] = {
+    "../share/velta",         "./share/velta",    "./shared/resources",
+    "../../shared/resources", "/usr/share/velta", "/usr/local/share/velta",
+};
+
+bool holds_skin(const char* dir) {
+    char probe[kPathCapacity];
+    return resource_path(probe, dir, kSkinFile) && access(probe, R_OK) == 0;
+}
+
+void copy_dir(char (&out)[kPathCapacity], const char* dir) {
+    const size_t length = strnlen(dir, kPathCapacity - 1);
+    memcpy(out, dir, length);
+    out[length] = '\0';
+}
+
+// X/../share/velta for the executable's directory X, left unsimplified.
+bool dir_beside_executable(char (&out)[kPathCapacity], const char* argv0) {
+    if (argv0 == nullptr || strchr(argv0, '/') == nullptr) return false;
+    char* resolved = realpath(argv0, nullptr);
+    if (resolved == nullptr) return false;
+    char* slash = strrchr(resolved, '/');
+    if (slash != nullptr) *slash = '\0';
+    const int length = snprintf(out, kPathCapacity, "%s/../share/velta", resolved);
+    free(resolved);
+    if (length < 1 || length >= static_cast<int>(kPathCapacity)) {
+        out[0] = '\0';
+        return false;
+    }
+    return true;
+}
+
+} // namespace
+
+bool resource_path(char (&out)[kPathCapacity], const char* dir, const char* name) {
+    const int length = snprintf(out, kPathCapacity, "%s/%s", dir, name);
+    if (length < 1 || length >= static_cast<int>(kPathCapacity)) {
+        out[0] = '\0';
+        return false;
+    }
+    return true;
+}
+
+void locate_resource_dir(char (&resource_dir)[kPathCapacity], const char* argv0) {
+    const char* env = getenv(kResourceDirEnv);
+    if (env != nullptr && holds_skin(env)) {
+        copy_dir(resource_dir, env);
+        return;
+    }
+    for (const char* candidate : kFixedCandidates) {
+        if (holds_skin(candidate)) {
+            copy_dir(resource_dir, candidate);
+            return;
+        }
+    }
+    char beside[kPathCapacity];
+    if (dir_beside_executable(beside, argv0) && holds_skin(beside)) {
+        copy_dir(resource_dir, beside);
+        return;
+    }
+    copy_dir(resource_dir, ".");
+}
+
+bool load_default_song(AppState& app) {
+    char path[kPathCapacity];
+    if (!resource_path(path, app.resource_dir, kDemoSongFile) || access(path, R_OK) != 0) {
+        return true;
+    }
+    return load_song(app.player, path);
+}

@@ -1,0 +1,24 @@
+// Where the skin images and the demo song live, and loading the demo song.
+#pragma once
+
+#include "sequencer/player.h"
+
+struct AppState;
+
+constexpr const char* kResourceDirEnv = "VELTA_RESOURCE_DIR";
+constexpr const char* kSkinFile = "velta236_ui_skin.png";
+constexpr const char* kAtlasFile = "velta236_ui_atlas.png";
+constexpr const char* kDemoSongFile = "final-bowser.mid";
+
+// Formats "dir/name" into `out`. False, with `out` empty, when the result would be empty or
+// longer than 4095 characters: such a path is never used cut short.
+bool resource_path(char (&out)[kPathCapacity], const char* dir, const char* name);
+
+// Picks the first candidate directory holding a readable skin image; "." when none does.
+// `argv0` may be null.
+void locate_resource_dir(char (&resource_dir)[kPathCapacity], const char* argv0);
+
+// Loads the demo song from the resource directory if it is readable there. Takes the Player
+// lock through load_song, so call it without holding it. False only when the file was there
+// but did not load (the loader has then written its own status text).
+bool load_default_song(AppState& app);
