@@ -65,7 +65,7 @@ void on_draw(GtkDrawingArea*, cairo_t* cr, int width, int height, gpointer data)
     app->view_offset_x = (width - kSkinWidth * scale) / 2.0;
     app->view_offset_y = (height - kSkinHeight * scale) / 2.0;
 
-    cairo_set_source_rgb(cr, 0.07, 0.07, 0.09);
+    cairo_set_source_rgb(cr, 18 / 255.0, 18 / 255.0, 24 / 255.0);
     cairo_paint(cr);
     if (app->skin == nullptr) return;
     cairo_save(cr);
