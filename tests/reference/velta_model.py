@@ -17,6 +17,9 @@ import velta_tables  # noqa: E402
 _F32 = struct.Struct('<f')
 _pack = _F32.pack
 _unpack = _F32.unpack
+_F32X2 = struct.Struct('<2f')
+_pack2 = _F32X2.pack
+_unpack2 = _F32X2.unpack
 
 
 def f32(x):
@@ -275,6 +278,8 @@ F_1_127 = f32(1.0 / 127.0)
 F_0_01 = f32(0.01)
 F_MIN_FREQ = f32(0.0001)
 F_MIN_PERIOD = f32(0.000001)
+F_1_2 = f32(1.2)
+_EXPRESSION_FACTOR = [f32(float(e) * F_1_127) for e in range(256)]
 ALL_ONES = 0xFFFFFFFFFFFFFFFF
 
 SEMITONE = [1.0, 1.059463, 1.122462, 1.189207, 1.259921, 1.3348401, 1.414214, 1.498307,
@@ -549,7 +554,8 @@ class Player:
         v.drum_wave = self.drum_square
         v.level_slope = 0.0
         v.cents_slide = 0.0
-        big = f32(min(max(1.2 * v.level, 0.0), 127.0))
+        # 1.2 is a single-precision factor like the kit's other level factors.
+        big = min(max(f32(F_1_2 * v.level), 0.0), 127.0)
         program = ch.program & 127
         if program == 50:
             inst = 'snare' if note > 59 else 'bass'
@@ -728,32 +734,37 @@ class Player:
         return 1 if processed else 0
 
     def _render_stretch(self, out, start, n):
-        voices = self.voices
-        channels = self.channels
-        half = self.sample_rate == 22050
+        # Voices only become active between stretches, so the candidates are fixed here.
+        live = [v for v in self.voices if v.active and v.channel <= 15]
+        muted = [ch.mute for ch in self.channels]
+        noise_step = 2 if self.sample_rate == 22050 else 1
         rand = self.rand
         pack = _pack
         unpack = _unpack
+        pack2 = _pack2
+        unpack2 = _unpack2
+        xtab = _EXPRESSION_FACTOR
         for frame in range(start, start + n):
             left = 0.0
             right = 0.0
-            for v in voices:
-                if not v.active or v.channel > 15:
+            freed = False
+            for v in live:
+                if not v.active:
                     continue
                 if not _voice_update(v, rand):
+                    freed = True
                     continue
-                # sample
-                xe = unpack(pack(v.expression * F_1_127))[0]
+                e = v.expression
+                xe = xtab[e] if 0 <= e < 256 else f32(float(e) * F_1_127)
                 yl = unpack(pack(v.level * F_1_127))[0]
                 g = (v.env_level >> 14) * (1.0 / 65536.0)
                 if v.kind == 4:
-                    x = unpack(pack(unpack(pack(unpack(pack(
-                        float(v.noise_value) * xe))[0] * yl))[0] * g))[0]
-                    v.phase_counter = (v.phase_counter + (2 if half else 1)) & 0xFFFFFFFF
+                    s = float(v.noise_value)
+                    v.phase_counter = (v.phase_counter + noise_step) & 0xFFFFFFFF
                 else:
                     period = v.period
                     if period <= F_MIN_PERIOD or v.frequency > 22050.0:
-                        x = 0.0
+                        s = None
                     else:
                         table = v.wave if v.kind == 1 else v.drum_wave
                         d = v.phase_counter - v.period_start
@@ -767,8 +778,7 @@ class Player:
                             rest = w
                             pos = p
                             while True:
-                                nxt = ((pos >> 10) + 1) << 10
-                                step = nxt - pos
+                                step = (((pos >> 10) + 1) << 10) - pos
                                 if step <= 0 or rest < step:
                                     acc += table[i & 31] * rest
                                     break
@@ -777,17 +787,33 @@ class Player:
                                 i += 1
                                 if rest <= 0:
                                     break
-                                pos = nxt
+                                pos += step
                             s = unpack(pack(acc / w))[0]
-                        x = unpack(pack(unpack(pack(unpack(pack(s * xe))[0] * yl))[0] * g))[0]
                     v.phase_counter = (v.phase_counter + 1) & 0xFFFFFFFF
                 v.age = (v.age + 1) & 0xFFFFFFFF
-                if channels[v.channel].mute:
+                if muted[v.channel]:
                     continue
-                left = unpack(pack(left + unpack(pack(v.gain_left * x))[0]))[0]
-                right = unpack(pack(right + unpack(pack(v.gain_right * x))[0]))[0]
-            out[2 * frame] = _to_pcm(f32(left / 5.0))
-            out[2 * frame + 1] = _to_pcm(f32(right / 5.0))
+                if s is None:
+                    x = 0.0
+                else:
+                    x = unpack(pack(unpack(pack(unpack(pack(s * xe))[0] * yl))[0] * g))[0]
+                gl, gr = unpack2(pack2(v.gain_left * x, v.gain_right * x))
+                left, right = unpack2(pack2(left + gl, right + gr))
+            if freed:
+                live = [v for v in live if v.active]
+            left, right = unpack2(pack2(left / 5.0, right / 5.0))
+            if left > 32767.0:
+                out[2 * frame] = 32767
+            elif left < -32767.0:
+                out[2 * frame] = -32767
+            else:
+                out[2 * frame] = round(left)
+            if right > 32767.0:
+                out[2 * frame + 1] = 32767
+            elif right < -32767.0:
+                out[2 * frame + 1] = -32767
+            else:
+                out[2 * frame + 1] = round(right)
 
     # -------------------------------------------------------------- transport
 
@@ -850,14 +876,6 @@ def _tdiv(a, b):
     """C integer division, truncating toward zero."""
     q = abs(a) // abs(b)
     return q if (a < 0) == (b < 0) else -q
-
-
-def _to_pcm(x):
-    if x > 32767.0:
-        return 32767
-    if x < -32767.0:
-        return -32767
-    return round(x)
 
 
 def _voice_update(v, rand):
