@@ -149,19 +149,22 @@ TEST_F(AudioBlock, ConvertsEverySampleExactlyAndClearsStaleScratch) {
         ASSERT_EQ(buffer[i], 0.0f) << i;
 }
 
-TEST_F(AudioBlock, RendersUnderThePlayerLock) {
-    static std::mutex* lock;
-    lock = &player->lock;
-    auto probe = [](Player&, int16_t*, uint32_t) noexcept {
-        bool free_to_take = lock->try_lock();
-        if (free_to_take) lock->unlock();
-        return !free_to_take;
+TEST_F(AudioBlock, RendersUnderThePlayerLockAndReleasesIt) {
+    // Marks the block only if another thread finds the lock taken while rendering.
+    static Player* shared;
+    shared = player.get();
+    auto render = [](Player&, int16_t* out, uint32_t) noexcept {
+        bool held = false;
+        std::thread([&] {
+            held = !shared->lock.try_lock();
+            if (!held) shared->lock.unlock();
+        }).join();
+        out[0] = held ? 16384 : 0;
+        return true;
     };
-    fake.fill_frames = 0;
-    fill(8 * 16, 0);
-    buffer.assign(256, 0.0f);
-    EXPECT_EQ(audio_fill_block(audio, AudioBlockTarget{buffer.data(), 8 * 16, 0}, probe), 16u);
-    // probe returned true only if the lock was held; the render itself left zeros either way.
+    buffer.assign(64, 0.0f);
+    EXPECT_EQ(audio_fill_block(audio, AudioBlockTarget{buffer.data(), 8 * 16, 0}, render), 16u);
+    EXPECT_EQ(buffer[0], 0.5f);
     EXPECT_TRUE(player->lock.try_lock());
     player->lock.unlock();
 }
@@ -451,8 +454,8 @@ TEST_F(AudioDaemon, DaemonKilledWhilePlayingIsReportedAndStopCompletes) {
 
     pid_t daemon = pwh::session_daemon_pid(session);
     ASSERT_GT(daemon, 0);
-    ASSERT_EQ(kill(daemon, SIGKILL), 0);
     auto killed = Clock::now();
+    ASSERT_EQ(kill(daemon, SIGKILL), 0);
     EXPECT_TRUE(
         wait_for([&] { return status() == "PipeWire output could not be started"; }, 3000ms))
         << status();
