@@ -13,9 +13,11 @@ failed() { echo "FAIL: $*"; fail=1; }
 
 tmp=$(mktemp -d /tmp/velta-cli.XXXXXX)
 xvfb_pid=
+bus_pid=
 app=
 cleanup() {
   [ -n "$app" ] && kill "$app" 2>/dev/null && wait "$app" 2>/dev/null
+  [ -n "$bus_pid" ] && [ "$(cat "/proc/$bus_pid/comm" 2>/dev/null)" = dbus-daemon ] && kill "$bus_pid"
   [ -n "$xvfb_pid" ] && "$here/harness/xvfb-session.sh" stop "$xvfb_pid"
   rm -rf "$tmp"
 }
@@ -61,9 +63,23 @@ open(sys.argv[1], "wb").write(png)
 PY
 }
 
+# close_and_wait NAME WINDOW: closes the window as a window manager would; velta must exit 0.
+close_and_wait() {
+  local rc
+  "$closer" "$2"
+  for _ in $(seq 200); do kill -0 "$app" 2>/dev/null || break; sleep 0.05; done
+  if kill -0 "$app" 2>/dev/null; then
+    failed "$1: still running after the window was closed"
+  else
+    wait "$app"; rc=$?
+    [ $rc = 0 ] || failed "$1: exit $rc"
+  fi
+  app=
+}
+
 # run_window NAME COLOR ARGS...: starts velta, checks the window, closes it, checks the exit.
 run_window() {
-  local name=$1 color=$2 win geometry rc
+  local name=$1 color=$2 win geometry
   shift 2
   "$velta" "$@" >"$tmp/$name.log" 2>&1 & app=$!
   if ! win=$(xh_wait_window "$app" 20); then
@@ -75,15 +91,7 @@ run_window() {
   [ "$(xdotool getwindowname "$win")" = VELTA ] || failed "$name: title"
   xh_wait_pixel 480 352 "$color" 5 || failed "$name: centre pixel"
   sleep 0.3 # a few redraw ticks
-  "$closer" "$win"
-  for _ in $(seq 200); do kill -0 "$app" 2>/dev/null || break; sleep 0.05; done
-  if kill -0 "$app" 2>/dev/null; then
-    failed "$name: still running after the window was closed"
-  else
-    wait "$app"; rc=$?
-    [ $rc = 0 ] || failed "$name: exit $rc"
-  fi
-  app=
+  close_and_wait "$name" "$win"
   [ -s "$tmp/$name.log" ] && failed "$name printed: $(head -5 "$tmp/$name.log")"
 }
 
@@ -107,6 +115,29 @@ window() {
   run_window no-resources "$dark"
   run_window long-path "$dark" "/$(head -c 5000 /dev/zero | tr '\0' 'a')"
   run_window missing-song "$dark" "$tmp/songs/absent.mid" "$tmp/songs/song.mid"
+  second_launch
+}
+
+# On a session bus a second launch hands its file to the running instance and exits.
+second_launch() {
+  local win count rc
+  command -v dbus-daemon >/dev/null || { echo "note: no dbus-daemon, second launch not tested"; return; }
+  read -r address bus_pid < <(dbus-daemon --session --fork --address="unix:path=$tmp/bus" \
+    --print-address=1 --print-pid=1 | tr '\n' ' ')
+  [ -n "$bus_pid" ] || { failed "second launch: no bus"; return; }
+  export DBUS_SESSION_BUS_ADDRESS=$address
+  VELTA_RESOURCE_DIR=$tmp/res "$velta" >"$tmp/first.log" 2>&1 & app=$!
+  win=$(xh_wait_window "$app" 20) || { failed "second launch: no first window"; return; }
+  for args in ../songs/song.mid ""; do
+    timeout 20 "$velta" $args >"$tmp/second.log" 2>&1; rc=$?
+    [ $rc = 0 ] || failed "second launch '$args': exit $rc $(cat "$tmp/second.log")"
+    sleep 0.5
+    count=$(xdotool search --onlyvisible --pid "$app" 2>/dev/null | wc -l)
+    [ "$count" = 1 ] || failed "second launch '$args': the first instance shows $count windows"
+    kill -0 "$app" 2>/dev/null || { failed "second launch '$args': first instance ended"; app=; return; }
+  done
+  close_and_wait second-launch "$win"
+  [ -s "$tmp/first.log" ] && failed "second launch printed: $(head -5 "$tmp/first.log")"
 }
 
 case $mode in
