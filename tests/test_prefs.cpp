@@ -76,13 +76,6 @@ TEST(PrefsModel, OptionValueClampsTheRow) {
     EXPECT_EQ(pref_option_value(PrefField::drumset_mode, 1), 0);
 }
 
-TEST(PrefsModel, OptionIndexFindsRowOrFallsBackToDefault) {
-    EXPECT_EQ(pref_option_index(PrefField::redraw_timing_fps, 50), 3);
-    EXPECT_EQ(pref_option_index(PrefField::buffer_block_tenths, 60), 0);
-    EXPECT_EQ(pref_option_index(PrefField::buffer_block_tenths, 15), 2);
-    EXPECT_EQ(pref_option_index(PrefField::instrument_set, -1), 0);
-}
-
 TEST_F(PrefsFile, UnusableFilesGiveDefaultsAndCreateNothing) {
     const Preferences defaults;
     EXPECT_TRUE(same(prefs_load_from(path_.c_str()), defaults));

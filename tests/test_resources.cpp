@@ -138,17 +138,6 @@ TEST_F(ResourceDir, ExecutableDirectoryNeedsASlashInTheProgramName) {
     EXPECT_EQ(locate(nullptr), ".");
 }
 
-TEST(ResourcePath, RejectsResultsThatDoNotFit) {
-    char out[kPathCapacity];
-    EXPECT_TRUE(resource_path(out, "dir", "file"));
-    EXPECT_STREQ(out, "dir/file");
-    const std::string fits(4095 - 5, 'd');
-    EXPECT_TRUE(resource_path(out, fits.c_str(), "file"));
-    EXPECT_EQ(strlen(out), 4095u);
-    EXPECT_FALSE(resource_path(out, (fits + "d").c_str(), "file"));
-    EXPECT_STREQ(out, "");
-}
-
 TEST(SongArgument, PathsThatDoNotFitAreRejectedWhole) {
     char out[kPathCapacity];
     const std::string longest = "/" + std::string(4094, 'p');
