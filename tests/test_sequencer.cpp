@@ -689,11 +689,18 @@ struct Golden {
     uint64_t fnv;
 };
 
-// FNV-1a 64 of the little-endian PCM, rendered in 1024-frame blocks from srand(1).
+// FNV-1a 64 of the little-endian PCM, rendered in 1024-frame blocks from srand(1), as velta-render
+// writes it. Run with VELTA_PRINT_GOLDEN=1 to print fresh values after an intended change of sound.
 constexpr Golden kGoldens[] = {
-    {"melodic", 22050, 0, 0}, {"melodic", 44100, 0, 0}, {"melodic", 48000, 0, 0},
-    {"drums", 22050, 0, 0},   {"drums", 44100, 0, 0},   {"drums", 48000, 0, 0},
-    {"waves", 22050, 0, 0},   {"waves", 44100, 0, 0},   {"waves", 48000, 0, 0},
+    {"melodic", 22050, 86016, 0xb6ef8615ebfe9e23ull},
+    {"melodic", 44100, 168960, 0x88241159366177b6ull},
+    {"melodic", 48000, 184320, 0x7b7859865994da29ull},
+    {"drums", 22050, 82944, 0xb4d182567b1adaa9ull},
+    {"drums", 44100, 165888, 0x5da2520a0096d529ull},
+    {"drums", 48000, 180224, 0x2062746e0807d899ull},
+    {"waves", 22050, 112640, 0x2bddcca7fd4d0e41ull},
+    {"waves", 44100, 223232, 0x3b84ceda615c5638ull},
+    {"waves", 48000, 242688, 0x00ce4db2d6bba55bull},
 };
 
 TEST_F(GeneratedSongs, GoldenRenders) {
