@@ -1,0 +1,134 @@
+// Locks the engine's output sample for sample on heavy material: every voice sounding with
+// bends, expression and pan moving, and a dense song with drums and tempo changes, at all three
+// output rates, played straight and after seeks. The checksums were taken from the plain
+// sample-by-sample engine; any speed-up of the render path must leave them unchanged.
+// VELTA_PRINT_GOLDEN=1 prints the table instead of checking it.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "bench/song_gen.h"
+#include "sequencer/player.h"
+#include "sequencer/transport.h"
+#include "song/midi_reader.h"
+#include "synth/render.h"
+#include "synth/synth.h"
+
+namespace {
+
+uint64_t fnv1a(const std::vector<int16_t>& samples) {
+    uint64_t hash = 0xcbf29ce484222325ull;
+    for (int16_t sample : samples) {
+        const auto value = static_cast<uint16_t>(sample);
+        for (uint8_t byte : {static_cast<uint8_t>(value), static_cast<uint8_t>(value >> 8)}) {
+            hash = (hash ^ byte) * 0x100000001b3ull;
+        }
+    }
+    return hash;
+}
+
+std::string song_file(const char* name) {
+    static const std::string dir = [] {
+        std::string path = testing::TempDir() + "/velta_exactness";
+        std::string command = "mkdir -p '" + path + "'";
+        EXPECT_EQ(std::system(command.c_str()), 0);
+        song_gen::write_file(path + "/stress.mid", song_gen::stress_song());
+        song_gen::write_file(path + "/dense.mid", song_gen::dense_song());
+        return path;
+    }();
+    return dir + "/" + name + ".mid";
+}
+
+int count_active(const Player& player) {
+    int n = 0;
+    for (const Voice& voice : player.synth.voices)
+        n += voice.active != 0 ? 1 : 0;
+    return n;
+}
+
+struct Take {
+    const char* song;
+    int32_t rate;
+    double seek; // < 0: play from the start
+    uint32_t seconds;
+    uint32_t block;
+};
+
+struct Result {
+    std::vector<int16_t> pcm;
+    int active_at_end;
+};
+
+// Loads the song from its file, plays (and seeks) exactly as the program does, renders.
+Result play(const Take& take) {
+    auto player = std::make_unique<Player>();
+    synth_init(*player, take.rate);
+    EXPECT_TRUE(load_song(*player, song_file(take.song).c_str())) << player->status_text;
+    std::srand(1);
+    start_playback(*player);
+    if (take.seek >= 0.0) seek_fraction(*player, take.seek);
+    const uint64_t frames = static_cast<uint64_t>(take.seconds) * take.rate;
+    Result result;
+    result.pcm.assign(frames * 2, 0);
+    for (uint64_t done = 0; done < frames; done += take.block) {
+        const auto n = static_cast<uint32_t>(std::min<uint64_t>(take.block, frames - done));
+        std::lock_guard guard(player->lock);
+        synth_render(*player, result.pcm.data() + done * 2, n);
+    }
+    result.active_at_end = count_active(*player);
+    return result;
+}
+
+struct Golden {
+    Take take;
+    uint64_t fnv;
+};
+
+// clang-format off
+constexpr Golden kGoldens[] = {
+    {{"stress", 22050, -1.0, 8, 1024}, 0xdf7920444d2c5365ull},
+    {{"stress", 44100, -1.0, 8, 1024}, 0x850d01adee245597ull},
+    {{"stress", 48000, -1.0, 8, 1024}, 0x0e8a2402c0f6ab9aull},
+    {{"dense", 22050, -1.0, 12, 1024}, 0xe00c7dd173e88d09ull},
+    {{"dense", 44100, -1.0, 12, 1024}, 0x2c157de6d016d449ull},
+    {{"dense", 48000, -1.0, 12, 1024}, 0x0311d7a8ad87a9f2ull},
+    {{"stress", 44100, 0.5, 2, 333}, 0x04847e55f8b7c5cfull},
+    {{"dense", 48000, 0.37, 3, 333}, 0x32356f97c7edd5b3ull},
+    {{"dense", 22050, 0.811, 3, 4096}, 0x51d19bf9ea87c05aull},
+};
+// clang-format on
+
+TEST(Exactness, HeavySongsRenderUnchanged) {
+    const bool print = std::getenv("VELTA_PRINT_GOLDEN") != nullptr;
+    for (const Golden& golden : kGoldens) {
+        const Take& take = golden.take;
+        const Result result = play(take);
+        const uint64_t hash = fnv1a(result.pcm);
+        if (print) {
+            std::printf("    {{\"%s\", %d, %g, %u, %u}, 0x%016llxull},\n", take.song, take.rate,
+                        take.seek, take.seconds, take.block, static_cast<unsigned long long>(hash));
+            continue;
+        }
+        EXPECT_EQ(hash, golden.fnv) << take.song << " at " << take.rate << " seek " << take.seek;
+        if (std::string(take.song) == "stress") {
+            // The stress song must really keep the whole pool busy, or it measures nothing.
+            EXPECT_EQ(result.active_at_end, kVoiceCount) << take.rate;
+        }
+    }
+}
+
+// Output must not depend on how the audio thread slices the stream into blocks.
+TEST(Exactness, BlockSizeDoesNotChangeSamples) {
+    const Result whole = play({"dense", 44100, 0.25, 2, 4096});
+    for (uint32_t block : {1u, 64u, 1000u}) {
+        const Result sliced = play({"dense", 44100, 0.25, 2, block});
+        EXPECT_TRUE(sliced.pcm == whole.pcm) << block;
+    }
+}
+
+} // namespace
