@@ -2,63 +2,171 @@
 
 #include <cmath>
 #include <cstdint>
+#include <limits>
 
 #include "sequencer/dispatch.h"
 #include "sequencer/player.h"
 #include "synth/voice.h"
+#include "synth/voice_step.h"
 
 namespace {
 
 constexpr uint64_t kNoEventTime = UINT64_MAX;
 constexpr float kInv127 = 1.0f / 127;
 
-// Average of the piecewise-constant cycle over the stretch [phase_counter, phase_counter + 1).
-float oscillator_sample(const Voice& voice, const int32_t* table) noexcept {
-    double d = static_cast<double>(voice.phase_counter) - static_cast<double>(voice.period_start);
-    double period = voice.period;
-    double a = d / period;
-    double b = (d + 1.0) / period;
-    int64_t p = static_cast<int64_t>(a * 32768.0);
-    int64_t w = static_cast<int64_t>(b * 32768.0) - p;
-    // A held note's float boundary test can fire a sample early once the counter passes
-    // 2^24, leaving p negative: floor shifts and `& 31` keep every index inside the table.
-    if (w <= 1) {
-        return static_cast<float>(table[(p >> 10) & 31]);
-    }
-    int64_t i = p >> 10;
-    int64_t acc = 0;
-    int64_t rest = w;
-    int64_t pos = p;
-    for (;;) {
-        int64_t next = ((pos >> 10) + 1) * 1024;
-        int64_t step = next - pos;
-        if (step <= 0 || rest < step) {
-            acc += table[i & 31] * rest;
-            break;
+// Up to this many frames are rendered voice by voice before they are mixed.
+constexpr uint32_t kChunkFrames = 64;
+
+// One voice's contribution to the left and right mix over a chunk.
+struct VoiceContribution {
+    float left[kChunkFrames];
+    float right[kChunkFrames];
+};
+
+// Integral of the piecewise-constant cycle over [0, u) in 1/1024 steps, for any u: the box
+// filter's sum is the difference of two of these.
+struct CycleIntegral {
+    int64_t start[kWaveLength + 1]; // integral up to the start of each step
+
+    explicit CycleIntegral(const int32_t* table) noexcept {
+        start[0] = 0;
+        for (int i = 0; i < kWaveLength; ++i) {
+            start[i + 1] = start[i] + static_cast<int64_t>(table[i]) * 1024;
         }
-        acc += table[i & 31] * step;
-        rest -= step;
-        i += 1;
-        if (rest <= 0) {
-            break;
-        }
-        pos = next;
     }
-    return static_cast<float>(static_cast<double>(acc) / static_cast<double>(w));
+    int64_t operator()(const int32_t* table, int64_t u) const noexcept {
+        const int64_t in_cycle = u & 32767;
+        const int64_t step = in_cycle >> 10;
+        return (u >> 15) * start[kWaveLength] + start[step] + table[step] * (in_cycle & 1023);
+    }
+};
+
+// The wavetable oscillator of one voice, with what can be carried from one sample to the next.
+// Every value it returns is exactly the box-filtered average of the sample's stretch of the
+// cycle; the carried state only saves recomputing identical quotients.
+struct Oscillator {
+    static constexpr double kNoSample = std::numeric_limits<double>::quiet_NaN(); // equals nothing
+    const int32_t* table;
+    CycleIntegral integral;
+    double next_d = kNoSample; // d + 1 of the previous sample, while the period is unchanged
+    double next_a = 0.0;       // (d + 1) / period of the previous sample
+
+    explicit Oscillator(const int32_t* wave) noexcept : table(wave), integral(wave) {}
+
+    void period_changed() noexcept { next_d = kNoSample; }
+
+    float sample(const Voice& voice) noexcept {
+        const double d =
+            static_cast<double>(voice.phase_counter) - static_cast<double>(voice.period_start);
+        const double period = voice.period;
+        // The previous sample ended where this one starts: same dividend, same quotient.
+        const double a = d == next_d ? next_a : d / period;
+        next_d = d + 1.0;
+        next_a = next_d / period;
+        const auto p = static_cast<int64_t>(a * 32768.0);
+        const int64_t w = static_cast<int64_t>(next_a * 32768.0) - p;
+        const int32_t first = table[(p >> 10) & 31];
+        if (w <= 1) {
+            return static_cast<float>(first);
+        }
+        const int64_t acc = integral(table, p + w) - integral(table, p);
+        // A stretch over equal steps averages to that step exactly.
+        if (acc == static_cast<int64_t>(first) * w) {
+            return static_cast<float>(first);
+        }
+        return static_cast<float>(static_cast<double>(acc) / static_cast<double>(w));
+    }
+};
+
+bool oscillator_silent(const Voice& voice) noexcept {
+    return voice.period <= 0.000001f || voice.frequency > 22050.0f;
 }
 
-float voice_sample(const Voice& voice) noexcept {
-    float expression = static_cast<float>(voice.expression) * kInv127;
-    float level = voice.level * kInv127;
-    float envelope = static_cast<float>(voice.env_level >> 14) * (1.0f / 65536);
-    if (voice.kind == kVoiceNoiseDrum) {
-        return static_cast<float>(voice.noise_value) * expression * level * envelope;
-    }
+// Runs a melodic or tone-drum voice over `frames` frames, writing what it adds to the mix
+// (zero where it adds nothing). Returns false when the voice contributes nothing at all.
+bool render_wave_voice(Voice& voice, bool muted, uint32_t frames, VoiceContribution& out) noexcept {
     const int32_t* table = voice.kind == kVoiceToneDrum ? voice.drum_wave : voice.wave;
-    if (table == nullptr || voice.period <= 0.000001f || voice.frequency > 22050.0f) {
-        return 0.0f;
+    static constexpr int32_t kNoWave[kWaveLength] = {};
+    Oscillator osc(table != nullptr ? table : kNoWave);
+    bool audible = false;
+    uint32_t frame = 0;
+    for (; frame < frames; ++frame) {
+        voice_step_controls(voice);
+        if (voice_at_boundary(voice)) {
+            if (!voice_period_boundary(voice)) {
+                break;
+            }
+            osc.period_changed();
+        }
+        float left = 0.0f;
+        float right = 0.0f;
+        const int32_t envelope_step = voice.env_level >> 14;
+        // A zero factor makes the product zero whatever the oscillator gives: skip it.
+        if (!muted && envelope_step != 0 && table != nullptr && !oscillator_silent(voice)) {
+            const float expression = static_cast<float>(voice.expression) * kInv127;
+            const float level = voice.level * kInv127;
+            const float envelope = static_cast<float>(envelope_step) * (1.0f / 65536);
+            const float x = osc.sample(voice) * expression * level * envelope;
+            left = voice.gain_left * x;
+            right = voice.gain_right * x;
+            audible = true;
+        }
+        out.left[frame] = left;
+        out.right[frame] = right;
+        voice.phase_counter += 1;
+        voice.age += 1;
     }
-    return oscillator_sample(voice, table) * expression * level * envelope;
+    for (; frame < frames; ++frame) {
+        out.left[frame] = 0.0f;
+        out.right[frame] = 0.0f;
+    }
+    return audible;
+}
+
+// Noise drums draw from rand() at their period ends; the draws must keep the frame-by-frame,
+// pool-order sequence, so these voices step together, one frame at a time.
+uint64_t render_noise_voices(SynthState& synth, uint32_t frames, VoiceContribution* out) noexcept {
+    uint64_t noise_voices = 0;
+    for (int v = 0; v < kVoiceCount; ++v) {
+        const Voice& voice = synth.voices[v];
+        if (voice.active != 0 && static_cast<uint32_t>(voice.channel) <= 15 &&
+            voice.kind == kVoiceNoiseDrum) {
+            noise_voices |= uint64_t{1} << v;
+        }
+    }
+    if (noise_voices == 0) {
+        return 0;
+    }
+    const uint32_t noise_step = synth.sample_rate == 22050 ? 2 : 1;
+    for (uint32_t frame = 0; frame < frames; ++frame) {
+        for (int v = 0; v < kVoiceCount; ++v) {
+            if ((noise_voices >> v & 1) == 0) {
+                continue;
+            }
+            Voice& voice = synth.voices[v];
+            float left = 0.0f;
+            float right = 0.0f;
+            if (voice.active != 0) {
+                voice_update(synth, voice);
+            }
+            if (voice.active != 0) {
+                const float expression = static_cast<float>(voice.expression) * kInv127;
+                const float level = voice.level * kInv127;
+                const float envelope = static_cast<float>(voice.env_level >> 14) * (1.0f / 65536);
+                const float x =
+                    static_cast<float>(voice.noise_value) * expression * level * envelope;
+                voice.phase_counter += noise_step;
+                voice.age += 1;
+                if (synth.channels[voice.channel].mute == 0) {
+                    left = voice.gain_left * x;
+                    right = voice.gain_right * x;
+                }
+            }
+            out[v].left[frame] = left;
+            out[v].right[frame] = right;
+        }
+    }
+    return noise_voices;
 }
 
 int16_t to_pcm(float mix) noexcept {
@@ -72,30 +180,50 @@ int16_t to_pcm(float mix) noexcept {
     return static_cast<int16_t>(lrintf(value));
 }
 
-void render_frames(SynthState& synth, int16_t* out, uint64_t frames) noexcept {
-    uint32_t noise_step = synth.sample_rate == 22050 ? 2 : 1;
-    for (uint64_t frame = 0; frame < frames; ++frame) {
-        float left = 0.0f;
-        float right = 0.0f;
-        for (Voice& voice : synth.voices) {
+// Each voice runs a whole chunk on its own (voices do not touch each other between events),
+// then the chunk is mixed frame by frame in pool order, so every sum is formed exactly as a
+// frame-at-a-time loop would form it. A contribution of zero leaves the mix unchanged (at most
+// the sign of a zero sum, which rounds to the same sample), so silent voices are not mixed.
+void render_chunk(SynthState& synth, int16_t* out, uint32_t frames,
+                  VoiceContribution (&scratch)[kVoiceCount + 1]) noexcept {
+    float left[kChunkFrames] = {};
+    float right[kChunkFrames] = {};
+    const uint64_t noise_voices = render_noise_voices(synth, frames, scratch);
+    VoiceContribution& wave = scratch[kVoiceCount];
+    for (int v = 0; v < kVoiceCount; ++v) {
+        const VoiceContribution* add = nullptr;
+        if ((noise_voices >> v & 1) != 0) {
+            add = &scratch[v];
+        } else {
+            Voice& voice = synth.voices[v];
             if (voice.active == 0 || static_cast<uint32_t>(voice.channel) > 15) {
                 continue;
             }
-            voice_update(synth, voice);
-            if (voice.active == 0) {
-                continue;
+            const bool muted = synth.channels[voice.channel].mute != 0;
+            if (render_wave_voice(voice, muted, frames, wave)) {
+                add = &wave;
             }
-            float x = voice_sample(voice);
-            voice.phase_counter += voice.kind == kVoiceNoiseDrum ? noise_step : 1;
-            voice.age += 1;
-            if (synth.channels[voice.channel].mute != 0) {
-                continue;
-            }
-            left += voice.gain_left * x;
-            right += voice.gain_right * x;
         }
-        out[2 * frame] = to_pcm(left);
-        out[2 * frame + 1] = to_pcm(right);
+        if (add == nullptr) {
+            continue;
+        }
+        for (uint32_t frame = 0; frame < frames; ++frame) {
+            left[frame] += add->left[frame];
+            right[frame] += add->right[frame];
+        }
+    }
+    for (uint32_t frame = 0; frame < frames; ++frame) {
+        out[2 * frame] = to_pcm(left[frame]);
+        out[2 * frame + 1] = to_pcm(right[frame]);
+    }
+}
+
+void render_frames(SynthState& synth, int16_t* out, uint64_t frames) noexcept {
+    VoiceContribution scratch[kVoiceCount + 1];
+    for (uint64_t done = 0; done < frames; done += kChunkFrames) {
+        const auto n =
+            static_cast<uint32_t>(frames - done < kChunkFrames ? frames - done : kChunkFrames);
+        render_chunk(synth, out + 2 * done, n, scratch);
     }
 }
 

@@ -3,6 +3,7 @@
 #include <cstdlib>
 
 #include "synth/drums.h"
+#include "synth/voice_step.h"
 
 namespace {
 
@@ -26,16 +27,6 @@ void set_pan(Voice& voice, int32_t pan) noexcept {
     voice.pan = clamp_midi(pan);
     voice.gain_left = static_cast<float>(127 - voice.pan) * kInv127;
     voice.gain_right = static_cast<float>(voice.pan) * kInv127;
-}
-
-void request_stop(Voice& voice) noexcept {
-    voice.note = -1;
-    voice.stop_pending = 1;
-}
-
-void finish_now(Voice& voice) noexcept {
-    voice.env_stage = kEnvFinished;
-    request_stop(voice);
 }
 
 bool valid_channel(int32_t channel) noexcept {
@@ -174,19 +165,19 @@ void voice_release(SynthState& synth, Voice& voice) noexcept {
     voice.note = -1;
     int32_t release = voice.envelope != nullptr ? voice.envelope->release_samples : 0;
     if (release == 0) {
-        finish_now(voice);
+        voice_finish_now(voice);
         return;
     }
     // The pedal does not hold the note; it only stretches the fade.
     int32_t divisor = synth.channels[voice.channel & 15].sustain == 1 ? 25000 : release;
     if (divisor <= 0) {
-        finish_now(voice);
+        voice_finish_now(voice);
         return;
     }
     voice.env_stage = kEnvRelease;
     voice.release_step = voice.env_level / divisor;
     if (voice.release_step <= 0) {
-        finish_now(voice);
+        voice_finish_now(voice);
     }
 }
 
@@ -199,82 +190,16 @@ void synth_note_off(SynthState& synth, int32_t channel, int32_t note) noexcept {
 }
 
 void voice_update(SynthState& /*synth*/, Voice& voice) noexcept {
-    switch (voice.env_stage) {
-    case kEnvAttack:
-        voice.env_level += voice.attack_step;
-        if (voice.env_level > kEnvFullLevel - 1) {
-            voice.env_stage = kEnvDecay;
-            voice.env_level = kEnvFullLevel;
-        }
-        break;
-    case kEnvDecay: {
-        int32_t x = voice.env_level - voice.decay_step;
-        if (x < voice.env_sustain || voice.decay_step == 0) {
-            voice.env_level = voice.env_sustain;
-            voice.env_stage = kEnvSustain;
-        } else {
-            voice.env_level = x;
-        }
-        break;
+    voice_step_controls(voice);
+    if (voice_at_boundary(voice)) {
+        voice_period_boundary(voice);
     }
-    case kEnvSustain: {
-        int32_t x = voice.env_level - voice.sustain_step;
-        if (x < 0) {
-            voice.env_level = 0;
-            finish_now(voice);
-        } else {
-            voice.env_level = x;
-        }
-        break;
-    }
-    case kEnvRelease: {
-        int32_t x = voice.env_level - voice.release_step;
-        if (x > 0) {
-            voice.env_level = x;
-        } else {
-            voice.env_level = 0;
-            finish_now(voice);
-        }
-        break;
-    }
-    case kEnvFinished:
-        voice.env_level = 0;
-        request_stop(voice);
-        break;
-    default:
-        break;
-    }
+}
 
-    if (voice.level_slope != 0.0f) {
-        float level = voice.level + voice.level_slope;
-        if (level < 0.0f) {
-            voice.level = 0.0f;
-            request_stop(voice);
-        } else {
-            voice.level = level;
-        }
-    }
-
-    if (voice.cents_slide != 0.0f) {
-        voice.pending_cents =
-            (voice.cents_pending != 0 ? voice.pending_cents : voice.cents) + voice.cents_slide;
-        voice.cents_pending = 1;
-    }
-
-    if (voice.hold_samples > 0) {
-        if (voice.hold_samples == 1) {
-            request_stop(voice);
-        }
-        voice.hold_samples -= 1;
-    }
-
-    // Deferred changes wait for the end of the waveform period so a cycle is never cut short.
-    if (voice.phase_counter != 0 && static_cast<float>(voice.phase_counter) < voice.period_end) {
-        return;
-    }
+bool voice_period_boundary(Voice& voice) noexcept {
     if (voice.stop_pending != 0) {
         voice.active = 0;
-        return;
+        return false;
     }
     bool repitch = false;
     if (voice.cents_pending != 0) {
@@ -304,4 +229,5 @@ void voice_update(SynthState& /*synth*/, Voice& voice) noexcept {
         int r = rand();
         voice.noise_value = static_cast<int32_t>(static_cast<double>((r % 65535) - 32768) * 3.3);
     }
+    return true;
 }
