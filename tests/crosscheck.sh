@@ -8,4 +8,5 @@ if ! command -v python3 >/dev/null 2>&1; then
   exit 77
 fi
 here=$(cd "$(dirname "$0")" && pwd)
+python3 "$here/reference/test_model.py" -q || exit 1
 exec python3 "$here/reference/crosscheck.py" "$1" "${2:-$here/..}"

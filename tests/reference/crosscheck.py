@@ -142,6 +142,8 @@ def main(binary, source_dir):
                             ('drums', ['--seek', '0', '--max-seconds', '0.75']),
                             ('dense', ['--seek', '1'])):
             jobs.append((binary, by_name[name], 44100, extra, tmpdir))
+        # Periods longer than 32768 samples take the oscillator's one-step path.
+        jobs.append((binary, by_name['extreme'], 384000, ['--max-seconds', '0.1'], tmpdir))
         with multiprocessing.Pool(min(2, os.cpu_count() or 1)) as pool:
             for result in pool.imap(check_render, jobs):
                 problems += result

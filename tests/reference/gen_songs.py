@@ -278,6 +278,29 @@ def song_edge(rng):
     return smf([t, u], division=0)
 
 
+def song_extreme(rng):
+    """Limits: a fade to silence while held, very low and inaudibly high notes, clipping."""
+    t = Track()
+    t.program(0, 0, 28)  # sustain fades to zero in 22050 samples while the key is held
+    t.note(0, 0, 72, 127, 150)
+    t.bend_range(0, 1, 24)
+    t.bend(0, 1, -8192)
+    t.note(0, 1, 0, 127, 100)
+    t.raw(0, 0x94, 0x8C, 0x7F)  # note 140 lies above 22050 Hz
+    t.raw(60, 0x84, 0x8C, 0x00)
+    t.sysex(0, wave_upload(81, [-128] * 32))
+    t.sysex(0, wave_mode(True))
+    t.program(0, 2, 81)
+    t.cc(0, 2, 7, 127)
+    t.cc(0, 2, 10, 127)
+    for i in range(8):
+        t.note(1, 2, 60, 127, 20)
+    t.cc(30, 3, 11, 0)
+    t.program(30, 3, 46)
+    t.note(30, 3, 50, 127, 120)  # decays to its sustain end while held
+    return smf([t], division=96, fmt=0)
+
+
 def song_random(rng, index):
     """Random everything, seeded."""
     tracks = [Track() for _ in range(3)]
@@ -319,6 +342,7 @@ def main(outdir):
         'custom': song_custom(rng),
         'dense': song_dense(rng),
         'edge': song_edge(rng),
+        'extreme': song_extreme(rng),
         'random1': song_random(rng, 1),
         'random2': song_random(rng, 2),
     }
