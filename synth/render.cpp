@@ -1,5 +1,6 @@
 #include "synth/render.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <limits>
@@ -41,38 +42,85 @@ struct CycleIntegral {
     }
 };
 
+// Rounded quotients are found by multiplying with a rounded reciprocal, which lands within a few
+// units in the last place of the true quotient. When a margin well above that error does not
+// change the result, the result is the one the division gives; only the rare value near a
+// rounding boundary pays for the division itself.
+double error_margin(double approximate) noexcept {
+    return std::fabs(approximate) * 0x1p-48;
+}
+
 // The wavetable oscillator of one voice, with what can be carried from one sample to the next.
 // Every value it returns is exactly the box-filtered average of the sample's stretch of the
-// cycle; the carried state only saves recomputing identical quotients.
+// cycle.
 struct Oscillator {
-    static constexpr double kNoSample = std::numeric_limits<double>::quiet_NaN(); // equals nothing
+    static constexpr double kNone = std::numeric_limits<double>::quiet_NaN(); // equals nothing
     const int32_t* table;
     CycleIntegral integral;
-    double next_d = kNoSample; // d + 1 of the previous sample, while the period is unchanged
-    double next_a = 0.0;       // (d + 1) / period of the previous sample
+    double period = kNone;     // the period `scale` belongs to
+    double scale = 0.0;        // 32768 / period, rounded
+    double next_d = kNone;     // d + 1 of the previous sample
+    int64_t next_position = 0; // its position in the cycle
+    int64_t next_sum = 0;      // the cycle's integral up to that position
+    int64_t width_cached[2] = {0, 0};
+    double width_reciprocal[2] = {0.0, 0.0};
 
     explicit Oscillator(const int32_t* wave) noexcept : table(wave), integral(wave) {}
 
-    void period_changed() noexcept { next_d = kNoSample; }
+    // trunc(RN(dividend / period) * 32768), the position in 1/1024 steps.
+    int64_t position(double dividend) const noexcept {
+        const double approximate = dividend * scale;
+        const double margin = error_margin(approximate);
+        const auto low = static_cast<int64_t>(approximate - margin);
+        if (low == static_cast<int64_t>(approximate + margin)) {
+            return low;
+        }
+        return static_cast<int64_t>(dividend / period * 32768.0);
+    }
 
-    float sample(const Voice& voice) noexcept {
-        const double d =
-            static_cast<double>(voice.phase_counter) - static_cast<double>(voice.period_start);
-        const double period = voice.period;
-        // The previous sample ended where this one starts: same dividend, same quotient.
-        const double a = d == next_d ? next_a : d / period;
+    double reciprocal(int64_t width) noexcept {
+        // Widths alternate between two neighbours while the period holds.
+        const int slot = static_cast<int>(width & 1);
+        if (width_cached[slot] != width) {
+            width_cached[slot] = width;
+            width_reciprocal[slot] = 1.0 / static_cast<double>(width);
+        }
+        return width_reciprocal[slot];
+    }
+
+    float sample(uint32_t phase_counter, float period_start, float voice_period) noexcept {
+        const double d = static_cast<double>(phase_counter) - static_cast<double>(period_start);
+        const double current_period = voice_period;
+        if (!(current_period == period)) {
+            period = current_period;
+            scale = 1.0 / current_period * 32768.0;
+            next_d = kNone;
+        }
+        // The previous sample ended where this one starts: same dividend, same position.
+        int64_t p = next_position;
+        int64_t sum_to_p = next_sum;
+        if (!(d == next_d)) {
+            p = position(d);
+            sum_to_p = integral(table, p);
+        }
         next_d = d + 1.0;
-        next_a = next_d / period;
-        const auto p = static_cast<int64_t>(a * 32768.0);
-        const int64_t w = static_cast<int64_t>(next_a * 32768.0) - p;
+        next_position = position(next_d);
+        next_sum = integral(table, next_position);
+        const int64_t w = next_position - p;
         const int32_t first = table[(p >> 10) & 31];
         if (w <= 1) {
             return static_cast<float>(first);
         }
-        const int64_t acc = integral(table, p + w) - integral(table, p);
+        const int64_t acc = next_sum - sum_to_p;
         // A stretch over equal steps averages to that step exactly.
         if (acc == static_cast<int64_t>(first) * w) {
             return static_cast<float>(first);
+        }
+        const double approximate = static_cast<double>(acc) * reciprocal(w);
+        const double margin = error_margin(approximate);
+        const auto low = static_cast<float>(approximate - margin);
+        if (low == static_cast<float>(approximate + margin)) {
+            return low;
         }
         return static_cast<float>(static_cast<double>(acc) / static_cast<double>(w));
     }
@@ -80,6 +128,51 @@ struct Oscillator {
 
 bool oscillator_silent(const Voice& voice) noexcept {
     return voice.period <= 0.000001f || voice.frequency > 22050.0f;
+}
+
+// How many of the next `limit` frames a voice spends with nothing changing but its phase: a
+// held envelope, no level slope, no pitch slide, no hold time and no period end. Over such a
+// run the per-sample update leaves the state alone, so it need not be run sample by sample.
+uint32_t steady_run(const Voice& voice, uint32_t limit) noexcept {
+    constexpr float kExactCounter = 16777216.0f; // counters below 2^24 are exact as floats
+    if (voice.env_stage != kEnvSustain || voice.sustain_step != 0 || voice.level_slope != 0.0f ||
+        voice.cents_slide != 0.0f || voice.hold_samples > 0 || voice.phase_counter == 0 ||
+        !(voice.period_end < kExactCounter)) {
+        return 0;
+    }
+    // The period ends at the first counter value that is not below `period_end`.
+    const auto end = static_cast<uint32_t>(std::ceil(voice.period_end));
+    if (end <= voice.phase_counter) {
+        return 0;
+    }
+    return std::min(limit, end - voice.phase_counter);
+}
+
+// Renders a steady run: expression, level, envelope and pan are constant over it.
+bool render_steady_run(Voice& voice, bool muted, bool has_table, Oscillator& osc, uint32_t run,
+                       float* left, float* right) noexcept {
+    const int32_t envelope_step = voice.env_level >> 14;
+    const uint32_t first = voice.phase_counter;
+    voice.phase_counter += run;
+    voice.age += run;
+    if (muted || envelope_step == 0 || !has_table || oscillator_silent(voice)) {
+        std::fill(left, left + run, 0.0f);
+        std::fill(right, right + run, 0.0f);
+        return false;
+    }
+    const float expression = static_cast<float>(voice.expression) * kInv127;
+    const float level = voice.level * kInv127;
+    const float envelope = static_cast<float>(envelope_step) * (1.0f / 65536);
+    const float gain_left = voice.gain_left;
+    const float gain_right = voice.gain_right;
+    const float period_start = voice.period_start;
+    const float period = voice.period;
+    for (uint32_t i = 0; i < run; ++i) {
+        const float x = osc.sample(first + i, period_start, period) * expression * level * envelope;
+        left[i] = gain_left * x;
+        right[i] = gain_right * x;
+    }
+    return true;
 }
 
 // Runs a melodic or tone-drum voice over `frames` frames, writing what it adds to the mix
@@ -90,13 +183,19 @@ bool render_wave_voice(Voice& voice, bool muted, uint32_t frames, VoiceContribut
     Oscillator osc(table != nullptr ? table : kNoWave);
     bool audible = false;
     uint32_t frame = 0;
-    for (; frame < frames; ++frame) {
+    while (frame < frames) {
+        const uint32_t run = steady_run(voice, frames - frame);
+        if (run != 0) {
+            audible |= render_steady_run(voice, muted, table != nullptr, osc, run, out.left + frame,
+                                         out.right + frame);
+            frame += run;
+            continue;
+        }
         voice_step_controls(voice);
         if (voice_at_boundary(voice)) {
             if (!voice_period_boundary(voice)) {
                 break;
             }
-            osc.period_changed();
         }
         float left = 0.0f;
         float right = 0.0f;
@@ -106,7 +205,8 @@ bool render_wave_voice(Voice& voice, bool muted, uint32_t frames, VoiceContribut
             const float expression = static_cast<float>(voice.expression) * kInv127;
             const float level = voice.level * kInv127;
             const float envelope = static_cast<float>(envelope_step) * (1.0f / 65536);
-            const float x = osc.sample(voice) * expression * level * envelope;
+            const float s = osc.sample(voice.phase_counter, voice.period_start, voice.period);
+            const float x = s * expression * level * envelope;
             left = voice.gain_left * x;
             right = voice.gain_right * x;
             audible = true;
@@ -115,6 +215,7 @@ bool render_wave_voice(Voice& voice, bool muted, uint32_t frames, VoiceContribut
         out.right[frame] = right;
         voice.phase_counter += 1;
         voice.age += 1;
+        ++frame;
     }
     for (; frame < frames; ++frame) {
         out.left[frame] = 0.0f;
