@@ -88,14 +88,34 @@ struct Oscillator {
         return width_reciprocal[slot];
     }
 
-    float sample(uint32_t phase_counter, float period_start, float voice_period) noexcept {
-        const double d = static_cast<double>(phase_counter) - static_cast<double>(period_start);
-        const double current_period = voice_period;
-        if (!(current_period == period)) {
-            period = current_period;
-            scale = 1.0 / current_period * 32768.0;
+    void set_period(float voice_period) noexcept {
+        const double current = voice_period;
+        if (!(current == period)) {
+            period = current;
+            scale = 1.0 / current * 32768.0;
             next_d = kNone;
         }
+    }
+
+    // The average over [start, end) in 1/1024 steps, given the integrals up to both ends.
+    float average(int64_t start, int64_t end, int64_t sum_to_start, int64_t sum_to_end) noexcept {
+        const int64_t w = end - start;
+        if (w <= 1) {
+            return static_cast<float>(table[(start >> 10) & 31]);
+        }
+        const int64_t acc = sum_to_end - sum_to_start;
+        const double approximate = static_cast<double>(acc) * reciprocal(w);
+        const double margin = error_margin(approximate);
+        const auto low = static_cast<float>(approximate - margin);
+        if (low == static_cast<float>(approximate + margin)) {
+            return low;
+        }
+        return static_cast<float>(static_cast<double>(acc) / static_cast<double>(w));
+    }
+
+    float sample(uint32_t phase_counter, float period_start, float voice_period) noexcept {
+        const double d = static_cast<double>(phase_counter) - static_cast<double>(period_start);
+        set_period(voice_period);
         // The previous sample ended where this one starts: same dividend, same position.
         int64_t p = next_position;
         int64_t sum_to_p = next_sum;
@@ -106,23 +126,52 @@ struct Oscillator {
         next_d = d + 1.0;
         next_position = position(next_d);
         next_sum = integral(table, next_position);
-        const int64_t w = next_position - p;
-        const int32_t first = table[(p >> 10) & 31];
-        if (w <= 1) {
-            return static_cast<float>(first);
+        return average(p, next_position, sum_to_p, next_sum);
+    }
+
+    // `frames` consecutive samples from `phase_counter` within one period, the same values
+    // `sample` gives one by one. Below 2^24 every d is exact and d + 1 is the next sample's d,
+    // so each sample's end is the next one's start; the edges are found first, in one pass.
+    void fill(uint32_t phase_counter, float period_start, float voice_period, uint32_t frames,
+              float* out) noexcept {
+        if (!(period_start == 0.0f || (period_start >= 1.0f && period_start < 16777216.0f)) ||
+            phase_counter + frames >= 16777216u) {
+            for (uint32_t i = 0; i < frames; ++i) {
+                out[i] = sample(phase_counter + i, period_start, voice_period);
+            }
+            return;
         }
-        const int64_t acc = next_sum - sum_to_p;
-        // A stretch over equal steps averages to that step exactly.
-        if (acc == static_cast<int64_t>(first) * w) {
-            return static_cast<float>(first);
+        set_period(voice_period);
+        const double d = static_cast<double>(phase_counter) - static_cast<double>(period_start);
+        int64_t edge[kChunkFrames + 1];
+        int64_t sum = next_sum;
+        if (d == next_d) {
+            edge[0] = next_position;
+        } else {
+            edge[0] = position(d);
+            sum = integral(table, edge[0]);
         }
-        const double approximate = static_cast<double>(acc) * reciprocal(w);
-        const double margin = error_margin(approximate);
-        const auto low = static_cast<float>(approximate - margin);
-        if (low == static_cast<float>(approximate + margin)) {
-            return low;
+        bool near_boundary = false;
+        for (uint32_t i = 1; i <= frames; ++i) {
+            const double approximate = (d + static_cast<double>(i)) * scale;
+            const double margin = error_margin(approximate);
+            const auto low = static_cast<int64_t>(approximate - margin);
+            near_boundary |= low != static_cast<int64_t>(approximate + margin);
+            edge[i] = low;
         }
-        return static_cast<float>(static_cast<double>(acc) / static_cast<double>(w));
+        if (near_boundary) {
+            for (uint32_t i = 1; i <= frames; ++i) {
+                edge[i] = position(d + static_cast<double>(i));
+            }
+        }
+        for (uint32_t i = 0; i < frames; ++i) {
+            const int64_t sum_to_end = integral(table, edge[i + 1]);
+            out[i] = average(edge[i], edge[i + 1], sum, sum_to_end);
+            sum = sum_to_end;
+        }
+        next_d = d + static_cast<double>(frames);
+        next_position = edge[frames];
+        next_sum = sum;
     }
 };
 
@@ -149,56 +198,50 @@ uint32_t steady_run(const Voice& voice, uint32_t limit) noexcept {
 }
 
 // Renders a steady run: expression, level, envelope and pan are constant over it.
-bool render_steady_run(Voice& voice, bool muted, bool has_table, Oscillator& osc, uint32_t run,
+void render_steady_run(Voice& voice, bool muted, bool has_table, Oscillator& osc, uint32_t run,
                        float* left, float* right) noexcept {
     const int32_t envelope_step = voice.env_level >> 14;
     const uint32_t first = voice.phase_counter;
     voice.phase_counter += run;
     voice.age += run;
     if (muted || envelope_step == 0 || !has_table || oscillator_silent(voice)) {
-        std::fill(left, left + run, 0.0f);
-        std::fill(right, right + run, 0.0f);
-        return false;
+        return;
     }
     const float expression = static_cast<float>(voice.expression) * kInv127;
     const float level = voice.level * kInv127;
     const float envelope = static_cast<float>(envelope_step) * (1.0f / 65536);
     const float gain_left = voice.gain_left;
     const float gain_right = voice.gain_right;
-    const float period_start = voice.period_start;
-    const float period = voice.period;
+    float wave[kChunkFrames];
+    osc.fill(first, voice.period_start, voice.period, run, wave);
     for (uint32_t i = 0; i < run; ++i) {
-        const float x = osc.sample(first + i, period_start, period) * expression * level * envelope;
-        left[i] = gain_left * x;
-        right[i] = gain_right * x;
+        const float x = wave[i] * expression * level * envelope;
+        left[i] += gain_left * x;
+        right[i] += gain_right * x;
     }
-    return true;
 }
 
-// Runs a melodic or tone-drum voice over `frames` frames, writing what it adds to the mix
-// (zero where it adds nothing). Returns false when the voice contributes nothing at all.
-bool render_wave_voice(Voice& voice, bool muted, uint32_t frames, VoiceContribution& out) noexcept {
+// Runs a melodic or tone-drum voice over `frames` frames and adds what it contributes to the
+// chunk's mix, which holds the sum of the voices before it in the pool.
+void render_wave_voice(Voice& voice, bool muted, uint32_t frames, VoiceContribution& mix) noexcept {
     const int32_t* table = voice.kind == kVoiceToneDrum ? voice.drum_wave : voice.wave;
     static constexpr int32_t kNoWave[kWaveLength] = {};
     Oscillator osc(table != nullptr ? table : kNoWave);
-    bool audible = false;
     uint32_t frame = 0;
     while (frame < frames) {
         const uint32_t run = steady_run(voice, frames - frame);
         if (run != 0) {
-            audible |= render_steady_run(voice, muted, table != nullptr, osc, run, out.left + frame,
-                                         out.right + frame);
+            render_steady_run(voice, muted, table != nullptr, osc, run, mix.left + frame,
+                              mix.right + frame);
             frame += run;
             continue;
         }
         voice_step_controls(voice);
         if (voice_at_boundary(voice)) {
             if (!voice_period_boundary(voice)) {
-                break;
+                return;
             }
         }
-        float left = 0.0f;
-        float right = 0.0f;
         const int32_t envelope_step = voice.env_level >> 14;
         // A zero factor makes the product zero whatever the oscillator gives: skip it.
         if (!muted && envelope_step != 0 && table != nullptr && !oscillator_silent(voice)) {
@@ -207,21 +250,13 @@ bool render_wave_voice(Voice& voice, bool muted, uint32_t frames, VoiceContribut
             const float envelope = static_cast<float>(envelope_step) * (1.0f / 65536);
             const float s = osc.sample(voice.phase_counter, voice.period_start, voice.period);
             const float x = s * expression * level * envelope;
-            left = voice.gain_left * x;
-            right = voice.gain_right * x;
-            audible = true;
+            mix.left[frame] += voice.gain_left * x;
+            mix.right[frame] += voice.gain_right * x;
         }
-        out.left[frame] = left;
-        out.right[frame] = right;
         voice.phase_counter += 1;
         voice.age += 1;
         ++frame;
     }
-    for (; frame < frames; ++frame) {
-        out.left[frame] = 0.0f;
-        out.right[frame] = 0.0f;
-    }
-    return audible;
 }
 
 // Noise drums draw from rand() at their period ends; the draws must keep the frame-by-frame,
@@ -286,45 +321,34 @@ int16_t to_pcm(float mix) noexcept {
 // frame-at-a-time loop would form it. A contribution of zero leaves the mix unchanged (at most
 // the sign of a zero sum, which rounds to the same sample), so silent voices are not mixed.
 void render_chunk(SynthState& synth, int16_t* out, uint32_t frames,
-                  VoiceContribution (&scratch)[kVoiceCount + 1]) noexcept {
-    float left[kChunkFrames] = {};
-    float right[kChunkFrames] = {};
-    const uint64_t noise_voices = render_noise_voices(synth, frames, scratch);
-    VoiceContribution& wave = scratch[kVoiceCount];
+                  VoiceContribution (&noise)[kVoiceCount]) noexcept {
+    VoiceContribution mix = {};
+    const uint64_t noise_voices = render_noise_voices(synth, frames, noise);
     for (int v = 0; v < kVoiceCount; ++v) {
-        const VoiceContribution* add = nullptr;
         if ((noise_voices >> v & 1) != 0) {
-            add = &scratch[v];
-        } else {
-            Voice& voice = synth.voices[v];
-            if (voice.active == 0 || static_cast<uint32_t>(voice.channel) > 15) {
-                continue;
+            for (uint32_t frame = 0; frame < frames; ++frame) {
+                mix.left[frame] += noise[v].left[frame];
+                mix.right[frame] += noise[v].right[frame];
             }
-            const bool muted = synth.channels[voice.channel].mute != 0;
-            if (render_wave_voice(voice, muted, frames, wave)) {
-                add = &wave;
-            }
-        }
-        if (add == nullptr) {
             continue;
         }
-        for (uint32_t frame = 0; frame < frames; ++frame) {
-            left[frame] += add->left[frame];
-            right[frame] += add->right[frame];
+        Voice& voice = synth.voices[v];
+        if (voice.active != 0 && static_cast<uint32_t>(voice.channel) <= 15) {
+            render_wave_voice(voice, synth.channels[voice.channel].mute != 0, frames, mix);
         }
     }
     for (uint32_t frame = 0; frame < frames; ++frame) {
-        out[2 * frame] = to_pcm(left[frame]);
-        out[2 * frame + 1] = to_pcm(right[frame]);
+        out[2 * frame] = to_pcm(mix.left[frame]);
+        out[2 * frame + 1] = to_pcm(mix.right[frame]);
     }
 }
 
 void render_frames(SynthState& synth, int16_t* out, uint64_t frames) noexcept {
-    VoiceContribution scratch[kVoiceCount + 1];
+    VoiceContribution noise[kVoiceCount];
     for (uint64_t done = 0; done < frames; done += kChunkFrames) {
         const auto n =
             static_cast<uint32_t>(frames - done < kChunkFrames ? frames - done : kChunkFrames);
-        render_chunk(synth, out + 2 * done, n, scratch);
+        render_chunk(synth, out + 2 * done, n, noise);
     }
 }
 
