@@ -144,6 +144,18 @@ def main(binary, source_dir):
             jobs.append((binary, by_name[name], 44100, extra, tmpdir))
         # Periods longer than 32768 samples take the oscillator's one-step path.
         jobs.append((binary, by_name['extreme'], 384000, ['--max-seconds', '0.1'], tmpdir))
+        # Half a second from the middle of every valid corpus song, through the seek path.
+        valid = os.path.join(corpus, 'valid')
+        for n in sorted(os.listdir(valid)) if os.path.isdir(valid) else []:
+            path = os.path.join(valid, n)
+            try:
+                song = velta_model.load_file(path, 22050)
+            except velta_model.LoadError:
+                continue
+            if song.events:
+                frac = '%.3f' % (0.4 * song.events[-1].time / song.length_frames)
+                jobs.append((binary, path, 22050, ['--seek', frac, '--max-seconds', '0.5'],
+                             tmpdir))
         with multiprocessing.Pool(min(2, os.cpu_count() or 1)) as pool:
             for result in pool.imap(check_render, jobs):
                 problems += result
