@@ -42,14 +42,6 @@ struct CycleIntegral {
     }
 };
 
-// Rounded quotients are found by multiplying with a rounded reciprocal, which lands within a few
-// units in the last place of the true quotient. When a margin well above that error does not
-// change the result, the result is the one the division gives; only the rare value near a
-// rounding boundary pays for the division itself.
-double error_margin(double approximate) noexcept {
-    return std::fabs(approximate) * 0x1p-48;
-}
-
 // The wavetable oscillator of one voice, with what can be carried from one sample to the next.
 // Every value it returns is exactly the box-filtered average of the sample's stretch of the
 // cycle.
@@ -57,42 +49,22 @@ struct Oscillator {
     static constexpr double kNone = std::numeric_limits<double>::quiet_NaN(); // equals nothing
     const int32_t* table;
     CycleIntegral integral;
-    double period = kNone;     // the period `scale` belongs to
-    double scale = 0.0;        // 32768 / period, rounded
+    double period = kNone;     // the period the carried edge belongs to
     double next_d = kNone;     // d + 1 of the previous sample
     int64_t next_position = 0; // its position in the cycle
     int64_t next_sum = 0;      // the cycle's integral up to that position
-    int64_t width_cached[2] = {0, 0};
-    double width_reciprocal[2] = {0.0, 0.0};
 
     explicit Oscillator(const int32_t* wave) noexcept : table(wave), integral(wave) {}
 
-    // trunc(RN(dividend / period) * 32768), the position in 1/1024 steps.
+    // The position of `dividend` in the cycle, in 1/1024 steps.
     int64_t position(double dividend) const noexcept {
-        const double approximate = dividend * scale;
-        const double margin = error_margin(approximate);
-        const auto low = static_cast<int64_t>(approximate - margin);
-        if (low == static_cast<int64_t>(approximate + margin)) {
-            return low;
-        }
         return static_cast<int64_t>(dividend / period * 32768.0);
-    }
-
-    double reciprocal(int64_t width) noexcept {
-        // Widths alternate between two neighbours while the period holds.
-        const int slot = static_cast<int>(width & 1);
-        if (width_cached[slot] != width) {
-            width_cached[slot] = width;
-            width_reciprocal[slot] = 1.0 / static_cast<double>(width);
-        }
-        return width_reciprocal[slot];
     }
 
     void set_period(float voice_period) noexcept {
         const double current = voice_period;
         if (!(current == period)) {
             period = current;
-            scale = 1.0 / current * 32768.0;
             next_d = kNone;
         }
     }
@@ -104,12 +76,6 @@ struct Oscillator {
             return static_cast<float>(table[(start >> 10) & 31]);
         }
         const int64_t acc = sum_to_end - sum_to_start;
-        const double approximate = static_cast<double>(acc) * reciprocal(w);
-        const double margin = error_margin(approximate);
-        const auto low = static_cast<float>(approximate - margin);
-        if (low == static_cast<float>(approximate + margin)) {
-            return low;
-        }
         return static_cast<float>(static_cast<double>(acc) / static_cast<double>(w));
     }
 
@@ -151,18 +117,8 @@ struct Oscillator {
             edge[0] = position(d);
             sum = integral(table, edge[0]);
         }
-        bool near_boundary = false;
         for (uint32_t i = 1; i <= frames; ++i) {
-            const double approximate = (d + static_cast<double>(i)) * scale;
-            const double margin = error_margin(approximate);
-            const auto low = static_cast<int64_t>(approximate - margin);
-            near_boundary |= low != static_cast<int64_t>(approximate + margin);
-            edge[i] = low;
-        }
-        if (near_boundary) {
-            for (uint32_t i = 1; i <= frames; ++i) {
-                edge[i] = position(d + static_cast<double>(i));
-            }
+            edge[i] = position(d + static_cast<double>(i));
         }
         for (uint32_t i = 0; i < frames; ++i) {
             const int64_t sum_to_end = integral(table, edge[i + 1]);
