@@ -184,21 +184,37 @@ void mix_scaled(const float* wave, float a, float b, float c, float gain_left, f
 }
 
 // How many of the next `limit` frames a voice spends with nothing changing but its phase: a
-// held envelope, no level slope, no pitch slide, no hold time and no period end. Over such a
-// run the per-sample update leaves the state alone, so it need not be run sample by sample.
-uint32_t steady_run(const Voice& voice, uint32_t limit) noexcept {
-    constexpr float kExactCounter = 16777216.0f; // counters below 2^24 are exact as floats
+// held envelope, no level slope, no pitch slide and no hold time. Over such a run the per-sample
+// update leaves the state alone, so it need not be run sample by sample. A period end with
+// nothing pending only begins the next cycle; it is taken here, on the run's first frame, as
+// the update would take it. Counters stay below 2^24, where they are exact as floats.
+uint32_t steady_run(Voice& voice, uint32_t limit) noexcept {
+    constexpr float kExactCounter = 16777216.0f;
     if (voice.env_stage != kEnvSustain || voice.sustain_step != 0 || voice.level_slope != 0.0f ||
         voice.cents_slide != 0.0f || voice.hold_samples > 0 || voice.phase_counter == 0 ||
         !(voice.period_end < kExactCounter)) {
         return 0;
     }
-    // The period ends at the first counter value that is not below `period_end`.
-    const auto end = static_cast<uint32_t>(std::ceil(voice.period_end));
-    if (end <= voice.phase_counter) {
-        return 0;
+    uint32_t run = 0;
+    if (voice_at_boundary(voice)) {
+        if (voice.stop_pending != 0 || voice.cents_pending != 0 || voice.expression_pending != 0 ||
+            voice.pan_pending != 0 || voice.pending_pitch_note >= 0) {
+            return 0;
+        }
+        voice.period_start = voice.period_end;
+        voice.period_end += voice.period;
+        run = 1;
+        if (!(voice.period_end < kExactCounter)) {
+            return run;
+        }
     }
-    return std::min(limit, end - voice.phase_counter);
+    // The period ends at the first counter value that is not below `period_end`.
+    const uint32_t next = voice.phase_counter + run;
+    const auto end = static_cast<uint32_t>(std::ceil(voice.period_end));
+    if (end > next) {
+        run += std::min(limit - run, end - next);
+    }
+    return run;
 }
 
 // Renders a steady run: expression, level, envelope and pan are constant over it.
