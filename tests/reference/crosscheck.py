@@ -109,7 +109,8 @@ def main(binary, source_dir):
     problems = []
     with tempfile.TemporaryDirectory() as tmpdir:
         songdir = os.path.join(tmpdir, 'songs')
-        gen_songs.main(songdir)
+        baddir = os.path.join(tmpdir, 'malformed')
+        gen_songs.main(songdir, baddir)
         songs = sorted(os.path.join(songdir, n) for n in os.listdir(songdir))
 
         checked = 0
@@ -117,6 +118,9 @@ def main(binary, source_dir):
             for rate in RATES:
                 problems += check_dump(binary, path, rate)
                 checked += 1
+        for n in sorted(os.listdir(baddir)):
+            problems += check_dump(binary, os.path.join(baddir, n), 44100)
+            checked += 1
         corpus = os.path.normpath(os.path.join(source_dir, '..', 'shared', 'corpus'))
         for sub in ('valid', 'invalid'):
             folder = os.path.join(corpus, sub)

@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """Writes a fixed set of small, feature-dense MIDI files for the engine cross-check.
 
-Usage: gen_songs.py OUTDIR   (deterministic: the same files on every run)
+Usage: gen_songs.py OUTDIR [MALFORMED_DIR]   (deterministic: the same files on every run)
 """
 
 import os
@@ -332,7 +332,46 @@ def song_random(rng, index):
     return smf(tracks, division=rng.choice((96, 120, 480)) if index else 96)
 
 
-def main(outdir):
+def malformed():
+    """Files the reader must refuse, or accept, each for one precise reason."""
+    note = b'\x00\x90\x40\x40'
+    eot = b'\x00\xff\x2f\x00'
+
+    def chunk(body, kind=b'MTrk', length=None):
+        return kind + (len(body) if length is None else length).to_bytes(4, 'big') + body
+
+    def head(ntracks=1, division=96, length=6, fmt=1):
+        return b'MThd' + length.to_bytes(4, 'big') + fmt.to_bytes(2, 'big') + \
+            ntracks.to_bytes(2, 'big') + division.to_bytes(2, 'big') + b'\0' * (length - 6)
+
+    return {
+        'eot_past_chunk': head() + chunk(note + b'\x00\xff\x2f\x04\x00'),
+        'meta_at_chunk_end': head() + chunk(note + b'\x00\xff'),
+        'meta_length_past_chunk': head() + chunk(note + b'\x00\xff\x01\x05ab'),
+        'delta_at_chunk_end': head() + chunk(note + b'\x00'),
+        'vlq_five_bytes': head() + chunk(b'\x81\x81\x81\x81\x00\x90\x40\x40'),
+        'parse_error_before_bad_chunk': head(2) + chunk(b'\x00\x40\x40') + b'XTrk\0\0\0\0',
+        'bad_chunk_before_parse_error': head(2) + b'XTrk\0\0\0\0' + chunk(b'\x00\x40\x40'),
+        'truncated_second_chunk': head(2) + chunk(note + eot) + chunk(note, length=99),
+        'running_status_after_meta': head() + chunk(note + b'\x00\xff\x01\x00\x00\x41\x40'),
+        'system_f4': head() + chunk(note + b'\x00\xf4'),
+        'system_skip_past_chunk': head() + chunk(note + b'\x00\xf2\x00'),
+        'sysex_past_chunk': head() + chunk(note + b'\x00\xf0\x05\x01'),
+        'smpte': head(division=0xE728) + chunk(note + eot),
+        'header_length_5': head(length=6)[:4] + (5).to_bytes(4, 'big') + head()[8:] + chunk(note),
+        'header_past_file': head(length=6)[:4] + (60).to_bytes(4, 'big') + head()[8:] + chunk(note),
+        'only_meta': head() + chunk(b'\x00\xff\x03\x01a' + eot),
+        'only_tempo': head() + chunk(b'\x00\xff\x51\x03\x07\xa1\x20' + eot),
+        'no_tracks': head(0),
+        'short': b'MThd\0\0\0\x06\0\x01\0',
+        'long_header': head(length=10) + chunk(note + eot),
+        'extra_chunks': head() + chunk(note + eot) + b'JUNKJUNK' + b'\x00',
+        'bytes_after_eot': head() + chunk(note + eot + b'\x00\xf4\xf4'),
+        'wrapping_ticks': head() + chunk(note + b'\xff\xff\xff\x7f\x80\x40\x00' * 17),
+    }
+
+
+def main(outdir, baddir=None):
     os.makedirs(outdir, exist_ok=True)
     rng = random.Random(20240611)
     songs = {
@@ -349,8 +388,13 @@ def main(outdir):
     for name, data in songs.items():
         with open(os.path.join(outdir, name + '.mid'), 'wb') as f:
             f.write(data)
+    if baddir:
+        os.makedirs(baddir, exist_ok=True)
+        for name, data in malformed().items():
+            with open(os.path.join(baddir, name + '.mid'), 'wb') as f:
+                f.write(data)
     return 0
 
 
 if __name__ == '__main__':
-    sys.exit(main(sys.argv[1]))
+    sys.exit(main(*sys.argv[1:3]))
