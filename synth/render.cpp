@@ -159,42 +159,93 @@ bool oscillator_silent(const Voice& voice) noexcept {
     return voice.period <= 0.000001f || voice.frequency > 22050.0f;
 }
 
-// left[i] += gain_left * x and right[i] += gain_right * x with x = wave[i] * a * b * c,
-// multiplied left to right as the one-sample path does, four lanes at a time where SSE is.
-void mix_scaled(const float* wave, float a, float b, float c, float gain_left, float gain_right,
-                uint32_t n, float* left, float* right) noexcept {
+// left[i] += gain_left * x and right[i] += gain_right * x with x = wave[i] * a * b * c[i]
+// (c[0] throughout unless kPerSample), multiplied left to right as the one-sample path does,
+// four lanes at a time where SSE is.
+template <bool kPerSample>
+void mix_scaled(const float* wave, float a, float b, const float* c, float gain_left,
+                float gain_right, uint32_t n, float* left, float* right) noexcept {
     uint32_t i = 0;
 #if defined(__SSE2__)
     const __m128 va = _mm_set1_ps(a);
     const __m128 vb = _mm_set1_ps(b);
-    const __m128 vc = _mm_set1_ps(c);
+    const __m128 vc = _mm_set1_ps(c[0]);
     const __m128 vl = _mm_set1_ps(gain_left);
     const __m128 vr = _mm_set1_ps(gain_right);
     for (; i + 4 <= n; i += 4) {
-        const __m128 x = _mm_mul_ps(_mm_mul_ps(_mm_mul_ps(_mm_loadu_ps(wave + i), va), vb), vc);
+        const __m128 x = _mm_mul_ps(_mm_mul_ps(_mm_mul_ps(_mm_loadu_ps(wave + i), va), vb),
+                                    kPerSample ? _mm_loadu_ps(c + i) : vc);
         _mm_storeu_ps(left + i, _mm_add_ps(_mm_loadu_ps(left + i), _mm_mul_ps(vl, x)));
         _mm_storeu_ps(right + i, _mm_add_ps(_mm_loadu_ps(right + i), _mm_mul_ps(vr, x)));
     }
 #endif
     for (; i < n; ++i) {
-        const float x = wave[i] * a * b * c;
+        const float x = wave[i] * a * b * c[kPerSample ? i : 0];
         left[i] += gain_left * x;
         right[i] += gain_right * x;
     }
 }
 
-// How many of the next `limit` frames a voice spends with nothing changing but its phase: a
-// held envelope, no level slope, no pitch slide and no hold time. Over such a run the per-sample
-// update leaves the state alone, so it need not be run sample by sample. A period end with
+// What the envelope adds to its level on every sample of its current stage.
+int32_t envelope_delta(const Voice& voice) noexcept {
+    switch (voice.env_stage) {
+    case kEnvAttack:
+        return voice.attack_step;
+    case kEnvDecay:
+        return -voice.decay_step;
+    case kEnvSustain:
+        return -voice.sustain_step;
+    case kEnvRelease:
+        return -voice.release_step;
+    default:
+        return 0;
+    }
+}
+
+// How many more samples the envelope takes in its current stage before an update would change
+// the stage (or, for the finished stage, request a stop): 0 when the next one does.
+uint32_t envelope_room(const Voice& voice) noexcept {
+    constexpr uint32_t kForever = UINT32_MAX;
+    const int64_t level = voice.env_level;
+    int64_t room = 0;
+    switch (voice.env_stage) {
+    case kEnvAttack: // rises while the result stays at or below full level - 1
+        room = voice.attack_step > 0 ? (kEnvFullLevel - 1 - level) / voice.attack_step : 0;
+        break;
+    case kEnvDecay: // falls while the result stays at or above the sustain level
+        room = voice.decay_step > 0 ? (level - voice.env_sustain) / voice.decay_step : 0;
+        break;
+    case kEnvSustain: // falls while the result stays at or above zero
+        if (voice.sustain_step == 0) {
+            return level >= 0 ? kForever : 0;
+        }
+        room = voice.sustain_step > 0 ? level / voice.sustain_step : 0;
+        break;
+    case kEnvRelease: // falls while the result stays above zero
+        room = voice.release_step > 0 ? (level - 1) / voice.release_step : 0;
+        break;
+    default:
+        return 0;
+    }
+    return room <= 0 ? 0 : static_cast<uint32_t>(std::min<int64_t>(room, kForever));
+}
+
+// How many of the next `limit` frames a voice spends with nothing changing but its phase and
+// its envelope level: no stage change, no level slope, no pitch slide and no hold time. Over
+// such a run the per-sample update only adds a constant to the envelope level. A period end with
 // nothing pending only begins the next cycle; it is taken here, on the run's first frame, as
 // the update would take it. Counters stay below 2^24, where they are exact as floats.
 uint32_t steady_run(Voice& voice, uint32_t limit) noexcept {
     constexpr float kExactCounter = 16777216.0f;
-    if (voice.env_stage != kEnvSustain || voice.sustain_step != 0 || voice.level_slope != 0.0f ||
-        voice.cents_slide != 0.0f || voice.hold_samples > 0 || voice.phase_counter == 0 ||
-        !(voice.period_end < kExactCounter)) {
+    if (voice.level_slope != 0.0f || voice.cents_slide != 0.0f || voice.hold_samples > 0 ||
+        voice.phase_counter == 0 || !(voice.period_end < kExactCounter)) {
         return 0;
     }
+    const uint32_t room = envelope_room(voice);
+    if (room == 0) {
+        return 0;
+    }
+    limit = std::min(limit, room);
     uint32_t run = 0;
     if (voice_at_boundary(voice)) {
         if (voice.stop_pending != 0 || voice.cents_pending != 0 || voice.expression_pending != 0 ||
@@ -217,24 +268,40 @@ uint32_t steady_run(Voice& voice, uint32_t limit) noexcept {
     return run;
 }
 
-// Renders a steady run: expression, level, envelope and pan are constant over it.
+// Renders a steady run: expression, level and pan are constant over it and the envelope moves
+// in equal steps without changing stage.
 void render_steady_run(Voice& voice, bool muted, bool has_table, Oscillator& osc, uint32_t run,
                        float* left, float* right) noexcept {
-    const int32_t envelope_step = voice.env_level >> 14;
     const uint32_t first = voice.phase_counter;
     voice.phase_counter += run;
     voice.age += run;
-    if (muted || envelope_step == 0 || !has_table || oscillator_silent(voice)) {
+    const int32_t step = envelope_delta(voice);
+    const int32_t start_level = voice.env_level;
+    voice.env_level += static_cast<int32_t>(run) * step;
+    if (muted || !has_table || oscillator_silent(voice)) {
         return;
+    }
+    if (step == 0 && (start_level >> 14) == 0) {
+        return; // a zero factor makes every product zero
     }
     const float expression = static_cast<float>(voice.expression) * kInv127;
     const float level = voice.level * kInv127;
-    const float envelope = static_cast<float>(envelope_step) * (1.0f / 65536);
-    const float gain_left = voice.gain_left;
-    const float gain_right = voice.gain_right;
     float wave[kChunkFrames];
     osc.fill(first, voice.period_start, voice.period, run, wave);
-    mix_scaled(wave, expression, level, envelope, gain_left, gain_right, run, left, right);
+    if (step == 0) {
+        const float envelope = static_cast<float>(start_level >> 14) * (1.0f / 65536);
+        mix_scaled<false>(wave, expression, level, &envelope, voice.gain_left, voice.gain_right,
+                          run, left, right);
+        return;
+    }
+    float envelope[kChunkFrames];
+    int32_t level_now = start_level;
+    for (uint32_t i = 0; i < run; ++i) {
+        level_now += step; // the update comes before the sample
+        envelope[i] = static_cast<float>(level_now >> 14) * (1.0f / 65536);
+    }
+    mix_scaled<true>(wave, expression, level, envelope, voice.gain_left, voice.gain_right, run,
+                     left, right);
 }
 
 // Runs a melodic or tone-drum voice over `frames` frames and adds what it contributes to the
