@@ -281,6 +281,21 @@ inline std::vector<uint8_t> dense_song(uint32_t seconds = 60) {
     return smf.bytes();
 }
 
+// Two notes held for `seconds` with nothing else happening: long enough for the sample
+// counters to pass 2^24, where they stop being exact as floats.
+inline std::vector<uint8_t> held_song(uint32_t seconds) {
+    SmfBuilder smf;
+    smf.tempo(0, 500000);
+    smf.program(0, 0, 80);
+    smf.bend(0, 0, 1517); // about +37 cents: a period that is no whole number of samples
+    smf.note_on(0, 0, 57, 100);
+    smf.program(0, 1, 81);
+    smf.note_on(0, 1, 70, 90);
+    smf.note_off(seconds * 960, 0, 57);
+    smf.note_off(seconds * 960, 1, 70);
+    return smf.bytes();
+}
+
 inline bool write_file(const std::string& path, const std::vector<uint8_t>& bytes) {
     FILE* file = std::fopen(path.c_str(), "wb");
     if (file == nullptr) return false;

@@ -39,6 +39,7 @@ std::string song_file(const char* name) {
         EXPECT_EQ(std::system(command.c_str()), 0);
         song_gen::write_file(path + "/stress.mid", song_gen::stress_song());
         song_gen::write_file(path + "/dense.mid", song_gen::dense_song());
+        song_gen::write_file(path + "/held.mid", song_gen::held_song(400));
         return path;
     }();
     return dir + "/" + name + ".mid";
@@ -120,6 +121,29 @@ TEST(Exactness, HeavySongsRenderUnchanged) {
             EXPECT_EQ(result.active_at_end, kVoiceCount) << take.rate;
         }
     }
+}
+
+// Held notes run past 2^24 samples (380 s at 44100 Hz), where the counters stop being exact
+// as floats and the period ends fire by float comparison; the last seconds before and after
+// that point must not change either.
+TEST(Exactness, HeldNotesPastExactCounters) {
+    auto player = std::make_unique<Player>();
+    synth_init(*player, 44100);
+    ASSERT_TRUE(load_song(*player, song_file("held").c_str()));
+    std::srand(1);
+    start_playback(*player);
+    std::vector<int16_t> block(4410 * 2); // a tenth of a second
+    std::vector<int16_t> tail;
+    for (uint64_t done = 0; done < 385ull * 44100; done += 4410) {
+        std::fill(block.begin(), block.end(), 0);
+        std::lock_guard guard(player->lock);
+        synth_render(*player, block.data(), 4410);
+        if (done >= 380ull * 44100) { // frames 380 s to 385 s
+            tail.insert(tail.end(), block.begin(), block.end());
+        }
+    }
+    EXPECT_EQ(count_active(*player), 2);
+    EXPECT_EQ(fnv1a(tail), 0x14658ed61ddf2527ull);
 }
 
 // Output must not depend on how the audio thread slices the stream into blocks.
