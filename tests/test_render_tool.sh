@@ -1,26 +1,8 @@
 #!/bin/bash
-# Runs the real velta-render in WAV mode: header, frame counts, standard output, exit statuses.
+# Runs the real velta-render: command line, --dump output, WAV files and exit statuses.
 # Usage: test_render_tool.sh PATH/TO/velta-render PATH/TO/make_midi.py
-set -u
 render=$1
-make_midi=$2
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-failures=0
-
-fail() {
-  echo "FAIL: $*"
-  failures=$((failures + 1))
-}
-
-# run WANT_STATUS ARGS...: runs velta-render, stderr in $work/err.
-run() {
-  local want=$1
-  shift
-  "$render" "$@" 2>"$work/err"
-  local got=$?
-  [ "$got" -eq "$want" ] || fail "exit $got, wanted $want: $* ($(head -c 200 "$work/err"))"
-}
+. "$(dirname "$0")/lib.sh"
 
 # wav_frames FILE RATE: checks every header field, prints the frame count.
 wav_frames() {
@@ -28,27 +10,76 @@ wav_frames() {
 import struct, sys
 data = open(sys.argv[1], "rb").read()
 rate = int(sys.argv[2])
-riff, riff_size, wave, fmt, fmt_size, tag, channels, hdr_rate, byte_rate, align, bits, chunk, \
-    data_size = struct.unpack("<4sI4s4sIHHIIHH4sI", data[:44])
-problems = []
-expect = [(riff, b"RIFF"), (riff_size, len(data) - 8), (wave, b"WAVE"), (fmt, b"fmt "),
-          (fmt_size, 16), (tag, 1), (channels, 2), (hdr_rate, rate), (byte_rate, rate * 4),
-          (align, 4), (bits, 16), (chunk, b"data"), (data_size, len(data) - 44)]
-for i, (got, want) in enumerate(expect):
-    if got != want:
-        problems.append("field %d is %r, wanted %r" % (i, got, want))
-if problems:
-    print("bad header: " + "; ".join(problems))
-    sys.exit(1)
-print(data_size // 4)
+got = struct.unpack("<4sI4s4sIHHIIHH4sI", data[:44])
+want = (b"RIFF", len(data) - 8, b"WAVE", b"fmt ", 16, 1, 2, rate, rate * 4, 4, 16, b"data",
+        len(data) - 44)
+if got != want:
+    sys.exit("bad header: %r" % (got,))
+print(got[-1] // 4)
 PY
 }
 
-python3 "$make_midi" "$work" || { echo "FAIL: could not generate songs"; exit 1; }
+# One note at tick 480, 480 ticks per quarter, a SysEx at tick 0, then End of Track.
+printf 'MThd\0\0\0\6\0\0\0\1\1\340MTrk\0\0\0\17\0\360\3\176\11\367\203\140\220\74\144\0\377\57\0' \
+  >"$work/one.mid"
+expect 0 "$render" --dump -- "$work/one.mid"
+cat >"$work/want" <<'OUT'
+ev 0 f0 0 0 sysex f07e09f7
+ev 22050 90 60 100
+tempo 0 0 500000
+length 198450
+division 480
+rate 44100
+events 2
+OUT
+cmp -s "$work/out" "$work/want" || fail "dump at 44100: $(cat "$work/out")"
+expect 0 "$render" --dump "$work/one.mid" --rate=48000
+grep -qx 'ev 24000 90 60 100' "$work/out" && grep -qx 'rate 48000' "$work/out" ||
+  fail "--rate=48000 after the file"
+"$render" --rate 48000 --dump "$work/one.mid" | cmp -s - "$work/out" || fail "--rate 48000 form"
+expect 0 "$render" --help
+grep -q -- '--max-seconds' "$work/out" && [ ! -s "$work/err" ] || fail "--help"
 
-# Header and a complete render at each rate; no progress line when stderr is not a terminal.
+# Usage errors: one line on stderr, exit 1.
+for args in "--bogus x.mid" "--dump" "--dump a.mid b.mid" "in.mid" "--rate 384001 --dump x.mid" \
+  "--rate=12k --dump x.mid" "--dump x.mid --rate" "--set 10 in.mid out.wav" \
+  "--block 65537 in.mid out.wav" "--seek nan in.mid out.wav" "--max-seconds inf in.mid out.wav"; do
+  # shellcheck disable=SC2086
+  expect 1 "$render" $args
+  [ "$(wc -l <"$work/err")" -eq 1 ] || fail "usage error for '$args' is not one line"
+done
+
+# A song that does not load: status 2, its message, no output file.
+expect 2 "$render" --set "Famicom like Set" --block=65536 --seek -0.5 --max-seconds 0 \
+  "$work/missing.mid" "$work/none.wav"
+grep -qx 'velta-render: Could not open MIDI file.' "$work/err" || fail "load failure text"
+[ -e "$work/none.wav" ] && fail "an output file was created for a missing song"
+expect 2 "$render" --dump /dev/null
+printf 'RIFF not a MIDI file' >"$work/bad.mid"
+expect 2 "$render" "$work/bad.mid" "$work/none.wav"
+grep -qx 'velta-render: Invalid MIDI header.' "$work/err" || fail "message: $(cat "$work/err")"
+
+# A file bigger than any memory: the buffer cannot be allocated (a sparse file, if the file
+# system allows one that large).
+for size in 1P 15T 8T; do
+  truncate -s "$size" "$work/huge.mid" 2>/dev/null || continue
+  ASAN_OPTIONS="${ASAN_OPTIONS:+$ASAN_OPTIONS:}allocator_may_return_null=1" \
+    expect 2 "$render" --dump "$work/huge.mid"
+  grep -qx 'velta-render: Out of memory loading MIDI.' "$work/err" || fail "huge: $(cat "$work/err")"
+  break
+done
+
+# Output that cannot be written: status 3.
+python3 "$2" "$work" || { echo "FAIL: could not generate songs"; exit 1; }
+if [ -w /dev/full ]; then
+  expect 3 sh -c '"$0" --dump "$1" >/dev/full' "$render" "$work/one.mid"
+  expect 3 "$render" "$work/melodic.mid" /dev/full
+fi
+expect 3 "$render" "$work/melodic.mid" "$work/no/such/dir/out.wav"
+
+# A complete render at each rate; no progress line when stderr is not a terminal.
 for rate in 22050 44100 48000; do
-  run 0 --rate "$rate" "$work/melodic.mid" "$work/m$rate.wav"
+  expect 0 "$render" --rate "$rate" "$work/melodic.mid" "$work/m$rate.wav"
   [ -s "$work/err" ] && fail "stderr at $rate: $(head -c 200 "$work/err")"
   frames=$(wav_frames "$work/m$rate.wav" "$rate") || fail "$rate: $frames"
   # The last note ends at 3.775 s; the song finishes once it has faded.
@@ -57,56 +88,29 @@ for rate in 22050 44100 48000; do
 done
 
 # --max-seconds cuts the file at exactly floor(S x rate) frames, inside a block.
-for spec in "1.5 44100 1000 66150" "2.0001 22050 1024 44102" "0.00001 44100 1024 0" \
-  "0 48000 64 0" "3 48000 7 144000"; do
+for spec in "1.5 44100 1000 66150" "2.0001 22050 1024 44102" "0 48000 64 0" "3 48000 7 144000"; do
   set -- $spec
-  run 0 --max-seconds "$1" --rate "$2" --block "$3" "$work/drums.mid" "$work/cut.wav"
+  expect 0 "$render" --max-seconds "$1" --rate "$2" --block "$3" "$work/drums.mid" "$work/cut.wav"
   frames=$(wav_frames "$work/cut.wav" "$2") || fail "cut $spec: $frames"
   [ "$frames" = "$4" ] || fail "--max-seconds $1 at $2: $frames frames, wanted $4"
 done
 
-# Standard output, to a file and through a pipe, holds the same bytes as a file.
-run 0 "$work/drums.mid" "$work/file.wav"
-run 0 "$work/drums.mid" - >"$work/stdout.wav"
+# Standard output, to a file and through a pipe, holds the same bytes as a file; drum noise
+# draws from the never-seeded rand(), so every run gives the same file.
+expect 0 "$render" "$work/drums.mid" "$work/file.wav"
+"$render" "$work/drums.mid" - >"$work/stdout.wav" 2>/dev/null
 cmp -s "$work/file.wav" "$work/stdout.wav" || fail "'-' to a file differs from the file"
 "$render" "$work/drums.mid" - 2>/dev/null | cat >"$work/pipe.wav"
 cmp -s "$work/file.wav" "$work/pipe.wav" || fail "'-' through a pipe differs from the file"
 
-# Noise drums draw from the never-seeded rand(): every run gives the same file.
-run 0 "$work/drums.mid" "$work/again.wav"
-cmp -s "$work/file.wav" "$work/again.wav" || fail "two renders of the drum song differ"
-
-# A seek renders the rest of the song only: 0.3 of its length (last event + 4 s) is 2.33 s.
-run 0 --seek 0.3 "$work/melodic.mid" "$work/seek.wav"
-full=$(wav_frames "$work/m44100.wav" 44100)
-half=$(wav_frames "$work/seek.wav" 44100) || fail "seek: $half"
-# Both end in the same 1024-frame window; the seek started at frame floor(0.3 x 342878).
-end_gap=$((full - 102863 - ${half:-0}))
-[ "$end_gap" -gt -1024 ] && [ "$end_gap" -lt 1024 ] || fail "seek 0.3: $half of $full frames"
+# A seek renders the rest of the song only; both renders end in the same 1024-frame window and
+# the seek starts at frame floor(0.3 x 342878).
+expect 0 "$render" --seek 0.3 "$work/melodic.mid" "$work/seek.wav"
+gap=$(($(wav_frames "$work/m44100.wav" 44100) - 102863 - $(wav_frames "$work/seek.wav" 44100)))
+[ "$gap" -gt -1024 ] && [ "$gap" -lt 1024 ] || fail "seek 0.3: gap $gap"
 
 # A song with no playable events gives an empty but valid file.
 printf 'MThd\0\0\0\6\0\0\0\1\1\340MTrk\0\0\0\13\0\377\121\3\7\241\40\0\377\57\0' >"$work/tempo.mid"
-run 0 "$work/tempo.mid" "$work/empty.wav"
-frames=$(wav_frames "$work/empty.wav" 44100)
-[ "$frames" = 0 ] || fail "tempo-only song: $frames"
-
-# A song that does not load: status 2, its message, no output file.
-run 2 "$work/missing.mid" "$work/none.wav"
-grep -qx 'velta-render: Could not open MIDI file.' "$work/err" || fail "message: $(cat "$work/err")"
-[ -e "$work/none.wav" ] && fail "an output file was created for a missing song"
-printf 'RIFF not a MIDI file' >"$work/bad.mid"
-run 2 "$work/bad.mid" "$work/none.wav"
-grep -qx 'velta-render: Invalid MIDI header.' "$work/err" || fail "message: $(cat "$work/err")"
-
-# Output that cannot be written: status 3.
-if [ -w /dev/full ]; then
-  run 3 "$work/melodic.mid" /dev/full
-  run 3 "$work/melodic.mid" - >/dev/full
-fi
-run 3 "$work/melodic.mid" "$work/no/such/dir/out.wav"
-
-if [ "$failures" -ne 0 ]; then
-  echo "$failures failure(s)"
-  exit 1
-fi
-echo "all render tool checks passed"
+expect 0 "$render" "$work/tempo.mid" "$work/empty.wav"
+[ "$(wav_frames "$work/empty.wav" 44100)" = 0 ] || fail "tempo-only song"
+finish
