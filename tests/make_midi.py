@@ -1,12 +1,9 @@
 #!/usr/bin/env python3
-"""Writes small Standard MIDI Files for the tests.
-
-usage: make_midi.py OUTDIR [NAME...]   (all songs when no NAME is given)
-
-Each song is a few seconds long and exercises one area: melodic voices with bends, controllers
-and tempo changes; the drum kit with rhythm-part switching; uploaded waveforms and GM System On.
-Import it to build other songs with `smf()` and the message helpers.
+"""usage: make_midi.py OUTDIR [NAME...]   (all songs when no NAME is given)
 """
+# Small Standard MIDI Files for the tests, each a few seconds long and exercising one area:
+# melodic voices with bends, controllers and tempo changes; the drum kit with rhythm-part
+# switching; uploaded waveforms and GM System On.
 
 import os
 import sys
@@ -22,7 +19,7 @@ def vlq(value):
 
 
 def track(events):
-    """events: (tick, bytes) pairs; stable-sorted by tick, End of Track appended."""
+    # events: (tick, bytes) pairs; stable-sorted by tick, End of Track appended.
     data = bytearray()
     now = 0
     for tick, message in sorted(events, key=lambda e: e[0]):
@@ -59,13 +56,13 @@ def program(ch, number):
 
 
 def bend(ch, value):
-    """value: -8192 ... 8191."""
+    # value: -8192 ... 8191.
     raw = value + 8192
     return bytes([0xE0 | ch, raw & 0x7F, raw >> 7])
 
 
 def sysex(payload):
-    """payload: the bytes after F0, terminating F7 included."""
+    # payload: the bytes after F0, terminating F7 included.
     return b"\xf0" + vlq(len(payload)) + bytes(payload)
 
 

@@ -121,25 +121,6 @@ TEST_F(AudioBlock, ConvertsExactlyAndStaysSilentWhenNothingPlays) {
     expect_silent("render produced nothing", 1);
 }
 
-TEST_F(AudioBlock, RendersUnderThePlayerLock) {
-    static Player* shared;
-    shared = player.get();
-    auto render = [](Player&, int16_t* out, uint32_t) noexcept {
-        bool held = false;
-        std::thread([&] {
-            held = !shared->lock.try_lock();
-            if (!held) shared->lock.unlock();
-        }).join();
-        out[0] = held ? 16384 : 0;
-        return true;
-    };
-    buffer.assign(64, 0.0f);
-    EXPECT_EQ(audio_fill_block(audio, AudioBlockTarget{buffer.data(), 8 * 16, 0}, render), 16u);
-    EXPECT_EQ(buffer[0], 0.5f);
-    EXPECT_TRUE(player->lock.try_lock());
-    player->lock.unlock();
-}
-
 // ---- against a real daemon ---------------------------------------------------------------
 
 class AudioDaemon : public ::testing::Test {

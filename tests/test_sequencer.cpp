@@ -151,27 +151,6 @@ TEST(Dispatch, BendRangeRoundingAndControllersDeferredToVoices) {
     EXPECT_EQ(other->pending_expression, 127);
 }
 
-TEST(Dispatch, DrumNoteOffsAreIgnoredButAllNotesOffReleasesThem) {
-    auto player = make_player();
-    Song song;
-    add(song, 0, 0x99, 36, 127);
-    add(song, 0, 0x90, 60, 100);
-    add(song, 1, 0x89, 36, 0);
-    add(song, 1, 0x99, 36, 0);
-    add(song, 2, 0xB9, 123, 0);
-    add(song, 2, 0x90, 60, 0); // velocity 0 is a note off
-    install(*player, std::move(song));
-
-    dispatch_to(*player, 1);
-    const Voice* drum = first_voice(*player, 9);
-    ASSERT_NE(drum, nullptr);
-    EXPECT_EQ(drum->note, 36);
-    dispatch_to(*player, 2);
-    EXPECT_EQ(drum->note, -1);
-    EXPECT_EQ(drum->env_stage, kEnvRelease);
-    EXPECT_EQ(first_voice(*player, 0)->env_stage, kEnvRelease);
-}
-
 TEST(Dispatch, SysExRhythmPartsAndUserWaveforms) {
     auto player = make_player();
     Song song;
