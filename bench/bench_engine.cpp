@@ -2,7 +2,7 @@
 // speed of a dense ordinary song, the time of one seek in a ten-minute song, and the time the
 // audio callback body takes per block. Songs come from song_gen.h.
 // Usage: bench_engine [--runs N] [--write-stress FILE.mid] [--write-dense FILE.mid]
-//                     [--write-long FILE.mid] [--write-held FILE.mid]
+//                     [--write-long FILE.mid] [--write-held FILE.mid] [--write-waves FILE.mid]
 // With a --write option it only writes the song(s) and exits.
 #include <time.h>
 
@@ -167,11 +167,15 @@ int main(int argc, char** argv) {
             wrote = song_gen::write_file(argv[++i], song_gen::dense_song()) || (std::exit(1), 0);
         } else if (std::strcmp(argv[i], "--write-held") == 0 && has_value) {
             wrote = song_gen::write_file(argv[++i], song_gen::held_song(400)) || (std::exit(1), 0);
+        } else if (std::strcmp(argv[i], "--write-waves") == 0 && has_value) {
+            wrote =
+                song_gen::write_file(argv[++i], song_gen::wave_upload_song()) || (std::exit(1), 0);
         } else if (std::strcmp(argv[i], "--write-long") == 0 && has_value) {
             wrote = song_gen::write_file(argv[++i], song_gen::dense_song(600)) || (std::exit(1), 0);
         } else {
             std::fprintf(stderr, "usage: bench_engine [--runs N] [--write-stress FILE] "
-                                 "[--write-dense FILE] [--write-long FILE] [--write-held FILE]\n");
+                                 "[--write-dense FILE] [--write-long FILE] [--write-held FILE] "
+                                 "[--write-waves FILE]\n");
             return 2;
         }
     }

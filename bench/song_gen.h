@@ -296,6 +296,30 @@ inline std::vector<uint8_t> held_song(uint32_t seconds) {
     return smf.bytes();
 }
 
+// User waveforms replaced while notes play them: slot 80 is uploaded, played, then uploaded
+// again with a different shape half a second in and again a second in.
+inline std::vector<uint8_t> wave_upload_song() {
+    SmfBuilder smf;
+    smf.tempo(0, 500000);
+    auto upload = [&smf](uint32_t tick, int slot, int shape) {
+        std::vector<uint8_t> bytes = {
+            0xF0, 40, 0x77, 0x10, 0x42, 0x12, 0xF1, static_cast<uint8_t>(slot), 0x00};
+        for (int i = 0; i < 32; ++i) {
+            const int sample = shape == 0 ? (i < 16 ? 100 : -100) : (i * 8 - 128) * shape / 2;
+            bytes.push_back(static_cast<uint8_t>(sample));
+        }
+        bytes.push_back(0xF7);
+        smf.add(tick, bytes);
+    };
+    upload(0, 80, 0);
+    smf.add(0, {0xF0, 9, 0x77, 0x10, 0x42, 0x12, 0xF0, 0x00, 0x00, 0x01, 0xF7}); // mode on
+    smf.note(10, 2400, 0, 69, 110);
+    smf.note(10, 2400, 1, 45, 100);
+    upload(480, 80, 1);
+    upload(960, 80, 2);
+    return smf.bytes();
+}
+
 inline bool write_file(const std::string& path, const std::vector<uint8_t>& bytes) {
     FILE* file = std::fopen(path.c_str(), "wb");
     if (file == nullptr) return false;

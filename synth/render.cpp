@@ -33,7 +33,7 @@ struct VoiceContribution {
 struct CycleIntegral {
     int64_t start[kWaveLength + 1]; // integral up to the start of each step
 
-    explicit CycleIntegral(const int32_t* table) noexcept {
+    void build(const int32_t* table) noexcept {
         start[0] = 0;
         for (int i = 0; i < kWaveLength; ++i) {
             start[i + 1] = start[i] + static_cast<int64_t>(table[i]) * 1024;
@@ -73,14 +73,19 @@ void cycle_positions(double first, double period, uint32_t n, int64_t* edge) noe
 // cycle.
 struct Oscillator {
     static constexpr double kNone = std::numeric_limits<double>::quiet_NaN(); // equals nothing
-    const int32_t* table;
+    const int32_t* table = nullptr;
     CycleIntegral integral;
     double period = kNone;     // the period the carried edge belongs to
     double next_d = kNone;     // d + 1 of the previous sample
     int64_t next_position = 0; // its position in the cycle
     int64_t next_sum = 0;      // the cycle's integral up to that position
 
-    explicit Oscillator(const int32_t* wave) noexcept : table(wave), integral(wave) {}
+    void reset(const int32_t* wave) noexcept {
+        table = wave;
+        integral.build(wave);
+        period = kNone;
+        next_d = kNone;
+    }
 
     // The position of `dividend` in the cycle, in 1/1024 steps.
     int64_t position(double dividend) const noexcept {
@@ -152,6 +157,26 @@ struct Oscillator {
         next_d = d + static_cast<double>(frames);
         next_position = edge[frames];
         next_sum = sum;
+    }
+};
+
+// Each voice's oscillator, kept from one stretch to the next within a render call. What it
+// carries depends only on its wave's contents, so it stays good while the voice plays the same
+// table and no SysEx message (which may upload a wave) has been applied.
+struct OscillatorCache {
+    Oscillator voice[kVoiceCount];
+
+    Oscillator& get(int index, const int32_t* wave) noexcept {
+        Oscillator& osc = voice[index];
+        if (osc.table != wave) {
+            osc.reset(wave);
+        }
+        return osc;
+    }
+    void forget() noexcept {
+        for (Oscillator& osc : voice) {
+            osc.table = nullptr;
+        }
     }
 };
 
@@ -306,10 +331,9 @@ void render_steady_run(Voice& voice, bool muted, bool has_table, Oscillator& osc
 
 // Runs a melodic or tone-drum voice over `frames` frames and adds what it contributes to the
 // chunk's mix, which holds the sum of the voices before it in the pool.
-void render_wave_voice(Voice& voice, bool muted, uint32_t frames, VoiceContribution& mix) noexcept {
+void render_wave_voice(Voice& voice, bool muted, uint32_t frames, Oscillator& osc,
+                       VoiceContribution& mix) noexcept {
     const int32_t* table = voice.kind == kVoiceToneDrum ? voice.drum_wave : voice.wave;
-    static constexpr int32_t kNoWave[kWaveLength] = {};
-    Oscillator osc(table != nullptr ? table : kNoWave);
     uint32_t frame = 0;
     while (frame < frames) {
         const uint32_t run = steady_run(voice, frames - frame);
@@ -404,7 +428,7 @@ int16_t to_pcm(float mix) noexcept {
 // frame-at-a-time loop would form it. A contribution of zero leaves the mix unchanged (at most
 // the sign of a zero sum, which rounds to the same sample), so silent voices are not mixed.
 void render_chunk(SynthState& synth, int16_t* out, uint32_t frames,
-                  VoiceContribution (&noise)[kVoiceCount]) noexcept {
+                  VoiceContribution (&noise)[kVoiceCount], OscillatorCache& oscillators) noexcept {
     VoiceContribution mix = {};
     const uint64_t noise_voices = render_noise_voices(synth, frames, noise);
     for (int v = 0; v < kVoiceCount; ++v) {
@@ -417,7 +441,10 @@ void render_chunk(SynthState& synth, int16_t* out, uint32_t frames,
         }
         Voice& voice = synth.voices[v];
         if (voice.active != 0 && static_cast<uint32_t>(voice.channel) <= 15) {
-            render_wave_voice(voice, synth.channels[voice.channel].mute != 0, frames, mix);
+            static constexpr int32_t kNoWave[kWaveLength] = {};
+            const int32_t* table = voice.kind == kVoiceToneDrum ? voice.drum_wave : voice.wave;
+            Oscillator& osc = oscillators.get(v, table != nullptr ? table : kNoWave);
+            render_wave_voice(voice, synth.channels[voice.channel].mute != 0, frames, osc, mix);
         }
     }
     uint32_t frame = 0;
@@ -442,13 +469,23 @@ void render_chunk(SynthState& synth, int16_t* out, uint32_t frames,
     }
 }
 
-void render_frames(SynthState& synth, int16_t* out, uint64_t frames) noexcept {
+void render_frames(SynthState& synth, int16_t* out, uint64_t frames,
+                   OscillatorCache& oscillators) noexcept {
     VoiceContribution noise[kVoiceCount];
     for (uint64_t done = 0; done < frames; done += kChunkFrames) {
         const auto n =
             static_cast<uint32_t>(frames - done < kChunkFrames ? frames - done : kChunkFrames);
-        render_chunk(synth, out + 2 * done, n, noise);
+        render_chunk(synth, out + 2 * done, n, noise, oscillators);
     }
+}
+
+bool applied_sysex(const Song& song, uint64_t from, uint64_t to) noexcept {
+    for (uint64_t e = from; e < to && e < song.events.size(); ++e) {
+        if (song.events[e].status == 0xF0) {
+            return true;
+        }
+    }
+    return false;
 }
 
 bool any_voice_active(const SynthState& synth) noexcept {
@@ -465,9 +502,14 @@ bool any_voice_active(const SynthState& synth) noexcept {
 bool synth_render(Player& player, int16_t* out, uint32_t frames) noexcept {
     uint32_t done = 0;
     bool processed = false;
+    OscillatorCache oscillators;
     for (;;) {
+        const uint64_t cursor = player.cursor;
         dispatch_events(player, player.position);
         const Song& song = player.song;
+        if (applied_sysex(song, cursor, player.cursor)) {
+            oscillators.forget();
+        }
         uint64_t n = frames - done;
         bool event_left = player.cursor < song.event_count && player.cursor < song.events.size();
         uint64_t t = event_left ? song.events[player.cursor].time : kNoEventTime;
@@ -478,7 +520,7 @@ bool synth_render(Player& player, int16_t* out, uint32_t frames) noexcept {
         } else if (!any_voice_active(player.synth)) {
             break;
         }
-        render_frames(player.synth, out + static_cast<size_t>(done) * 2, n);
+        render_frames(player.synth, out + static_cast<size_t>(done) * 2, n, oscillators);
         player.position += n;
         done += static_cast<uint32_t>(n);
         processed = true;

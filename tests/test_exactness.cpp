@@ -40,6 +40,7 @@ std::string song_file(const char* name) {
         song_gen::write_file(path + "/stress.mid", song_gen::stress_song());
         song_gen::write_file(path + "/dense.mid", song_gen::dense_song());
         song_gen::write_file(path + "/held.mid", song_gen::held_song(400));
+        song_gen::write_file(path + "/waves.mid", song_gen::wave_upload_song());
         return path;
     }();
     return dir + "/" + name + ".mid";
@@ -101,6 +102,8 @@ constexpr Golden kGoldens[] = {
     {{"stress", 44100, 0.5, 2, 333}, 0x04847e55f8b7c5cfull},
     {{"dense", 48000, 0.37, 3, 333}, 0x32356f97c7edd5b3ull},
     {{"dense", 22050, 0.811, 3, 4096}, 0x51d19bf9ea87c05aull},
+    // A user waveform replaced twice while two notes play it.
+    {{"waves", 44100, -1.0, 3, 1024}, 0xedd9ca2cfb6193f3ull},
 };
 // clang-format on
 
