@@ -31,18 +31,24 @@ struct VoiceContribution {
 // Integral of the piecewise-constant cycle over [0, u) in 1/1024 steps, for any u: the box
 // filter's sum is the difference of two of these.
 struct CycleIntegral {
-    int64_t start[kWaveLength + 1]; // integral up to the start of each step
+    static constexpr int64_t kTwoCycles = 2 * 32768;
+    int64_t start[2 * kWaveLength + 1]; // integral up to the start of each step, two cycles
 
     void build(const int32_t* table) noexcept {
         start[0] = 0;
-        for (int i = 0; i < kWaveLength; ++i) {
-            start[i + 1] = start[i] + static_cast<int64_t>(table[i]) * 1024;
+        for (int i = 0; i < 2 * kWaveLength; ++i) {
+            start[i + 1] = start[i] + static_cast<int64_t>(table[i & 31]) * 1024;
         }
     }
     int64_t operator()(const int32_t* table, int64_t u) const noexcept {
         const int64_t in_cycle = u & 32767;
         const int64_t step = in_cycle >> 10;
         return (u >> 15) * start[kWaveLength] + start[step] + table[step] * (in_cycle & 1023);
+    }
+    // The same for 0 <= u < kTwoCycles, where a sample's stretch lies inside a steady run.
+    int64_t near(const int32_t* table, int64_t u) const noexcept {
+        const int64_t step = u >> 10;
+        return start[step] + table[step & 31] * (u & 1023);
     }
 };
 
@@ -149,10 +155,19 @@ struct Oscillator {
             sum = integral(table, edge[0]);
         }
         cycle_positions(d + 1.0, period, frames, edge + 1);
-        for (uint32_t i = 0; i < frames; ++i) {
-            const int64_t sum_to_end = integral(table, edge[i + 1]);
-            out[i] = average(edge[i], edge[i + 1], sum, sum_to_end);
-            sum = sum_to_end;
+        // Edges only grow; inside the first two cycles the integral needs no cycle count.
+        if (edge[0] >= 0 && edge[frames] < CycleIntegral::kTwoCycles) {
+            for (uint32_t i = 0; i < frames; ++i) {
+                const int64_t sum_to_end = integral.near(table, edge[i + 1]);
+                out[i] = average(edge[i], edge[i + 1], sum, sum_to_end);
+                sum = sum_to_end;
+            }
+        } else {
+            for (uint32_t i = 0; i < frames; ++i) {
+                const int64_t sum_to_end = integral(table, edge[i + 1]);
+                out[i] = average(edge[i], edge[i + 1], sum, sum_to_end);
+                sum = sum_to_end;
+            }
         }
         next_d = d + static_cast<double>(frames);
         next_position = edge[frames];
