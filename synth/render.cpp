@@ -52,25 +52,24 @@ struct CycleIntegral {
     }
 };
 
-// Two IEEE divisions per instruction where SSE2 is there; the same correctly rounded results
-// as one at a time.
-// edge[i] = trunc((first + i) / period * 32768) for i < n.
-void cycle_positions(double first, double period, uint32_t n, int64_t* edge) noexcept {
+// edge[i] = trunc((first + i) / period * 32768) for i < n, for dividends that are exact and
+// results that fit 32 bits: two IEEE divisions per instruction where SSE2 is there, the same
+// correctly rounded results as one at a time.
+void cycle_positions(double first, double period, uint32_t n, int32_t* edge) noexcept {
     uint32_t i = 0;
 #if defined(__SSE2__)
     const __m128d divisor = _mm_set1_pd(period);
     const __m128d steps = _mm_set1_pd(32768.0);
+    const __m128d two = _mm_set1_pd(2.0);
+    __m128d dividend = _mm_set_pd(first + 1.0, first);
     for (; i + 2 <= n; i += 2) {
-        const __m128d dividend =
-            _mm_set_pd(first + static_cast<double>(i + 1), first + static_cast<double>(i));
-        alignas(16) double position[2];
-        _mm_store_pd(position, _mm_mul_pd(_mm_div_pd(dividend, divisor), steps));
-        edge[i] = static_cast<int64_t>(position[0]);
-        edge[i + 1] = static_cast<int64_t>(position[1]);
+        const __m128d position = _mm_mul_pd(_mm_div_pd(dividend, divisor), steps);
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(edge + i), _mm_cvttpd_epi32(position));
+        dividend = _mm_add_pd(dividend, two);
     }
 #endif
     for (; i < n; ++i) {
-        edge[i] = static_cast<int64_t>((first + static_cast<double>(i)) / period * 32768.0);
+        edge[i] = static_cast<int32_t>((first + static_cast<double>(i)) / period * 32768.0);
     }
 }
 
@@ -137,21 +136,24 @@ struct Oscillator {
     // so each sample's end is the next one's start; the edges are found first, in one pass.
     void fill(uint32_t phase_counter, float period_start, float voice_period, uint32_t frames,
               float* out) noexcept {
+        const double d = static_cast<double>(phase_counter) - static_cast<double>(period_start);
+        // Positions of the run stay well inside 32 bits (below 2^30).
+        const bool fits = std::fabs(d) + static_cast<double>(frames) + 1.0 <
+                          static_cast<double>(voice_period) * 32768.0;
         if (!(period_start == 0.0f || (period_start >= 1.0f && period_start < 16777216.0f)) ||
-            phase_counter + frames >= 16777216u) {
+            phase_counter + frames >= 16777216u || !fits) {
             for (uint32_t i = 0; i < frames; ++i) {
                 out[i] = sample(phase_counter + i, period_start, voice_period);
             }
             return;
         }
         set_period(voice_period);
-        const double d = static_cast<double>(phase_counter) - static_cast<double>(period_start);
-        int64_t edge[kChunkFrames + 1];
+        int32_t edge[kChunkFrames + 1];
         int64_t sum = next_sum;
         if (d == next_d) {
-            edge[0] = next_position;
+            edge[0] = static_cast<int32_t>(next_position);
         } else {
-            edge[0] = position(d);
+            edge[0] = static_cast<int32_t>(position(d));
             sum = integral(table, edge[0]);
         }
         cycle_positions(d + 1.0, period, frames, edge + 1);
