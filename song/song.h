@@ -5,7 +5,7 @@
 #include <vector>
 
 struct MidiEvent {
-    uint64_t time = 0; // output frames from the song start
+    uint64_t time = 0;         // output frames from the song start
     uint64_t sysex_offset = 0; // into Song::sysex_data, SysEx events only
     uint64_t sysex_length = 0; // 0 when the event carries no SysEx payload
     uint8_t status = 0;        // 0x80-0xEF, or 0xF0 for every SysEx event
