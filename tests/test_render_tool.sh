@@ -88,10 +88,10 @@ for rate in 22050 44100 48000; do
 done
 
 # --max-seconds cuts the file at exactly floor(S x rate) frames, inside a block.
-for spec in "1.5 44100 1000 66150" "2.0001 22050 1024 44102" "0 48000 64 0" "3 48000 7 144000"; do
-  set -- $spec
+for case_args in "1.5 44100 1000 66150" "2.0001 22050 1024 44102" "0 48000 64 0" "3 48000 7 144000"; do
+  set -- $case_args
   expect 0 "$render" --max-seconds "$1" --rate "$2" --block "$3" "$work/drums.mid" "$work/cut.wav"
-  frames=$(wav_frames "$work/cut.wav" "$2") || fail "cut $spec: $frames"
+  frames=$(wav_frames "$work/cut.wav" "$2") || fail "cut $case_args: $frames"
   [ "$frames" = "$4" ] || fail "--max-seconds $1 at $2: $frames frames, wanted $4"
 done
 
