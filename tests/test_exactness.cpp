@@ -18,19 +18,9 @@
 #include "song/midi_reader.h"
 #include "synth/render.h"
 #include "synth/synth.h"
+#include "tests/engine_support.h"
 
 namespace {
-
-uint64_t fnv1a(const std::vector<int16_t>& samples) {
-    uint64_t hash = 0xcbf29ce484222325ull;
-    for (int16_t sample : samples) {
-        const auto value = static_cast<uint16_t>(sample);
-        for (uint8_t byte : {static_cast<uint8_t>(value), static_cast<uint8_t>(value >> 8)}) {
-            hash = (hash ^ byte) * 0x100000001b3ull;
-        }
-    }
-    return hash;
-}
 
 std::string song_file(const char* name) {
     static const std::string dir = [] {
@@ -112,7 +102,7 @@ TEST(Exactness, HeavySongsRenderUnchanged) {
     for (const Golden& golden : kGoldens) {
         const Take& take = golden.take;
         const Result result = play(take);
-        const uint64_t hash = fnv1a(result.pcm);
+        const uint64_t hash = pcm_fnv1a(result.pcm);
         if (print) {
             std::printf("    {{\"%s\", %d, %g, %u, %u}, 0x%016llxull},\n", take.song, take.rate,
                         take.seek, take.seconds, take.block, static_cast<unsigned long long>(hash));
@@ -146,7 +136,7 @@ TEST(Exactness, HeldNotesPastExactCounters) {
         }
     }
     EXPECT_EQ(count_active(*player), 2);
-    EXPECT_EQ(fnv1a(tail), 0x14658ed61ddf2527ull);
+    EXPECT_EQ(pcm_fnv1a(tail), 0x14658ed61ddf2527ull);
 }
 
 // Output must not depend on how the audio thread slices the stream into blocks.

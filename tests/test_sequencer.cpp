@@ -18,23 +18,9 @@
 #include "song/midi_reader.h"
 #include "synth/render.h"
 #include "synth/synth.h"
+#include "tests/engine_support.h"
 
 namespace {
-
-std::unique_ptr<Player> make_player(int32_t rate = 44100) {
-    auto player = std::make_unique<Player>();
-    synth_init(*player, rate);
-    return player;
-}
-
-void add(Song& song, uint64_t time, uint8_t status, uint8_t data1, uint8_t data2 = 0) {
-    MidiEvent event;
-    event.time = time;
-    event.status = status;
-    event.data1 = data1;
-    event.data2 = data2;
-    song.events.push_back(event);
-}
 
 void add_sysex(Song& song, uint64_t time, std::vector<uint8_t> bytes) {
     MidiEvent event;
@@ -97,25 +83,25 @@ std::string status(Player& player) {
 TEST(Dispatch, BendRangeRoundingAndControllersDeferredToVoices) {
     auto player = make_player();
     Song song;
-    add(song, 0, 0x90, 69, 100);
-    add(song, 0, 0x91, 60, 127);
-    add(song, 0, 0xB0, 6, 5);       // no parameter selected yet (127/127): ignored
-    add(song, 1, 0xE0, 0x7F, 0x7F); // 8191 at range 2: 199.98 -> 200
-    add(song, 1, 0xE9, 0x7F, 0x7F); // drum channel: ignored
-    add(song, 2, 0xB0, 101, 0);
-    add(song, 2, 0xB0, 100, 0);
-    add(song, 2, 0xB0, 6, 1);
-    add(song, 2, 0xB0, 6, 25);  // above 24: ignored, not clamped
-    add(song, 3, 0xE0, 0, 72);  // +1024 at range 1: exactly 12.5 cents
-    add(song, 4, 0xE0, 0, 56);  // -1024: -12.5
-    add(song, 5, 0xB0, 100, 1); // fine tuning selected: data entry no longer sets the range
-    add(song, 5, 0xB0, 6, 12);
-    add(song, 5, 0xE0, 0, 0); // -8192
-    add(song, 6, 0xB1, 7, 30);
-    add(song, 6, 0xB1, 10, 5);
-    add(song, 6, 0xB1, 11, 40);
-    add(song, 6, 0xC1, 0x85, 0); // masked to 5
-    add(song, 7, 0xB1, 121, 0);
+    add_event(song, 0, 0x90, 69, 100);
+    add_event(song, 0, 0x91, 60, 127);
+    add_event(song, 0, 0xB0, 6, 5);       // no parameter selected yet (127/127): ignored
+    add_event(song, 1, 0xE0, 0x7F, 0x7F); // 8191 at range 2: 199.98 -> 200
+    add_event(song, 1, 0xE9, 0x7F, 0x7F); // drum channel: ignored
+    add_event(song, 2, 0xB0, 101, 0);
+    add_event(song, 2, 0xB0, 100, 0);
+    add_event(song, 2, 0xB0, 6, 1);
+    add_event(song, 2, 0xB0, 6, 25);  // above 24: ignored, not clamped
+    add_event(song, 3, 0xE0, 0, 72);  // +1024 at range 1: exactly 12.5 cents
+    add_event(song, 4, 0xE0, 0, 56);  // -1024: -12.5
+    add_event(song, 5, 0xB0, 100, 1); // fine tuning selected: data entry no longer sets the range
+    add_event(song, 5, 0xB0, 6, 12);
+    add_event(song, 5, 0xE0, 0, 0); // -8192
+    add_event(song, 6, 0xB1, 7, 30);
+    add_event(song, 6, 0xB1, 10, 5);
+    add_event(song, 6, 0xB1, 11, 40);
+    add_event(song, 6, 0xC1, 0x85, 0); // masked to 5
+    add_event(song, 7, 0xB1, 121, 0);
     install(*player, std::move(song));
     const ChannelState& ch = player->synth.channels[0];
     const ChannelState& ch1 = player->synth.channels[1];
@@ -197,13 +183,13 @@ TEST(Dispatch, SysExRhythmPartsAndUserWaveforms) {
 // to 10 s, volume changes on channel 1 at 1 s and 8 s; fraction 0.5 is exactly 7 s.
 Song seek_song() {
     Song song;
-    add(song, 0, 0xB0, 7, 50);
-    add(song, 0, 0x92, 60, 100);
-    add(song, 20000, 0x82, 60, 0);
-    add(song, 44100, 0xB1, 7, 30);
-    add(song, 220500, 0x90, 60, 100);
-    add(song, 352800, 0xB1, 7, 90);
-    add(song, 441000, 0x80, 60, 0);
+    add_event(song, 0, 0xB0, 7, 50);
+    add_event(song, 0, 0x92, 60, 100);
+    add_event(song, 20000, 0x82, 60, 0);
+    add_event(song, 44100, 0xB1, 7, 30);
+    add_event(song, 220500, 0x90, 60, 100);
+    add_event(song, 352800, 0xB1, 7, 90);
+    add_event(song, 441000, 0x80, 60, 0);
     return song;
 }
 
@@ -303,8 +289,8 @@ TEST(Transport, SeekKeepsPausedAndStoppedStates) {
 TEST(Transport, PositionTextIsLocaleIndependent) {
     auto player = make_player(1000); // a low rate keeps each seek's pre-roll short
     Song song;
-    add(song, 0, 0xC0, 1);
-    add(song, 6000, 0xC0, 2);
+    add_event(song, 0, 0xC0, 1);
+    add_event(song, 6000, 0xC0, 2);
     install(*player, std::move(song));
     std::vector<double> fractions = {0.00049999, 0.0005, 0.12345, 0.99949999, 0.9995};
     for (int i = 0; i <= 2000; ++i)
@@ -334,17 +320,6 @@ TEST(Transport, PositionTextIsLocaleIndependent) {
 
 // ---------------------------------------------------------------------------------------------
 // Whole renders
-
-uint64_t fnv1a(const std::vector<int16_t>& samples) {
-    uint64_t hash = 0xcbf29ce484222325ull;
-    for (int16_t sample : samples) {
-        const auto value = static_cast<uint16_t>(sample);
-        for (uint8_t byte : {static_cast<uint8_t>(value), static_cast<uint8_t>(value >> 8)}) {
-            hash = (hash ^ byte) * 0x100000001b3ull;
-        }
-    }
-    return hash;
-}
 
 class GeneratedSongs : public testing::Test {
   protected:
@@ -414,7 +389,7 @@ TEST_F(GeneratedSongs, GoldenRenders) {
     for (const Golden& golden : kGoldens) {
         const std::vector<int16_t> pcm = render_song(golden.song, golden.rate, 1024);
         const uint64_t frames = pcm.size() / 2;
-        const uint64_t hash = fnv1a(pcm);
+        const uint64_t hash = pcm_fnv1a(pcm);
         if (print) {
             std::printf("    {\"%s\", %d, %llu, 0x%016llxull},\n", golden.song, golden.rate,
                         static_cast<unsigned long long>(frames),
