@@ -5,5 +5,4 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 "$root/scripts/deps.sh"
 cmake -S "$root" -B "$root/build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELTA_BUILD_TESTS=OFF
 cmake --build "$root/build" -j"$(nproc)" --target velta
-export VELTA_RESOURCE_DIR=${VELTA_RESOURCE_DIR:-$root/resources}
-exec "$root/build/app/velta" "$@"
+exec "$root/build/bin/velta" "$@"

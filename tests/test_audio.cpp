@@ -173,7 +173,7 @@ TEST_F(AudioDaemon, PlayedSongReachesTheSinkAsRendered) {
     constexpr uint32_t kRate = 44100;
     const std::string ref_path = dir + "/ref.wav";
     int rc = 0;
-    pwh::run(std::string("'") + VELTA_BINARY_DIR + "/tools/velta-render' --rate 44100 '" + song +
+    pwh::run(std::string("'") + VELTA_RENDER_PATH "' --rate 44100 '" + song +
                  "' '" + ref_path + "' 2>&1",
              &rc);
     ASSERT_EQ(rc, 0);

@@ -69,7 +69,10 @@ window() {
   eval "$("$here/harness/xvfb-session.sh" start)" || { echo "SKIP: Xvfb did not start"; exit 77; }
   xvfb_pid=$XVFB_PID
   . "$here/harness/x11-helpers.sh"
-  mkdir -p "$work/res" "$work/songs" "$work/empty"
+  mkdir -p "$work/res" "$work/songs" "$work/empty" "$work/bin"
+  # A copy with no assets beside it, so only the resource directories set up here are found.
+  cp "$velta" "$work/bin/velta"
+  velta=$work/bin/velta
   # A solid red 640x470 skin, written with the standard library only.
   python3 - "$work/res/velta236_ui_skin.png" <<'PY'
 import struct, sys, zlib
