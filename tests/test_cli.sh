@@ -82,8 +82,9 @@ png = b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", struct.pack(">IIBBBBB", 640, 470, 8,
 png += chunk(b"IDAT", zlib.compress((b"\x00" + bytes((200, 40, 40)) * 640) * 470))
 open(sys.argv[1], "wb").write(png + chunk(b"IEND", b""))
 PY
-  cp "$here/../resources/final-bowser.mid" "$work/res/"
-  cp "$here/../resources/final-bowser.mid" "$work/songs/song.mid"
+  python3 "$here/make_midi.py" "$work/songs" melodic >/dev/null || fail "make_midi.py"
+  cp "$work/songs/melodic.mid" "$work/res/final-bowser.mid"
+  mv "$work/songs/melodic.mid" "$work/songs/song.mid"
 
   # Run from an empty directory so no relative resource candidate is found by accident.
   cd "$work/empty" || exit 1
