@@ -43,7 +43,8 @@ int main(int argc, char** argv) {
         std::lock_guard guard(player->lock);
         if (!synth_render(*player, frame, 1)) break;
         int voices = 0;
-        for (const Voice& voice : player->synth.voices) voices += voice.active ? 1 : 0;
+        for (const Voice& voice : player->synth.voices)
+            voices += voice.active ? 1 : 0;
         most_voices = std::max(most_voices, voices);
         bool silent = true;
         for (int16_t sample : frame) {
