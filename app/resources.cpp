@@ -6,7 +6,7 @@
 #include <unistd.h>
 
 #include "app/app_state.h"
-#include "song/midi_reader.h"
+#include "sequencer/load_song.h"
 
 namespace {
 

@@ -17,10 +17,11 @@
 
 #include "audio/pipewire_output.h"
 #include "bench/song_gen.h"
+#include "sequencer/event_loop.h"
+#include "sequencer/load_song.h"
 #include "sequencer/player.h"
 #include "sequencer/transport.h"
 #include "song/midi_reader.h"
-#include "synth/render.h"
 #include "synth/synth.h"
 
 // Heap calls are counted only on a thread that has set t_counting, and only while it is set.

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "bench/song_gen.h"
+#include "sequencer/load_song.h"
 #include "sequencer/player.h"
 #include "song/midi_parse.h"
 #include "song/midi_reader.h"
@@ -139,10 +140,10 @@ int main(int argc, char** argv) {
                         song.tempo_map.capacity() * sizeof(TempoPoint) + song.sysex_data.capacity();
     double median_load = load_ms[kRuns / 2];
     std::printf("reader: %u channel events in 16 tracks, %zu tempo points, file %.1f MB\n",
-                unsigned(song.event_count), size_t(song.tempo_count), file.size() / 1e6);
+                unsigned(song.events.size()), size_t(song.tempo_map.size()), file.size() / 1e6);
     std::printf("  load_song (read+parse+sort+schedule): median %.1f ms, best %.1f ms, "
                 "%.1f M events/s\n",
-                median_load, load_ms[0], song.event_count / median_load / 1000.0);
+                median_load, load_ms[0], song.events.size() / median_load / 1000.0);
     std::printf("  parse_song from memory:               median %.1f ms, best %.1f ms\n",
                 parse_ms[kRuns / 2], parse_ms[0]);
     std::printf("  peak heap during load_song: %.1f MB; final Song %.1f MB; file %.1f MB\n",

@@ -8,10 +8,9 @@
 #include <memory>
 #include <vector>
 
-#include "sequencer/channels.h"
+#include "sequencer/event_loop.h"
 #include "sequencer/player.h"
 #include "synth/drums.h"
-#include "synth/render.h"
 #include "synth/synth.h"
 #include "synth/tables.h"
 #include "synth/voice.h"
@@ -337,7 +336,6 @@ uint64_t render_scene(int32_t rate) {
     add_event(song, 5000, 0x80, 69, 0);
     add_event(song, 6000, 0x83, 90, 0);
     song.length_frames = 9000;
-    srand(1);
     std::vector<int16_t> all;
     bool processed = true;
     while (processed && all.size() < 400000) {

@@ -13,10 +13,11 @@
 
 #include <unistd.h>
 
+#include "sequencer/event_loop.h"
+#include "sequencer/load_song.h"
 #include "sequencer/player.h"
 #include "sequencer/transport.h"
 #include "song/midi_reader.h"
-#include "synth/render.h"
 #include "synth/synth.h"
 
 namespace {

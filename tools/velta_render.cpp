@@ -10,6 +10,7 @@
 #include <string_view>
 #include <vector>
 
+#include "sequencer/load_song.h"
 #include "sequencer/player.h"
 #include "song/midi_reader.h"
 #include "song/song.h"
@@ -253,7 +254,7 @@ int dump_song(const RenderOptions& options) {
     const std::pair<const char*, uint64_t> summary[] = {{"length ", song.length_frames},
                                                         {"division ", song.division},
                                                         {"rate ", song.rate},
-                                                        {"events ", song.event_count}};
+                                                        {"events ", song.events.size()}};
     for (const auto& [label, value] : summary) {
         out->text(label);
         out->number(value);
