@@ -271,6 +271,21 @@ TEST_F(LoadSong, RefusesWhatIsNotARegularReadableFile) {
     EXPECT_TRUE(failure == "Loaded MIDI" || kFailureTexts.count(failure)) << failure;
 }
 
+TEST_F(LoadSong, FromMemoryGivesTheFilesSongWithoutAPath) {
+    const Bytes file = smf(480, {note_on(480, 60) + note_on(960, 64) + kEndOfTrack});
+    ASSERT_EQ(load(write("good.mid", file)), "Loaded MIDI");
+    const std::vector<MidiEvent> from_file = player_->song.events;
+    ASSERT_TRUE(load_song_from_memory(*player_, file.data(), file.size()));
+    EXPECT_STREQ(player_->status_text, "Loaded MIDI");
+    EXPECT_STREQ(player_->song_path, "");
+    ASSERT_EQ(player_->song.events.size(), from_file.size());
+    for (size_t i = 0; i < from_file.size(); ++i)
+        EXPECT_EQ(player_->song.events[i].time, from_file[i].time);
+    EXPECT_FALSE(load_song_from_memory(*player_, file.data(), 10));
+    EXPECT_STREQ(player_->status_text, "Invalid MIDI header.");
+    EXPECT_TRUE(player_->song.events.empty());
+}
+
 TEST(MidiCorpus, EveryFileLoadsOrFailsWithAKnownText) {
     const fs::path corpus = fs::path(VELTA_SOURCE_DIR) / ".." / "shared" / "corpus";
     if (!fs::is_directory(corpus)) GTEST_SKIP() << "no corpus at " << corpus;
