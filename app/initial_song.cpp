@@ -13,7 +13,7 @@ bool copy_song_path(char (&out)[kPathCapacity], const char* path) {
     if (path == nullptr) return false;
     const size_t length = strnlen(path, kPathCapacity);
     if (length == 0 || length >= kPathCapacity) return false;
-    memcpy(out, path, length + 1);
+    copy_bounded(out, path);
     return true;
 }
 
