@@ -6,6 +6,7 @@
 
 #include "app/app_state.h"
 #include "app/initial_song.h"
+#include "sequencer/load_song.h"
 #include "song/midi_reader.h"
 #include "synth/synth.h"
 

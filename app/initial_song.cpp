@@ -6,14 +6,14 @@
 
 #include "app/app_state.h"
 #include "app/resources.h"
-#include "song/midi_reader.h"
+#include "sequencer/load_song.h"
 
 bool copy_song_path(char (&out)[kPathCapacity], const char* path) {
     out[0] = '\0';
     if (path == nullptr) return false;
     const size_t length = strnlen(path, kPathCapacity);
     if (length == 0 || length >= kPathCapacity) return false;
-    memcpy(out, path, length + 1);
+    copy_bounded(out, path);
     return true;
 }
 
@@ -34,7 +34,7 @@ void load_first_song(AppState& app) {
     bool failed = false;
     if (app.initial_song_unusable != 0) {
         std::lock_guard<std::mutex> guard(app.player.lock);
-        player_set_status(app.player, kCannotOpenText);
+        player_set_status(app.player, kMidiOpenFailedText);
         failed = true;
     } else if (app.initial_song_path[0] == '\0') {
         failed = !load_default_song(app);

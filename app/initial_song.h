@@ -3,13 +3,12 @@
 
 #include <cstdint>
 
+#include "audio/pipewire_output.h"
 #include "sequencer/player.h"
+#include "song/midi_reader.h"
 
 struct AppState;
 typedef struct _GFile GFile;
-
-constexpr const char* kAudioFailedText = "PipeWire output could not be started";
-constexpr const char* kCannotOpenText = "Could not open MIDI file.";
 
 // Copies `path` into `out` when it fits in 4095 characters. False, with `out` empty, for a
 // null, empty or longer path: a cut path would name some other file.

@@ -5,6 +5,7 @@
 #include "app/app_state.h"
 #include "app/application.h"
 #include "app/resources.h"
+#include "sequencer/load_song.h"
 #include "song/midi_reader.h"
 #include "ui/skin.h"
 

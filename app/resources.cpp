@@ -6,7 +6,7 @@
 #include <unistd.h>
 
 #include "app/app_state.h"
-#include "song/midi_reader.h"
+#include "sequencer/load_song.h"
 
 namespace {
 
@@ -20,12 +20,6 @@ bool holds_skin(const char* dir) {
     return resource_path(probe, dir, kSkinFile) && access(probe, R_OK) == 0;
 }
 
-void copy_dir(char (&out)[kPathCapacity], const char* dir) {
-    const size_t length = strnlen(dir, kPathCapacity - 1);
-    memcpy(out, dir, length);
-    out[length] = '\0';
-}
-
 // X/../share/velta for the executable's directory X, left unsimplified.
 bool dir_beside_executable(char (&out)[kPathCapacity], const char* argv0) {
     if (argv0 == nullptr || strchr(argv0, '/') == nullptr) return false;
@@ -33,44 +27,35 @@ bool dir_beside_executable(char (&out)[kPathCapacity], const char* argv0) {
     if (resolved == nullptr) return false;
     char* slash = strrchr(resolved, '/');
     if (slash != nullptr) *slash = '\0';
-    const int length = snprintf(out, kPathCapacity, "%s/../share/velta", resolved);
+    const bool usable = join_path(out, resolved, "../share/velta");
     free(resolved);
-    if (length < 1 || length >= static_cast<int>(kPathCapacity)) {
-        out[0] = '\0';
-        return false;
-    }
-    return true;
+    return usable;
 }
 
 } // namespace
 
 bool resource_path(char (&out)[kPathCapacity], const char* dir, const char* name) {
-    const int length = snprintf(out, kPathCapacity, "%s/%s", dir, name);
-    if (length < 1 || length >= static_cast<int>(kPathCapacity)) {
-        out[0] = '\0';
-        return false;
-    }
-    return true;
+    return join_path(out, dir, name);
 }
 
 void locate_resource_dir(char (&resource_dir)[kPathCapacity], const char* argv0) {
     const char* env = getenv(kResourceDirEnv);
     if (env != nullptr && holds_skin(env)) {
-        copy_dir(resource_dir, env);
+        copy_bounded(resource_dir, env);
         return;
     }
     for (const char* candidate : kFixedCandidates) {
         if (holds_skin(candidate)) {
-            copy_dir(resource_dir, candidate);
+            copy_bounded(resource_dir, candidate);
             return;
         }
     }
     char beside[kPathCapacity];
     if (dir_beside_executable(beside, argv0) && holds_skin(beside)) {
-        copy_dir(resource_dir, beside);
+        copy_bounded(resource_dir, beside);
         return;
     }
-    copy_dir(resource_dir, ".");
+    copy_bounded(resource_dir, ".");
 }
 
 bool load_default_song(AppState& app) {

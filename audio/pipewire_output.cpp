@@ -1,13 +1,14 @@
 #include "audio/pipewire_output.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
 
 #include <spa/param/audio/format-utils.h>
 
+#include "sequencer/event_loop.h"
 #include "sequencer/player.h"
-#include "synth/render.h"
 
 #ifdef VELTA_AUDIO_PROBE
 #include <unistd.h>
@@ -53,7 +54,7 @@ void on_state_changed(void* data, pw_stream_state, pw_stream_state state, const 
                 (state == PW_STREAM_STATE_UNCONNECTED && error != nullptr);
     if (!lost || audio.player == nullptr) return;
     std::lock_guard guard(audio.player->lock);
-    player_set_status(*audio.player, "PipeWire output could not be started");
+    player_set_status(*audio.player, kAudioFailedText);
 }
 
 void on_process(void* data) {
@@ -99,36 +100,43 @@ uint32_t audio_fill_block(AudioOutput& audio, const AudioBlockTarget& target,
     if (frames == 0 || frames > capacity) frames = capacity;
     if (frames == 0) return 0;
 
-    if (audio.scratch_frames < frames) {
-        void* grown = realloc(audio.scratch, size_t{frames} * kScratchFrameBytes);
-        if (grown == nullptr) return 0;
-        audio.scratch = static_cast<int16_t*>(grown);
-        audio.scratch_frames = frames;
-    }
+    if (audio.scratch == nullptr || audio.scratch_frames == 0) return 0;
     memset(target.data, 0, size_t{frames} * kStreamFrameBytes);
 
+    // A block larger than the scratch buffer goes in pieces, each rendered under the lock as a
+    // block of its own would be.
     Player& player = *audio.player;
-    std::unique_lock guard(player.lock);
-    memset(audio.scratch, 0, size_t{frames} * kScratchFrameBytes);
-    bool rendered = false;
-    if (player.active != 0 && player.paused == 0 && player.song.event_count != 0)
-        rendered = render(player, audio.scratch, frames);
-    guard.unlock();
-
-    if (rendered) {
+    for (uint32_t done = 0; done < frames;) {
+        const auto piece =
+            static_cast<uint32_t>(std::min<uint64_t>(frames - done, audio.scratch_frames));
+        std::unique_lock guard(player.lock);
+        memset(audio.scratch, 0, size_t{piece} * kScratchFrameBytes);
+        bool rendered = false;
+        if (player.active && !player.paused && !player.song.events.empty())
+            rendered = render(player, audio.scratch, piece);
+        guard.unlock();
+        if (!rendered) break;
         const int16_t* in = audio.scratch;
-        float* out = target.data;
-        for (size_t i = 0; i < size_t{frames} * 2; i++)
+        float* out = target.data + size_t{done} * 2;
+        for (size_t i = 0; i < size_t{piece} * 2; i++)
             out[i] = static_cast<float>(in[i]) * kSampleScale;
+        done += piece;
     }
     return frames;
+}
+
+bool audio_output_prepare_scratch(AudioOutput& audio) {
+    if (audio.scratch != nullptr) return true;
+    audio.scratch = static_cast<int16_t*>(malloc(size_t{kScratchFrames} * kScratchFrameBytes));
+    audio.scratch_frames = audio.scratch != nullptr ? kScratchFrames : 0;
+    return audio.scratch != nullptr;
 }
 
 bool audio_output_start(AudioOutput& audio, Player& player, uint32_t rate) {
     audio = AudioOutput{};
     audio.player = &player;
-    audio.rate = rate;
     PROBE(probe_set_phase(kProbeRunning));
+    if (!audio_output_prepare_scratch(audio)) return false;
 
     pw_init(nullptr, nullptr);
     audio.loop = pw_thread_loop_new("velta-audio", nullptr);

@@ -7,6 +7,11 @@
 
 struct Player;
 
+inline constexpr const char* kAudioFailedText = "PipeWire output could not be started";
+
+// The scratch buffer's size: PipeWire's largest quantum. A larger block is rendered in pieces.
+constexpr uint32_t kScratchFrames = 8192;
+
 struct AudioOutput {
     pw_thread_loop* loop = nullptr;
     pw_context* context = nullptr;
@@ -14,8 +19,7 @@ struct AudioOutput {
     pw_stream* stream = nullptr;
     spa_hook stream_listener = {};
     Player* player = nullptr;
-    uint32_t rate = 0;
-    int16_t* scratch = nullptr;
+    int16_t* scratch = nullptr; // sized before the stream starts; the callback never allocates
     uint64_t scratch_frames = 0;
 };
 
@@ -33,8 +37,13 @@ struct AudioBlockTarget {
 
 using AudioRenderFn = bool (*)(Player&, int16_t*, uint32_t) noexcept;
 
+// Gives `audio` its scratch buffer of kScratchFrames frames unless it has one; false when out
+// of memory. audio_output_start does this; tests that drive the callback body call it too.
+bool audio_output_prepare_scratch(AudioOutput& audio);
+
 // The body of the process callback: fills `target` from the Player (or with silence) and
-// returns the number of frames written, or 0 when the buffer must go back unchanged.
+// returns the number of frames written, or 0 when the buffer must go back unchanged (also when
+// there is no scratch buffer).
 // `render` is synth_render in the stream; tests substitute their own.
 uint32_t audio_fill_block(AudioOutput& audio, const AudioBlockTarget& target,
                           AudioRenderFn render) noexcept;

@@ -18,10 +18,11 @@
 
 #include "audio/pipewire_output.h"
 #include "bench/song_gen.h"
+#include "sequencer/event_loop.h"
+#include "sequencer/load_song.h"
 #include "sequencer/player.h"
 #include "sequencer/transport.h"
 #include "song/midi_reader.h"
-#include "synth/render.h"
 #include "synth/synth.h"
 
 namespace {
@@ -84,7 +85,6 @@ double median(std::vector<double> values) {
 // receives the fewest voices seen at a block end.
 Speed render_speed(const std::string& path, double seconds, int* min_active) {
     auto player = load(path);
-    std::srand(1);
     start_playback(*player);
     const auto frames = static_cast<uint64_t>(seconds * kRate);
     std::vector<int16_t> block(kBlock * 2);
@@ -110,7 +110,6 @@ Speed render_speed(const std::string& path, double seconds, int* min_active) {
 // per block while every voice sounds. Fills mean and worst time as fractions of a block.
 void callback_cost(const std::string& path, double seconds, double* mean, double* worst) {
     auto player = load(path);
-    std::srand(1);
     start_playback(*player);
     AudioOutput audio;
     audio.player = player.get();
@@ -135,7 +134,6 @@ void callback_cost(const std::string& path, double seconds, double* mean, double
 // Seeks a playing transport to many positions; fills the worst and the median in seconds.
 void seek_cost(const std::string& path, double* worst, double* middle) {
     auto player = load(path);
-    std::srand(1);
     start_playback(*player);
     std::vector<double> times;
     song_gen::Lcg rng{99};

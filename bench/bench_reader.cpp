@@ -13,10 +13,11 @@
 #include <memory>
 #include <mutex>
 #include <new>
-#include <random>
 #include <string>
 #include <vector>
 
+#include "bench/song_gen.h"
+#include "sequencer/load_song.h"
 #include "sequencer/player.h"
 #include "song/midi_parse.h"
 #include "song/midi_reader.h"
@@ -85,57 +86,6 @@ namespace {
 
 using Bytes = std::vector<uint8_t>;
 
-void put_vlq(Bytes& out, uint32_t v) {
-    uint8_t tmp[5];
-    int n = 0;
-    tmp[n++] = v & 0x7F;
-    while (v >>= 7)
-        tmp[n++] = uint8_t(0x80 | (v & 0x7F));
-    while (n > 0)
-        out.push_back(tmp[--n]);
-}
-
-void put_be32(Bytes& out, uint32_t v) {
-    for (int shift = 24; shift >= 0; shift -= 8)
-        out.push_back(uint8_t(v >> shift));
-}
-
-// 16 tracks of notes, controllers and pitch bends with running status, tempo changes in the
-// first track: channel_events channel messages in all.
-Bytes make_song(uint32_t channel_events) {
-    constexpr int kTracks = 16;
-    std::mt19937 random(2024);
-    Bytes file = {'M', 'T', 'h', 'd', 0, 0, 0, 6, 0, 1, 0, kTracks, 0x01, 0xE0};
-    for (int track = 0; track < kTracks; ++track) {
-        Bytes data;
-        uint32_t count = channel_events / kTracks + (track < int(channel_events % kTracks));
-        uint8_t channel = uint8_t(track);
-        uint8_t running = 0;
-        for (uint32_t i = 0; i < count; ++i) {
-            if (track == 0 && i % 500 == 0) {
-                put_vlq(data, 0);
-                uint32_t tempo = 300000 + random() % 400000;
-                data.insert(data.end(), {0xFF, 0x51, 3, uint8_t(tempo >> 16), uint8_t(tempo >> 8),
-                                         uint8_t(tempo)});
-                running = 0;
-            }
-            put_vlq(data, random() % 4 == 0 ? 0 : random() % 240);
-            uint32_t pick = random() % 10;
-            uint8_t status = pick < 7 ? (i % 2 ? 0x80 : 0x90) : pick < 9 ? 0xB0 : 0xE0;
-            status |= channel;
-            if (status != running) data.push_back(status);
-            running = status;
-            data.push_back(uint8_t(random() % 128));
-            data.push_back(uint8_t(random() % 128));
-        }
-        data.insert(data.end(), {0, 0xFF, 0x2F, 0});
-        file.insert(file.end(), {'M', 'T', 'r', 'k'});
-        put_be32(file, uint32_t(data.size()));
-        file.insert(file.end(), data.begin(), data.end());
-    }
-    return file;
-}
-
 double milliseconds_since(std::chrono::steady_clock::time_point start) {
     return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
         .count();
@@ -148,7 +98,7 @@ int main(int argc, char** argv) {
     constexpr int kRuns = 7;
     std::string keep = argc == 3 && std::string(argv[1]) == "--keep" ? argv[2] : "";
 
-    Bytes file = make_song(kEvents);
+    Bytes file = song_gen::many_events_song(kEvents);
     std::filesystem::path path =
         keep.empty() ? std::filesystem::temp_directory_path() /
                            ("velta-bench-reader-" + std::to_string(getpid()) + ".mid")
@@ -190,10 +140,10 @@ int main(int argc, char** argv) {
                         song.tempo_map.capacity() * sizeof(TempoPoint) + song.sysex_data.capacity();
     double median_load = load_ms[kRuns / 2];
     std::printf("reader: %u channel events in 16 tracks, %zu tempo points, file %.1f MB\n",
-                unsigned(song.event_count), size_t(song.tempo_count), file.size() / 1e6);
+                unsigned(song.events.size()), size_t(song.tempo_map.size()), file.size() / 1e6);
     std::printf("  load_song (read+parse+sort+schedule): median %.1f ms, best %.1f ms, "
                 "%.1f M events/s\n",
-                median_load, load_ms[0], song.event_count / median_load / 1000.0);
+                median_load, load_ms[0], song.events.size() / median_load / 1000.0);
     std::printf("  parse_song from memory:               median %.1f ms, best %.1f ms\n",
                 parse_ms[kRuns / 2], parse_ms[0]);
     std::printf("  peak heap during load_song: %.1f MB; final Song %.1f MB; file %.1f MB\n",

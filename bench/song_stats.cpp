@@ -9,10 +9,10 @@
 #include <memory>
 #include <mutex>
 
+#include "sequencer/event_loop.h"
+#include "sequencer/load_song.h"
 #include "sequencer/player.h"
 #include "sequencer/transport.h"
-#include "song/midi_reader.h"
-#include "synth/render.h"
 #include "synth/synth.h"
 
 namespace {
@@ -33,7 +33,7 @@ int main(int argc, char** argv) {
     }
     start_playback(*player);
     const Song& song = player->song;
-    const uint64_t last_event = song.event_count ? song.events[song.event_count - 1].time : 0;
+    const uint64_t last_event = !song.events.empty() ? song.events.back().time : 0;
 
     uint64_t frames = 0, clipped = 0, gap = 0, longest_gap = 0, longest_gap_end = 0;
     int peak = 0, most_voices = 0;

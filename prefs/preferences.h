@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <span>
 
+#include "synth/tables.h"
+
 struct Preferences {
     int32_t output_frequency_hz = 44100;
     int32_t auto_detune_mode = 1;
@@ -43,9 +45,9 @@ constexpr PrefOption kBufferBlockOptions[] = {
     {"0.5 sec.(*)", 5}, {"0.2 sec.(*)", 2}, {"0.1 sec.(*)", 1}};
 constexpr PrefOption kDrumsetOptions[] = {{"QUINTAVOX PSG Drum", 0}};
 constexpr PrefOption kInstrumentSetOptions[] = {
-    {"SCC like Full-Set", 0}, {"Famicom like Set", 1},    {"All Square Set", 2},
-    {"All Triangle Set", 3},  {"All Steal Set", 4},       {"All HyperSin Set", 5},
-    {"All Sin Set", 6},       {"All PulsedSquare Set", 7}};
+    {kInstrumentSetNames[0], 0}, {kInstrumentSetNames[1], 1}, {kInstrumentSetNames[2], 2},
+    {kInstrumentSetNames[3], 3}, {kInstrumentSetNames[4], 4}, {kInstrumentSetNames[5], 5},
+    {kInstrumentSetNames[6], 6}, {kInstrumentSetNames[7], 7}};
 constexpr PrefOption kEqualizerOptions[] = {{"none", 0}, {"5(*)", 5}};
 
 struct PrefFieldInfo {

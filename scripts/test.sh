@@ -1,12 +1,12 @@
 #!/bin/bash
-# Installs what is missing, then builds and runs every test: first the normal build
+# Installs what is missing, then builds and runs every test: first the normal Release build
 # (warnings are errors), then an AddressSanitizer + UndefinedBehaviorSanitizer build.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 "$root/scripts/deps.sh"
 jobs=$(nproc)
 
-cmake -S "$root" -B "$root/build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELTA_BUILD_TESTS=ON
+cmake -S "$root" -B "$root/build" -DCMAKE_BUILD_TYPE=Release -DVELTA_WERROR=ON -DVELTA_BUILD_TESTS=ON
 cmake --build "$root/build" -j"$jobs"
 (cd "$root/build" && ctest --output-on-failure -j"$jobs")
 

@@ -4,9 +4,9 @@
 #include <cmath>
 #include <cstdint>
 
-#include "sequencer/channels.h"
 #include "sequencer/player.h"
 #include "song/song.h"
+#include "synth/synth.h"
 #include "synth/synth_state.h"
 #include "synth/voice.h"
 
@@ -195,8 +195,7 @@ void apply_event(Player& player, const MidiEvent& event) noexcept {
 
 void dispatch_events(Player& player, uint64_t frame) noexcept {
     const Song& song = player.song;
-    const uint64_t count = std::min<uint64_t>(song.event_count, song.events.size());
-    while (player.cursor < count) {
+    while (player.cursor < song.events.size()) {
         const MidiEvent& event = song.events[player.cursor];
         if (event.time > frame) {
             break;

@@ -4,24 +4,32 @@
 #include <cstdint>
 #include <mutex>
 
+#include "base/bounded_text.h"
 #include "song/song.h"
+#include "synth/noise.h"
 #include "synth/synth_state.h"
 
-constexpr size_t kPathCapacity = 4096;
 constexpr size_t kStatusCapacity = 256;
 
 struct Player {
     std::mutex lock; // built once; lives as long as the Player
     SynthState synth;
+    // Built with the Player and never reset, so one engine plays exactly the noise it always
+    // has, and two engines do not disturb each other's.
+    NoiseGenerator noise;
     Song song;
     uint64_t position = 0; // next frame to render
     uint64_t cursor = 0;   // next event to dispatch
-    int32_t active = 0;
-    int32_t paused = 0;
+    bool active = false;
+    bool paused = false;
     int32_t output_rate = 0;
     char song_path[kPathCapacity] = {};
     char status_text[kStatusCapacity] = {};
 };
+
+// Clears everything but the lock and the noise generator, then sets up the synthesizer for
+// `rate`. Called without the lock while no audio thread runs.
+void synth_init(Player& player, int32_t rate);
 
 // Replaces the status text, cutting it at 255 characters. Caller holds `lock`.
 void player_set_status(Player& player, const char* text) noexcept;

@@ -7,10 +7,10 @@
 #include <cstring>
 #include <mutex>
 
-#include "sequencer/channels.h"
 #include "sequencer/dispatch.h"
+#include "sequencer/event_loop.h"
 #include "sequencer/player.h"
-#include "synth/render.h"
+#include "synth/synth.h"
 
 namespace {
 
@@ -45,17 +45,17 @@ uint64_t fraction_to_frame(uint64_t length, double fraction) {
 
 void start_playback(Player& player) {
     std::lock_guard guard(player.lock);
-    if (player.song.event_count == 0) {
+    if (player.song.events.empty()) {
         player_set_status(player, "No MIDI loaded");
         return;
     }
-    if (player.active == 0) {
+    if (!player.active) {
         reset_synth(player.synth);
         player.position = 0;
         player.cursor = 0;
     }
-    player.active = 1;
-    player.paused = 0;
+    player.active = true;
+    player.paused = false;
     player_set_status(player, "Playing");
 }
 
@@ -63,24 +63,24 @@ void stop_playback(Player& player) {
     std::lock_guard guard(player.lock);
     player.position = 0;
     player.cursor = 0;
-    player.active = 0;
-    player.paused = 0;
+    player.active = false;
+    player.paused = false;
     reset_synth(player.synth);
     player_set_status(player, "Stopped");
 }
 
 void toggle_pause(Player& player) {
     std::lock_guard guard(player.lock);
-    if (player.active == 0) {
+    if (!player.active) {
         return;
     }
-    player.paused = player.paused != 0 ? 0 : 1;
-    player_set_status(player, player.paused != 0 ? "Paused" : "Resumed");
+    player.paused = !player.paused;
+    player_set_status(player, player.paused ? "Paused" : "Resumed");
 }
 
 void seek_fraction(Player& player, double fraction) {
     std::lock_guard guard(player.lock);
-    if (player.song.length_frames == 0 || player.song.event_count == 0) {
+    if (player.song.length_frames == 0 || player.song.events.empty()) {
         return;
     }
     if (std::isnan(fraction) || fraction < 0.0) {
@@ -88,11 +88,11 @@ void seek_fraction(Player& player, double fraction) {
     } else if (fraction > 1.0) {
         fraction = 1.0;
     }
-    const int32_t was_active = player.active;
-    const int32_t was_paused = player.paused;
+    const bool was_active = player.active;
+    const bool was_paused = player.paused;
     // The pre-roll renders only on a running transport.
-    player.active = 1;
-    player.paused = 0;
+    player.active = true;
+    player.paused = false;
     seek_frame(player, fraction_to_frame(player.song.length_frames, fraction));
     player.active = was_active;
     player.paused = was_paused;
@@ -119,7 +119,7 @@ void seek_frame(Player& player, uint64_t target) {
 
     std::array<int16_t, kSeekBlockFrames * 2> scratch;
     while (player.position < target) {
-        if (player.active == 0 || player.paused == 1 || player.song.event_count == 0) {
+        if (!player.active || player.paused || player.song.events.empty()) {
             break;
         }
         scratch.fill(0);

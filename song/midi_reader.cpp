@@ -15,14 +15,13 @@
 #include <utility>
 #include <vector>
 
-#include "sequencer/channels.h"
-#include "sequencer/player.h"
+#include "base/bounded_text.h"
 #include "song/midi_parse.h"
 #include "song/song.h"
 
 namespace {
 
-constexpr const char* kOpenFailed = "Could not open MIDI file.";
+constexpr const char* kOpenFailed = kMidiOpenFailedText;
 constexpr const char* kSeekFailed = "Could not seek MIDI file.";
 constexpr const char* kEmptyFile = "MIDI file is empty.";
 constexpr const char* kNoMemoryLoading = "Out of memory loading MIDI.";
@@ -326,8 +325,6 @@ void schedule(ParseState& s, Song& song) {
             event.sysex_length = s.sysex_refs[r.value].length;
         }
     }
-    song.event_count = song.events.size();
-    song.tempo_count = song.tempo_map.size();
     song.length_frames = round_frames(t) + uint64_t{4} * song.rate;
 }
 
@@ -385,22 +382,40 @@ struct BufferDeleter {
 using FileBuffer = std::unique_ptr<uint8_t, BufferDeleter>;
 
 // Reads the whole file. Only regular files are read: opening never blocks, so a FIFO or a
-// device is refused instead of hanging the window.
-const char* read_midi_file(const char* path, FileBuffer& buffer, size_t& size) {
-    if (path == nullptr || strnlen(path, kPathCapacity) >= kPathCapacity) return kOpenFailed;
+// device is refused instead of hanging the window. `error_number` gets the errno of a failed
+// system call.
+const char* read_midi_file(const char* path, FileBuffer& buffer, size_t& size, int& error_number) {
+    if (path == nullptr) return kOpenFailed;
+    if (strnlen(path, kPathCapacity) >= kPathCapacity) {
+        error_number = ENAMETOOLONG;
+        return kOpenFailed;
+    }
     FileCloser file{open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY)};
-    if (file.fd < 0) return kOpenFailed;
+    if (file.fd < 0) {
+        error_number = errno;
+        return kOpenFailed;
+    }
     struct stat info = {};
-    if (fstat(file.fd, &info) != 0) return kSeekFailed;
-    if (!S_ISREG(info.st_mode)) return kOpenFailed;
+    if (fstat(file.fd, &info) != 0) {
+        error_number = errno;
+        return kSeekFailed;
+    }
+    if (!S_ISREG(info.st_mode)) {
+        error_number = S_ISDIR(info.st_mode) ? EISDIR : 0;
+        return kOpenFailed;
+    }
     if (info.st_size <= 0) return kEmptyFile;
     size = static_cast<size_t>(info.st_size);
     buffer.reset(static_cast<uint8_t*>(::operator new(size, std::nothrow)));
-    if (!buffer) return kNoMemoryLoading;
+    if (!buffer) {
+        error_number = ENOMEM;
+        return kNoMemoryLoading;
+    }
     size_t got = 0;
     while (got < size) {
         ssize_t n = read(file.fd, buffer.get() + got, std::min<size_t>(size - got, 1u << 30));
         if (n < 0 && errno == EINTR) continue;
+        if (n < 0) error_number = errno;
         if (n <= 0) break;
         got += static_cast<size_t>(n);
     }
@@ -423,35 +438,11 @@ void free_song(Song& song) noexcept {
     song = Song{};
 }
 
-bool load_song(Player& player, const char* path) {
-    std::lock_guard<std::mutex> guard(player.lock);
-    free_song(player.song);
-
-    Song song;
-    const char* failure = nullptr;
-    {
-        FileBuffer buffer;
-        size_t size = 0;
-        failure = read_midi_file(path, buffer, size);
-        if (failure == nullptr) failure = parse_song(buffer.get(), size, player.output_rate, song);
-    }
-
-    // Either way the transport stops at the top: a failed load must not leave it playing
-    // an empty song.
-    player.position = 0;
-    player.cursor = 0;
-    player.active = 0;
-    player.paused = 0;
-    reset_synth(player.synth);
-    if (failure != nullptr) {
-        player.song_path[0] = '\0';
-        player_set_status(player, failure);
-        return false;
-    }
-    player.song = std::move(song);
-    size_t length = strnlen(path, kPathCapacity - 1);
-    memcpy(player.song_path, path, length);
-    player.song_path[length] = '\0';
-    player_set_status(player, "Loaded MIDI");
-    return true;
+const char* read_song_file(const char* path, int32_t output_rate, Song& out, int& error_number) {
+    error_number = 0;
+    FileBuffer buffer;
+    size_t size = 0;
+    const char* failure = read_midi_file(path, buffer, size, error_number);
+    if (failure != nullptr) return failure;
+    return parse_song(buffer.get(), size, output_rate, out);
 }

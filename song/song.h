@@ -22,12 +22,10 @@ struct TempoPoint {
 // An empty Song has every field zero and both arrays empty.
 struct Song {
     std::vector<MidiEvent> events;
-    uint64_t event_count = 0;
     uint64_t length_frames = 0;
     uint16_t division = 0;
     uint32_t rate = 0;
     std::vector<TempoPoint> tempo_map;
-    uint64_t tempo_count = 0;
     // Payloads of all SysEx events, back to back; each starts with its introducing byte.
     std::vector<uint8_t> sysex_data;
 };

@@ -1,5 +1,6 @@
 #include "synth/drums.h"
 
+#include "synth/synth.h"
 #include "synth/voice.h"
 
 namespace {
@@ -73,13 +74,13 @@ const DrumRow& choose_row(int32_t program, int32_t note) noexcept {
 // `level` is already computed; the caller knows which loudness the row scales.
 void apply_row(const SynthState& synth, Voice& voice, const DrumRow& row, int32_t note,
                float level) noexcept {
-    bool half_rate = synth.sample_rate == 22050;
     voice.kind = row.kind;
     voice.pending_pitch_note = row.pitch_note >= 0 ? row.pitch_note : note;
-    voice.hold_samples = half_rate ? row.hold_samples / 2 : row.hold_samples;
+    voice.hold_samples =
+        synth_half_rate(synth.sample_rate) ? row.hold_samples / 2 : row.hold_samples;
     voice.level = level;
-    voice.level_slope = half_rate ? row.level_slope * 2.0f : row.level_slope;
-    voice.cents_slide = half_rate ? row.cents_slide * 2.0f : row.cents_slide;
+    voice.level_slope = per_sample_at(synth.sample_rate, row.level_slope);
+    voice.cents_slide = per_sample_at(synth.sample_rate, row.cents_slide);
     if (voice.cents_slide != 0.0f) {
         // The sweep starts from the voice's own pitch offset at the first boundary.
         voice.cents_pending = 1;

@@ -3,198 +3,24 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
-#include <limits>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
 
-#include "sequencer/dispatch.h"
-#include "sequencer/player.h"
+#include "synth/noise.h"
+#include "synth/synth.h"
 #include "synth/voice.h"
 #include "synth/voice_step.h"
 
 namespace {
 
-constexpr uint64_t kNoEventTime = UINT64_MAX;
 constexpr float kInv127 = 1.0f / 127;
-
-// Up to this many frames are rendered voice by voice before they are mixed.
-constexpr uint32_t kChunkFrames = 64;
 
 // One voice's contribution to the left and right mix over a chunk.
 struct VoiceContribution {
     float left[kChunkFrames];
     float right[kChunkFrames];
-};
-
-// Integral of the piecewise-constant cycle over [0, u) in 1/1024 steps, for any u: the box
-// filter's sum is the difference of two of these.
-struct CycleIntegral {
-    static constexpr int64_t kTwoCycles = 2 * 32768;
-    int64_t start[2 * kWaveLength + 1]; // integral up to the start of each step, two cycles
-
-    void build(const int32_t* table) noexcept {
-        start[0] = 0;
-        for (int i = 0; i < 2 * kWaveLength; ++i) {
-            start[i + 1] = start[i] + static_cast<int64_t>(table[i & 31]) * 1024;
-        }
-    }
-    int64_t operator()(const int32_t* table, int64_t u) const noexcept {
-        const int64_t in_cycle = u & 32767;
-        const int64_t step = in_cycle >> 10;
-        return (u >> 15) * start[kWaveLength] + start[step] + table[step] * (in_cycle & 1023);
-    }
-    // The same for 0 <= u < kTwoCycles, where a sample's stretch lies inside a steady run.
-    int64_t near(const int32_t* table, int64_t u) const noexcept {
-        const int64_t step = u >> 10;
-        return start[step] + table[step & 31] * (u & 1023);
-    }
-};
-
-// edge[i] = trunc((first + i) / period * 32768) for i < n, for dividends that are exact and
-// results that fit 32 bits: two IEEE divisions per instruction where SSE2 is there, the same
-// correctly rounded results as one at a time.
-void cycle_positions(double first, double period, uint32_t n, int32_t* edge) noexcept {
-    uint32_t i = 0;
-#if defined(__SSE2__)
-    const __m128d divisor = _mm_set1_pd(period);
-    const __m128d steps = _mm_set1_pd(32768.0);
-    const __m128d two = _mm_set1_pd(2.0);
-    __m128d dividend = _mm_set_pd(first + 1.0, first);
-    for (; i + 2 <= n; i += 2) {
-        const __m128d position = _mm_mul_pd(_mm_div_pd(dividend, divisor), steps);
-        _mm_storel_epi64(reinterpret_cast<__m128i*>(edge + i), _mm_cvttpd_epi32(position));
-        dividend = _mm_add_pd(dividend, two);
-    }
-#endif
-    for (; i < n; ++i) {
-        edge[i] = static_cast<int32_t>((first + static_cast<double>(i)) / period * 32768.0);
-    }
-}
-
-// The wavetable oscillator of one voice, with what can be carried from one sample to the next.
-// Every value it returns is exactly the box-filtered average of the sample's stretch of the
-// cycle.
-struct Oscillator {
-    static constexpr double kNone = std::numeric_limits<double>::quiet_NaN(); // equals nothing
-    const int32_t* table = nullptr;
-    CycleIntegral integral;
-    double period = kNone;     // the period the carried edge belongs to
-    double next_d = kNone;     // d + 1 of the previous sample
-    int64_t next_position = 0; // its position in the cycle
-    int64_t next_sum = 0;      // the cycle's integral up to that position
-
-    void reset(const int32_t* wave) noexcept {
-        table = wave;
-        integral.build(wave);
-        period = kNone;
-        next_d = kNone;
-    }
-
-    // The position of `dividend` in the cycle, in 1/1024 steps.
-    int64_t position(double dividend) const noexcept {
-        return static_cast<int64_t>(dividend / period * 32768.0);
-    }
-
-    void set_period(float voice_period) noexcept {
-        const double current = voice_period;
-        if (!(current == period)) {
-            period = current;
-            next_d = kNone;
-        }
-    }
-
-    // The average over [start, end) in 1/1024 steps, given the integrals up to both ends.
-    float average(int64_t start, int64_t end, int64_t sum_to_start, int64_t sum_to_end) noexcept {
-        const int64_t w = end - start;
-        if (w <= 1) {
-            return static_cast<float>(table[(start >> 10) & 31]);
-        }
-        const int64_t acc = sum_to_end - sum_to_start;
-        return static_cast<float>(static_cast<double>(acc) / static_cast<double>(w));
-    }
-
-    float sample(uint32_t phase_counter, float period_start, float voice_period) noexcept {
-        const double d = static_cast<double>(phase_counter) - static_cast<double>(period_start);
-        set_period(voice_period);
-        // The previous sample ended where this one starts: same dividend, same position.
-        int64_t p = next_position;
-        int64_t sum_to_p = next_sum;
-        if (!(d == next_d)) {
-            p = position(d);
-            sum_to_p = integral(table, p);
-        }
-        next_d = d + 1.0;
-        next_position = position(next_d);
-        next_sum = integral(table, next_position);
-        return average(p, next_position, sum_to_p, next_sum);
-    }
-
-    // `frames` consecutive samples from `phase_counter` within one period, the same values
-    // `sample` gives one by one. Below 2^24 every d is exact and d + 1 is the next sample's d,
-    // so each sample's end is the next one's start; the edges are found first, in one pass.
-    void fill(uint32_t phase_counter, float period_start, float voice_period, uint32_t frames,
-              float* out) noexcept {
-        const double d = static_cast<double>(phase_counter) - static_cast<double>(period_start);
-        // Positions of the run stay well inside 32 bits (below 2^30).
-        const bool fits = std::fabs(d) + static_cast<double>(frames) + 1.0 <
-                          static_cast<double>(voice_period) * 32768.0;
-        if (!(period_start == 0.0f || (period_start >= 1.0f && period_start < 16777216.0f)) ||
-            phase_counter + frames >= 16777216u || !fits) {
-            for (uint32_t i = 0; i < frames; ++i) {
-                out[i] = sample(phase_counter + i, period_start, voice_period);
-            }
-            return;
-        }
-        set_period(voice_period);
-        int32_t edge[kChunkFrames + 1];
-        int64_t sum = next_sum;
-        if (d == next_d) {
-            edge[0] = static_cast<int32_t>(next_position);
-        } else {
-            edge[0] = static_cast<int32_t>(position(d));
-            sum = integral(table, edge[0]);
-        }
-        cycle_positions(d + 1.0, period, frames, edge + 1);
-        // Edges only grow; inside the first two cycles the integral needs no cycle count.
-        if (edge[0] >= 0 && edge[frames] < CycleIntegral::kTwoCycles) {
-            for (uint32_t i = 0; i < frames; ++i) {
-                const int64_t sum_to_end = integral.near(table, edge[i + 1]);
-                out[i] = average(edge[i], edge[i + 1], sum, sum_to_end);
-                sum = sum_to_end;
-            }
-        } else {
-            for (uint32_t i = 0; i < frames; ++i) {
-                const int64_t sum_to_end = integral(table, edge[i + 1]);
-                out[i] = average(edge[i], edge[i + 1], sum, sum_to_end);
-                sum = sum_to_end;
-            }
-        }
-        next_d = d + static_cast<double>(frames);
-        next_position = edge[frames];
-        next_sum = sum;
-    }
-};
-
-// Each voice's oscillator, kept from one stretch to the next within a render call. What it
-// carries depends only on its wave's contents, so it stays good while the voice plays the same
-// table and no SysEx message (which may upload a wave) has been applied.
-struct OscillatorCache {
-    Oscillator voice[kVoiceCount];
-
-    Oscillator& get(int index, const int32_t* wave) noexcept {
-        Oscillator& osc = voice[index];
-        if (osc.table != wave) {
-            osc.reset(wave);
-        }
-        return osc;
-    }
-    void forget() noexcept {
-        for (Oscillator& osc : voice) {
-            osc.table = nullptr;
-        }
-    }
 };
 
 bool oscillator_silent(const Voice& voice) noexcept {
@@ -383,9 +209,10 @@ void render_wave_voice(Voice& voice, bool muted, uint32_t frames, Oscillator& os
     }
 }
 
-// Noise drums draw from rand() at their period ends; the draws must keep the frame-by-frame,
-// pool-order sequence, so these voices step together, one frame at a time.
-uint64_t render_noise_voices(SynthState& synth, uint32_t frames, VoiceContribution* out) noexcept {
+// Noise drums draw from the generator at their period ends; the draws must keep the
+// frame-by-frame, pool-order sequence, so these voices step together, one frame at a time.
+uint64_t render_noise_voices(SynthState& synth, NoiseGenerator& noise, uint32_t frames,
+                             VoiceContribution* out) noexcept {
     uint64_t noise_voices = 0;
     for (int v = 0; v < kVoiceCount; ++v) {
         const Voice& voice = synth.voices[v];
@@ -397,7 +224,7 @@ uint64_t render_noise_voices(SynthState& synth, uint32_t frames, VoiceContributi
     if (noise_voices == 0) {
         return 0;
     }
-    const uint32_t noise_step = synth.sample_rate == 22050 ? 2 : 1;
+    const uint32_t noise_step = synth_half_rate(synth.sample_rate) ? 2 : 1;
     for (uint32_t frame = 0; frame < frames; ++frame) {
         for (int v = 0; v < kVoiceCount; ++v) {
             if ((noise_voices >> v & 1) == 0) {
@@ -407,7 +234,7 @@ uint64_t render_noise_voices(SynthState& synth, uint32_t frames, VoiceContributi
             float left = 0.0f;
             float right = 0.0f;
             if (voice.active != 0) {
-                voice_update(synth, voice);
+                voice_update(voice, noise);
             }
             if (voice.active != 0) {
                 const float expression = static_cast<float>(voice.expression) * kInv127;
@@ -444,10 +271,10 @@ int16_t to_pcm(float mix) noexcept {
 // then the chunk is mixed frame by frame in pool order, so every sum is formed exactly as a
 // frame-at-a-time loop would form it. A contribution of zero leaves the mix unchanged (at most
 // the sign of a zero sum, which rounds to the same sample), so silent voices are not mixed.
-void render_chunk(SynthState& synth, int16_t* out, uint32_t frames,
+void render_chunk(SynthState& synth, NoiseGenerator& generator, int16_t* out, uint32_t frames,
                   VoiceContribution (&noise)[kVoiceCount], OscillatorCache& oscillators) noexcept {
     VoiceContribution mix = {};
-    const uint64_t noise_voices = render_noise_voices(synth, frames, noise);
+    const uint64_t noise_voices = render_noise_voices(synth, generator, frames, noise);
     for (int v = 0; v < kVoiceCount; ++v) {
         if ((noise_voices >> v & 1) != 0) {
             for (uint32_t frame = 0; frame < frames; ++frame) {
@@ -486,73 +313,23 @@ void render_chunk(SynthState& synth, int16_t* out, uint32_t frames,
     }
 }
 
-void render_frames(SynthState& synth, int16_t* out, uint64_t frames,
-                   OscillatorCache& oscillators) noexcept {
-    VoiceContribution noise[kVoiceCount];
+} // namespace
+
+void synth_render_voices(SynthState& synth, NoiseGenerator& noise, OscillatorCache& oscillators,
+                         int16_t* out, uint64_t frames) noexcept {
+    VoiceContribution noise_mix[kVoiceCount];
     for (uint64_t done = 0; done < frames; done += kChunkFrames) {
         const auto n =
             static_cast<uint32_t>(frames - done < kChunkFrames ? frames - done : kChunkFrames);
-        render_chunk(synth, out + 2 * done, n, noise, oscillators);
+        render_chunk(synth, noise, out + 2 * done, n, noise_mix, oscillators);
     }
 }
 
-bool applied_sysex(const Song& song, uint64_t from, uint64_t to) noexcept {
-    for (uint64_t e = from; e < to && e < song.events.size(); ++e) {
-        if (song.events[e].status == 0xF0) {
-            return true;
-        }
-    }
-    return false;
-}
-
-bool any_voice_active(const SynthState& synth) noexcept {
+bool synth_any_voice_active(const SynthState& synth) noexcept {
     for (const Voice& voice : synth.voices) {
         if (voice.active != 0) {
             return true;
         }
     }
     return false;
-}
-
-} // namespace
-
-bool synth_render(Player& player, int16_t* out, uint32_t frames) noexcept {
-    uint32_t done = 0;
-    bool processed = false;
-    OscillatorCache oscillators;
-    for (;;) {
-        const uint64_t cursor = player.cursor;
-        dispatch_events(player, player.position);
-        const Song& song = player.song;
-        if (applied_sysex(song, cursor, player.cursor)) {
-            oscillators.forget();
-        }
-        uint64_t n = frames - done;
-        bool event_left = player.cursor < song.event_count && player.cursor < song.events.size();
-        uint64_t t = event_left ? song.events[player.cursor].time : kNoEventTime;
-        if (t != kNoEventTime) {
-            // Dispatch leaves only later events; the guard keeps a stray one from stalling us.
-            uint64_t gap = t > player.position ? t - player.position : 1;
-            n = gap < n ? gap : n;
-        } else if (!any_voice_active(player.synth)) {
-            break;
-        }
-        render_frames(player.synth, out + static_cast<size_t>(done) * 2, n, oscillators);
-        player.position += n;
-        done += static_cast<uint32_t>(n);
-        processed = true;
-        if (done >= frames) {
-            break;
-        }
-    }
-    if (processed && player.position < player.song.length_frames) {
-        return true;
-    }
-    if (processed && any_voice_active(player.synth)) {
-        return true;
-    }
-    player_set_status(player, "Finished");
-    player.active = 0;
-    player.paused = 0;
-    return processed;
 }

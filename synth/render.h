@@ -2,9 +2,15 @@
 
 #include <cstdint>
 
-struct Player;
+#include "synth/oscillator.h"
 
-// Renders up to `frames` stereo int16 frames into `out` (zeroed by the caller), dispatching
-// song events on their exact frames. Returns true when any frames were processed.
-// Caller holds the Player lock. Never allocates, locks or does I/O.
-bool synth_render(Player& player, int16_t* out, uint32_t frames) noexcept;
+class NoiseGenerator;
+struct SynthState;
+
+// Renders `frames` stereo int16 frames of the sounding voices into `out` (zeroed by the
+// caller); no song events happen inside. `oscillators` carries each voice's oscillator from one
+// call to the next: start each render with a fresh one and forget() it after anything that may
+// rewrite a wave in place. Never allocates, locks or does I/O.
+void synth_render_voices(SynthState& synth, NoiseGenerator& noise, OscillatorCache& oscillators,
+                         int16_t* out, uint64_t frames) noexcept;
+bool synth_any_voice_active(const SynthState& synth) noexcept;

@@ -1,32 +1,18 @@
-// Synthesizer set-up: the whole engine record, the run-time banks and the instrument set.
+// Synthesizer set-up: the run-time banks, the instrument set and the power-on reset.
 #include "synth/synth.h"
 
 #include <algorithm>
 
-#include "sequencer/channels.h"
-#include "sequencer/player.h"
 #include "synth/synth_state.h"
 #include "synth/tables.h"
+#include "synth/voice.h"
 
-void synth_init(Player& player, int32_t rate) {
-    // The mutex is built with the Player and outlives every re-initialisation, so everything
-    // but the lock is reset member by member instead of wiping the record's bytes.
-    player.synth = SynthState{};
-    player.song = Song{};
-    player.position = 0;
-    player.cursor = 0;
-    player.active = 0;
-    player.paused = 0;
-    player.output_rate = rate;
-    std::fill(std::begin(player.song_path), std::end(player.song_path), '\0');
-    std::fill(std::begin(player.status_text), std::end(player.status_text), '\0');
-
-    SynthState& synth = player.synth;
+void synth_setup(SynthState& synth, int32_t rate) {
+    synth = SynthState{};
     synth.sample_rate = rate >= 1 ? rate : 44100;
     reset_synth(synth);
     synth_load_tables(synth);
     synth_select_instrument_set(synth, 0);
-    player_set_status(player, "Ready (VELTA236 synth tables loaded)");
 }
 
 void synth_load_tables(SynthState& synth) {
@@ -59,9 +45,33 @@ int32_t synth_select_instrument_set(SynthState& synth, int32_t set) {
         }
         int32_t w = synth.set_table[set][voice.program & 127] & 127;
         voice.wave = synth.wave_bank[w];
-        float slope = synth.wave_decay[w];
-        // A 22050 Hz sample lasts twice as long, so the decay keeps its pace in time.
-        voice.level_slope = synth.sample_rate == 22050 ? slope * 2.0f : slope;
+        voice.level_slope = per_sample_at(synth.sample_rate, synth.wave_decay[w]);
     }
     return set;
+}
+
+void reset_synth(SynthState& synth) noexcept {
+    for (int32_t n = 0; n < kChannelCount; ++n) {
+        ChannelState& ch = synth.channels[n];
+        // The user's mute choice survives every reset.
+        ch = ChannelState{.mute = ch.mute,
+                          .program = 80,
+                          .volume = 100,
+                          .expression = 127,
+                          .bank = 0,
+                          .pan = 64,
+                          .sustain = 0,
+                          .bend = 0,
+                          .bend_range = 2,
+                          .bend_cents = 0,
+                          .detune = channel_detune(n),
+                          .rpn_msb = 127,
+                          .rpn_lsb = 127,
+                          .drum = n == 9 ? 1 : 0};
+    }
+    for (Voice& voice : synth.voices) {
+        voice_to_rest(synth, voice);
+    }
+    synth.custom_wave_mode = 0;
+    synth.custom_waves_present = 0;
 }

@@ -3,7 +3,7 @@
 
 #include <cstdint>
 
-#include "sequencer/channel_state.h"
+#include "synth/channel_state.h"
 #include "synth/tables.h"
 
 constexpr int kVoiceCount = 46;

@@ -6,7 +6,6 @@
 
 constexpr int kWaveSlots = 128;
 constexpr int kWaveLength = 32;
-constexpr int kBuiltinWaveCount = 33;
 constexpr int kInstrumentSetCount = 10;
 constexpr int kProgramCount = 128;
 

@@ -1,8 +1,8 @@
 #include "synth/voice.h"
 
-#include <cstdlib>
-
 #include "synth/drums.h"
+#include "synth/noise.h"
+#include "synth/synth.h"
 #include "synth/voice_step.h"
 
 namespace {
@@ -153,10 +153,7 @@ void synth_note_on(SynthState& synth, int32_t channel, int32_t note, int32_t vel
     } else {
         int32_t w = synth.set_table[synth.instrument_set][v.program] & 127;
         v.wave = synth.wave_bank[w];
-        v.level_slope = synth.wave_decay[w];
-        if (synth.sample_rate == 22050) {
-            v.level_slope *= 2.0f;
-        }
+        v.level_slope = per_sample_at(synth.sample_rate, synth.wave_decay[w]);
     }
     v.pending_pitch_note = note;
 }
@@ -189,10 +186,22 @@ void synth_note_off(SynthState& synth, int32_t channel, int32_t note) noexcept {
     }
 }
 
-void voice_update(SynthState& /*synth*/, Voice& voice) noexcept {
+void voice_to_rest(const SynthState& synth, Voice& voice) noexcept {
+    voice = Voice{};
+    voice.kind = kVoiceMelodic;
+    voice.pitch_note = 60;
+    voice.pending_pitch_note = -1;
+    voice.expression = 127;
+    voice.env_stage = kEnvFinished;
+    set_pan(voice, 64);
+    voice.rate = static_cast<float>(synth.sample_rate);
+}
+
+void voice_update(Voice& voice, NoiseGenerator& noise) noexcept {
     voice_step_controls(voice);
-    if (voice_at_boundary(voice)) {
-        voice_period_boundary(voice);
+    if (voice_at_boundary(voice) && voice_period_boundary(voice) && voice.kind == kVoiceNoiseDrum) {
+        const int32_t r = noise.next();
+        voice.noise_value = static_cast<int32_t>(static_cast<double>((r % 65535) - 32768) * 3.3);
     }
 }
 
@@ -224,10 +233,6 @@ bool voice_period_boundary(Voice& voice) noexcept {
     } else {
         voice.period_start = voice.period_end;
         voice.period_end += voice.period;
-    }
-    if (voice.kind == kVoiceNoiseDrum) {
-        int r = rand();
-        voice.noise_value = static_cast<int32_t>(static_cast<double>((r % 65535) - 32768) * 3.3);
     }
     return true;
 }

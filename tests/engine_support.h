@@ -22,7 +22,6 @@ inline void add_event(Song& song, uint64_t time, uint8_t status, uint8_t data1, 
     event.data1 = data1;
     event.data2 = data2;
     song.events.push_back(event);
-    song.event_count = song.events.size();
 }
 
 // FNV-1a 64 over the samples as little-endian bytes: the golden checksums' hash.

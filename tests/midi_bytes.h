@@ -65,7 +65,7 @@ inline std::string write_file(const std::string& path, const Bytes& bytes) {
 }
 
 // `beats` quarter notes at 120 bpm on channels 0 and 1 with a bend on each beat. No drums: their
-// noise would depend on rand() calls made earlier in the process.
+// noise would depend on what the Player played before.
 inline Bytes melody(int beats) {
     Bytes track{0, 0xC0, 10, 0, 0xC1, 80, 0, 0xB1, 10, 20};
     for (int beat = 0; beat < beats; ++beat) {

@@ -13,6 +13,7 @@
 #include "audio/pipewire_output.h"
 #include "midi_bytes.h"
 #include "pw_harness.h"
+#include "sequencer/load_song.h"
 #include "sequencer/player.h"
 #include "sequencer/transport.h"
 #include "song/midi_reader.h"
@@ -48,10 +49,11 @@ class AudioBlock : public ::testing::Test {
         fill_frames = 1u << 20;
         render_result = true;
         audio.player = player.get();
-        player->active = 1;
-        player->song.event_count = 1;
+        ASSERT_TRUE(audio_output_prepare_scratch(audio));
+        player->active = true;
+        player->song.events.resize(1);
     }
-    void TearDown() override { free(audio.scratch); }
+    void TearDown() override { audio_output_stop(audio); }
 
     // Fills a buffer of `maxsize` bytes followed by guard values; returns frames written.
     uint32_t fill(uint32_t maxsize, uint64_t requested) {
@@ -70,20 +72,31 @@ class AudioBlock : public ::testing::Test {
     std::vector<float> buffer;
 };
 
-TEST_F(AudioBlock, SizeFollowsRequestCappedAtCapacityScratchNeverShrinks) {
+TEST_F(AudioBlock, SizeFollowsRequestCappedAtCapacityWithoutReallocating) {
+    const int16_t* scratch = audio.scratch;
     EXPECT_EQ(fill(8 * 100, 0), 100u) << "no request: the whole block";
     EXPECT_EQ(fill(8 * 100, 40), 40u);
     EXPECT_TRUE(guarded_from(80)) << "nothing past the requested frames";
     EXPECT_EQ(fill(8 * 100 + 7, 5000), 100u) << "a request beyond the block is capped";
     EXPECT_TRUE(guarded_from(200)) << "nothing written past maxsize";
     EXPECT_EQ(fill(8 * 100, (uint64_t{1} << 32) + 16), 16u) << "only the low 32 bits count";
-    EXPECT_EQ(audio.scratch_frames, 100u);
-    const int16_t* scratch = audio.scratch;
-    fill(8 * 16, 0);
+
+    // Beyond the scratch buffer the block is rendered in pieces, never by growing it.
+    render_calls = 0;
+    const uint32_t large = kScratchFrames + 100;
+    ASSERT_EQ(fill(8 * large, 0), large);
+    EXPECT_EQ(render_calls, 2);
     EXPECT_EQ(audio.scratch, scratch);
-    fill(8 * 4096, 0);
-    fill(8 * 64, 0);
-    EXPECT_EQ(audio.scratch_frames, 4096u);
+    EXPECT_EQ(audio.scratch_frames, kScratchFrames);
+    for (size_t i : {size_t{0}, size_t{2} * kScratchFrames - 1, size_t{2} * large - 1})
+        EXPECT_EQ(buffer[i], pattern(i % (2 * kScratchFrames)) / 32768.0f) << i;
+
+    AudioOutput unprepared;
+    unprepared.player = player.get();
+    buffer.assign(64, kGuard);
+    EXPECT_EQ(audio_fill_block(unprepared, AudioBlockTarget{buffer.data(), 8 * 8, 0}, fake_render),
+              0u)
+        << "no scratch buffer: back untouched";
 
     render_calls = 0;
     for (uint64_t requested : {uint64_t{0}, uint64_t{4}}) {
@@ -114,9 +127,9 @@ TEST_F(AudioBlock, ConvertsExactlyAndStaysSilentWhenNothingPlays) {
     player->active = player->paused = 1;
     expect_silent("paused", 0);
     player->paused = 0;
-    player->song.event_count = 0;
+    player->song.events.clear();
     expect_silent("no song", 0);
-    player->song.event_count = 1;
+    player->song.events.resize(1);
     render_result = false;
     expect_silent("render produced nothing", 1);
 }

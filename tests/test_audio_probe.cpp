@@ -14,6 +14,7 @@
 #include "audio/pipewire_output.h"
 #include "midi_bytes.h"
 #include "pw_harness.h"
+#include "sequencer/load_song.h"
 #include "sequencer/player.h"
 #include "sequencer/transport.h"
 #include "song/midi_reader.h"

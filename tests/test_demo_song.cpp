@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "engine_support.h"
-#include "song/midi_reader.h"
+#include "sequencer/load_song.h"
 
 namespace {
 
@@ -73,9 +73,9 @@ TEST(DemoSong, GeneratedFileLoadsAndShowsTheSynthesizer) {
     };
     for (const Feature& feature : features) {
         bool found = false;
-        for (uint64_t i = 0; i < song.event_count && !found; ++i)
+        for (uint64_t i = 0; i < song.events.size() && !found; ++i)
             found = feature.found(song, song.events[i]);
         EXPECT_TRUE(found) << feature.name;
     }
-    EXPECT_GE(song.tempo_count, 3u) << "no tempo change";
+    EXPECT_GE(song.tempo_map.size(), 3u) << "no tempo change";
 }

@@ -13,10 +13,11 @@
 #include <vector>
 
 #include "bench/song_gen.h"
+#include "sequencer/event_loop.h"
+#include "sequencer/load_song.h"
 #include "sequencer/player.h"
 #include "sequencer/transport.h"
 #include "song/midi_reader.h"
-#include "synth/render.h"
 #include "synth/synth.h"
 #include "tests/engine_support.h"
 
@@ -61,7 +62,6 @@ Result play(const Take& take) {
     auto player = std::make_unique<Player>();
     synth_init(*player, take.rate);
     EXPECT_TRUE(load_song(*player, song_file(take.song).c_str())) << player->status_text;
-    std::srand(1);
     start_playback(*player);
     if (take.seek >= 0.0) seek_fraction(*player, take.seek);
     const uint64_t frames = static_cast<uint64_t>(take.seconds) * take.rate;
@@ -123,7 +123,6 @@ TEST(Exactness, HeldNotesPastExactCounters) {
     auto player = std::make_unique<Player>();
     synth_init(*player, 44100);
     ASSERT_TRUE(load_song(*player, song_file("held").c_str()));
-    std::srand(1);
     start_playback(*player);
     std::vector<int16_t> block(4410 * 2); // a tenth of a second
     std::vector<int16_t> tail;

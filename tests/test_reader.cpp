@@ -13,6 +13,7 @@
 #include <string>
 
 #include "midi_bytes.h"
+#include "sequencer/load_song.h"
 #include "sequencer/player.h"
 #include "song/midi_parse.h"
 #include "song/midi_reader.h"
@@ -26,32 +27,24 @@ Song parse_ok(const Bytes& file, int32_t rate = 44100) {
     Song song;
     const char* failure = parse_song(file.data(), file.size(), rate, song);
     EXPECT_EQ(failure, nullptr) << failure;
-    EXPECT_EQ(song.event_count, song.events.size());
-    EXPECT_EQ(song.tempo_count, song.tempo_map.size());
     return song;
 }
 
 std::string parse_failure(const Bytes& file) {
     Song song;
     const char* failure = parse_song(file.data(), file.size(), 44100, song);
-    EXPECT_TRUE(song.events.empty() && song.tempo_map.empty() && song.event_count == 0);
+    EXPECT_TRUE(song.events.empty() && song.tempo_map.empty());
     return failure ? failure : "loaded";
 }
 
-const std::set<std::string> kFailureTexts = {"Could not open MIDI file.",
-                                             "Could not seek MIDI file.",
-                                             "MIDI file is empty.",
-                                             "Could not rewind MIDI file.",
-                                             "Out of memory loading MIDI.",
-                                             "Could not read MIDI file.",
-                                             "Invalid MIDI header.",
-                                             "Invalid MIDI header length.",
-                                             "SMPTE time-division MIDI is not supported.",
-                                             "MIDI has no events.",
-                                             "Invalid MIDI track chunk.",
-                                             "Truncated MIDI track.",
-                                             "Could not parse MIDI track.",
-                                             "Out of memory scheduling MIDI."};
+const std::set<std::string> kFailureTexts = {
+    "Could not open MIDI file.",     "Could not seek MIDI file.",
+    "MIDI file is empty.",           "Out of memory loading MIDI.",
+    "Could not read MIDI file.",     "Invalid MIDI header.",
+    "Invalid MIDI header length.",   "SMPTE time-division MIDI is not supported.",
+    "MIDI has no events.",           "Invalid MIDI track chunk.",
+    "Truncated MIDI track.",         "Could not parse MIDI track.",
+    "Out of memory scheduling MIDI."};
 
 TEST(MidiParse, EachFailureNamesTheFirstFailingStep) {
     const Bytes one_note = note_on(0, 60) + kEndOfTrack;
@@ -105,7 +98,7 @@ TEST(MidiParse, EachFailureNamesTheFirstFailingStep) {
         EXPECT_EQ(parse_failure(c.file), c.message) << c.what;
 
     // Whatever follows the counted chunks is ignored, even junk.
-    EXPECT_EQ(parse_ok(good + chunk(Bytes{1, 2, 3}, "JUNK") + Bytes{0xFF}).event_count, 1u);
+    EXPECT_EQ(parse_ok(good + chunk(Bytes{1, 2, 3}, "JUNK") + Bytes{0xFF}).events.size(), 1u);
 }
 
 TEST(MidiParse, RunningStatusSystemBytesAndEndOfTrack) {
@@ -117,7 +110,7 @@ TEST(MidiParse, RunningStatusSystemBytesAndEndOfTrack) {
                         Bytes{0, 0xF7, 2, 0x43, 0x12} + Bytes{0, 0xFF, 0x2F, 0} + // ends here
                         Bytes{0, 0x3C, 0x40, 0xF4, 0xFF};                         // never parsed
     Song song = parse_ok(smf(96, {track}));
-    ASSERT_EQ(song.event_count, 6u);
+    ASSERT_EQ(song.events.size(), 6u);
     // SysEx sorts after the channel messages of its tick and keeps its introducer.
     const uint8_t expected[][3] = {{0x91, 60, 100}, {0x91, 61, 90}, {0xC2, 5, 0},
                                    {0xC2, 7, 0},    {0xF0, 0, 0},   {0xF0, 0, 0}};
@@ -135,7 +128,7 @@ TEST(MidiParse, TracksMergeByTickThenKindThenFileOrder) {
     const Bytes track2 =
         note_on(0, 20) + tempo_event(96, 250000) + note_on(0, 21) + note_on(48, 22) + kEndOfTrack;
     Song song = parse_ok(smf(96, {track1, track2}), 1000);
-    ASSERT_EQ(song.event_count, 6u);
+    ASSERT_EQ(song.events.size(), 6u);
     // tick 0: channel notes in file order, then the SysEx; tick 96: the tempo first.
     const uint8_t keys[] = {10, 20, 0, 11, 21, 22};
     const uint64_t times[] = {0, 0, 0, 500, 500, 625};
@@ -167,7 +160,7 @@ TEST(MidiParse, FrameTimesLengthAndTempoMap) {
                         tempo_event(96, 0) + vlq(0) + Bytes{0xFF, 0x51, 4, 0, 0, 1, 0} +
                         note_on(96, 60) + kEndOfTrack;
     Song tempo = parse_ok(smf(96, {track}), 1000000);
-    ASSERT_EQ(tempo.tempo_count, 3u);
+    ASSERT_EQ(tempo.tempo_map.size(), 3u);
     const uint64_t points[][3] = {{0, 0, 400000}, {400000, 96, 250000}, {650000, 192, 250000}};
     for (size_t i = 0; i < 3; ++i) {
         const TempoPoint& p = tempo.tempo_map[i];
@@ -242,7 +235,7 @@ TEST_F(LoadSong, FailedLoadAfterASuccessLeavesNoSongAndAStoppedTransport) {
     EXPECT_EQ(load(write("bad.mid", smf(96, {Bytes{0, 0x3C, 1}}))), "Could not parse MIDI track.");
     const Player& p = *player_;
     EXPECT_TRUE(p.song.events.empty() && p.song.tempo_map.empty());
-    EXPECT_EQ(p.song.event_count + p.song.length_frames + p.position + p.cursor, 0u);
+    EXPECT_EQ(p.song.length_frames + p.position + p.cursor, 0u);
     EXPECT_EQ(p.active + p.paused, 0);
     EXPECT_STREQ(p.song_path, "");
 }
@@ -253,6 +246,13 @@ TEST_F(LoadSong, RefusesWhatIsNotARegularReadableFile) {
     EXPECT_EQ(load(fifo), "Could not open MIDI file."); // must not block
     EXPECT_EQ(load(dir_.string()), "Could not open MIDI file.");
     EXPECT_EQ(load((dir_ / "missing.mid").string()), "Could not open MIDI file.");
+    // The reason the system gave travels beside the status text.
+    for (const auto& [path, expected] :
+         {std::pair{(dir_ / "missing.mid").string(), ENOENT}, std::pair{dir_.string(), EISDIR}}) {
+        int error_number = -1;
+        EXPECT_FALSE(load_song(*player_, path.c_str(), &error_number));
+        EXPECT_EQ(error_number, expected) << path;
+    }
     EXPECT_EQ(load(write("empty.mid", {})), "MIDI file is empty.");
     // Too long to be a path of ours: never opened, never cut short.
     std::string overlong = write("x.mid", smf(96, {note_on(0, 60)}));
@@ -269,6 +269,21 @@ TEST_F(LoadSong, RefusesWhatIsNotARegularReadableFile) {
     EXPECT_TRUE(kFailureTexts.count(failure)) << failure;
     failure = load(write("track.mid", header(1, 96) + chunk(noise)));
     EXPECT_TRUE(failure == "Loaded MIDI" || kFailureTexts.count(failure)) << failure;
+}
+
+TEST_F(LoadSong, FromMemoryGivesTheFilesSongWithoutAPath) {
+    const Bytes file = smf(480, {note_on(480, 60) + note_on(960, 64) + kEndOfTrack});
+    ASSERT_EQ(load(write("good.mid", file)), "Loaded MIDI");
+    const std::vector<MidiEvent> from_file = player_->song.events;
+    ASSERT_TRUE(load_song_from_memory(*player_, file.data(), file.size()));
+    EXPECT_STREQ(player_->status_text, "Loaded MIDI");
+    EXPECT_STREQ(player_->song_path, "");
+    ASSERT_EQ(player_->song.events.size(), from_file.size());
+    for (size_t i = 0; i < from_file.size(); ++i)
+        EXPECT_EQ(player_->song.events[i].time, from_file[i].time);
+    EXPECT_FALSE(load_song_from_memory(*player_, file.data(), 10));
+    EXPECT_STREQ(player_->status_text, "Invalid MIDI header.");
+    EXPECT_TRUE(player_->song.events.empty());
 }
 
 TEST(MidiCorpus, EveryFileLoadsOrFailsWithAKnownText) {

@@ -133,9 +133,10 @@ TEST_F(ResourceDir, FirstSongIsTheNamedOneOrTheDemoAndKeepsTheAudioFailure) {
     EXPECT_EQ(first_load("res", "", 1), demo_path + " | " + kAudioFailedText);
     EXPECT_EQ(first_load("nothing", "", 1), std::string(" | ") + kAudioFailedText);
     // A named song that fails keeps its own message, with no fallback to the demo song.
-    EXPECT_EQ(first_load("res", root_ + "/absent.mid", 1), std::string(" | ") + kCannotOpenText);
+    EXPECT_EQ(first_load("res", root_ + "/absent.mid", 1),
+              std::string(" | ") + kMidiOpenFailedText);
     EXPECT_EQ(first_load("res", root_ + "/" + std::string(5000, 'h'), 1),
-              std::string(" | ") + kCannotOpenText);
+              std::string(" | ") + kMidiOpenFailedText);
 }
 
 } // namespace

@@ -11,12 +11,12 @@
 #include <string>
 #include <vector>
 
-#include "sequencer/channels.h"
 #include "sequencer/dispatch.h"
+#include "sequencer/event_loop.h"
+#include "sequencer/load_song.h"
 #include "sequencer/player.h"
 #include "sequencer/transport.h"
 #include "song/midi_reader.h"
-#include "synth/render.h"
 #include "synth/synth.h"
 #include "tests/engine_support.h"
 
@@ -35,7 +35,6 @@ void add_sysex(Song& song, uint64_t time, std::vector<uint8_t> bytes) {
 // Installs the song as a successful load would: stopped at frame 0, channels reset.
 void install(Player& player, Song song) {
     std::lock_guard guard(player.lock);
-    song.event_count = song.events.size();
     song.rate = static_cast<uint32_t>(player.synth.sample_rate);
     song.length_frames = (song.events.empty() ? 0 : song.events.back().time) + 4 * song.rate;
     player.song = std::move(song);
@@ -339,7 +338,6 @@ class GeneratedSongs : public testing::Test {
         auto player = make_player(rate);
         EXPECT_TRUE(load_song(*player, path(name).c_str())) << name;
         start_playback(*player);
-        std::srand(1);
         std::vector<int16_t> pcm = render(*player, block, 60u * rate);
         EXPECT_EQ(status(*player), "Finished") << name;
         return pcm;
@@ -370,8 +368,9 @@ struct Golden {
     uint64_t fnv;
 };
 
-// FNV-1a 64 of the little-endian PCM, rendered in 1024-frame blocks from srand(1), as velta-render
-// writes it. Run with VELTA_PRINT_GOLDEN=1 to print fresh values after an intended change of sound.
+// FNV-1a 64 of the little-endian PCM, rendered in 1024-frame blocks by a fresh Player, as
+// velta-render writes it. Run with VELTA_PRINT_GOLDEN=1 to print fresh values after an intended
+// change of sound.
 constexpr Golden kGoldens[] = {
     {"melodic", 22050, 86016, 0xb6ef8615ebfe9e23ull},
     {"melodic", 44100, 168960, 0x88241159366177b6ull},

@@ -11,12 +11,14 @@
 #include <string>
 #include <vector>
 
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include "sequencer/event_loop.h"
+#include "sequencer/load_song.h"
 #include "sequencer/player.h"
 #include "sequencer/transport.h"
-#include "song/midi_reader.h"
-#include "synth/render.h"
 #include "synth/synth.h"
 
 namespace {
@@ -37,10 +39,13 @@ void put_u32(uint8_t* out, uint32_t value) {
     }
 }
 
-void wav_header(uint8_t* out, uint32_t rate, uint64_t frames) {
+constexpr uint32_t kUnknownSize = 0xFFFFFFFF;
+
+// The size fields are kUnknownSize when `frames` is not known yet.
+void wav_header(uint8_t* out, uint32_t rate, uint64_t frames, bool sizes_known) {
     const auto data_bytes = static_cast<uint32_t>(frames * kBytesPerFrame);
     std::memcpy(out, "RIFF", 4);
-    put_u32(out + 4, data_bytes + kWavHeaderBytes - 8);
+    put_u32(out + 4, sizes_known ? data_bytes + kWavHeaderBytes - 8 : kUnknownSize);
     std::memcpy(out + 8, "WAVEfmt ", 8);
     put_u32(out + 16, 16); // fmt chunk size
     put_u16(out + 20, 1);  // PCM
@@ -50,7 +55,7 @@ void wav_header(uint8_t* out, uint32_t rate, uint64_t frames) {
     put_u16(out + 32, kBytesPerFrame);
     put_u16(out + 34, 16); // bits per sample
     std::memcpy(out + 36, "data", 4);
-    put_u32(out + 40, data_bytes);
+    put_u32(out + 40, sizes_known ? data_bytes : kUnknownSize);
 }
 
 // Samples become little-endian in place; a no-op on the hosts we build for.
@@ -66,63 +71,89 @@ void to_little_endian(int16_t* samples, size_t count) {
     }
 }
 
-// Where the PCM goes: a seekable file is streamed and its header patched at the end; standard
-// output may be a pipe, so everything is kept in memory and written once with exact sizes.
+// Where the PCM goes, as it is rendered. A file, or standard output redirected to one, gets its
+// header rewritten with the sizes at the end; a pipe keeps the unknown sizes.
 struct WavSink {
     FILE* file = nullptr;
-    bool to_stdout = false;
-    bool failed = false;
-    std::vector<uint8_t> memory;
-    std::vector<char> file_buffer;
+    bool owned = false;
+    long header_at = -1; // where the header starts, when the output can seek back there
+    int error_number = 0;
+    std::vector<char> buffer;
 };
 
-bool sink_open(WavSink& sink, const std::string& path) {
+long seekable_position(FILE* file) {
+    const int fd = fileno(file);
+    struct stat info = {};
+    if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || (fcntl(fd, F_GETFL) & O_APPEND) != 0) {
+        return -1;
+    }
+    return std::ftell(file);
+}
+
+bool sink_failed(const WavSink& sink) {
+    return sink.error_number != 0;
+}
+
+void sink_fail(WavSink& sink) {
+    sink.error_number = errno != 0 ? errno : EIO;
+}
+
+bool sink_open(WavSink& sink, const std::string& path, uint32_t rate) {
+    errno = 0;
     if (path == "-") {
-        sink.to_stdout = true;
         sink.file = stdout;
-        return true;
+    } else {
+        sink.file = std::fopen(path.c_str(), "wb");
+        sink.owned = true;
+        if (sink.file == nullptr) {
+            sink_fail(sink);
+            return false;
+        }
     }
-    sink.file = std::fopen(path.c_str(), "wb");
-    if (sink.file == nullptr) {
-        return false;
-    }
-    sink.file_buffer.resize(1 << 20);
-    std::setvbuf(sink.file, sink.file_buffer.data(), _IOFBF, sink.file_buffer.size());
-    uint8_t header[kWavHeaderBytes] = {};
+    sink.buffer.resize(1 << 20);
+    std::setvbuf(sink.file, sink.buffer.data(), _IOFBF, sink.buffer.size());
+    sink.header_at = seekable_position(sink.file);
+    uint8_t header[kWavHeaderBytes];
+    wav_header(header, rate, 0, false);
+    errno = 0;
     if (std::fwrite(header, 1, sizeof header, sink.file) != sizeof header) {
-        sink.failed = true;
+        sink_fail(sink);
     }
     return true;
 }
 
 void sink_write(WavSink& sink, const int16_t* samples, size_t bytes) {
-    if (sink.failed) {
-        return;
-    }
-    if (sink.to_stdout) {
-        const auto* begin = reinterpret_cast<const uint8_t*>(samples);
-        sink.memory.insert(sink.memory.end(), begin, begin + bytes);
-    } else if (std::fwrite(samples, 1, bytes, sink.file) != bytes) {
-        sink.failed = true;
+    errno = 0;
+    if (!sink_failed(sink) && std::fwrite(samples, 1, bytes, sink.file) != bytes) {
+        sink_fail(sink);
     }
 }
 
-// Writes the header with the final sizes and closes the output. False on any write error.
+// Writes the final sizes where the output can seek back, and closes it. False on any error.
 bool sink_finish(WavSink& sink, uint32_t rate, uint64_t frames) {
-    uint8_t header[kWavHeaderBytes];
-    wav_header(header, rate, frames);
-    if (sink.to_stdout) {
-        bool ok =
-            std::fwrite(header, 1, sizeof header, stdout) == sizeof header &&
-            std::fwrite(sink.memory.data(), 1, sink.memory.size(), stdout) == sink.memory.size();
-        return std::fflush(stdout) == 0 && ok;
+    errno = 0;
+    if (!sink_failed(sink) && std::fflush(sink.file) != 0) {
+        sink_fail(sink);
     }
-    bool ok = !sink.failed && std::fflush(sink.file) == 0 &&
-              std::fseek(sink.file, 0, SEEK_SET) == 0 &&
-              std::fwrite(header, 1, sizeof header, sink.file) == sizeof header;
-    ok = std::fclose(sink.file) == 0 && ok;
+    if (!sink_failed(sink) && sink.header_at >= 0) {
+        uint8_t header[kWavHeaderBytes];
+        wav_header(header, rate, frames, true);
+        if (std::fseek(sink.file, sink.header_at, SEEK_SET) != 0 ||
+            std::fwrite(header, 1, sizeof header, sink.file) != sizeof header ||
+            std::fflush(sink.file) != 0) {
+            sink_fail(sink);
+        }
+    }
+    if (sink.owned) {
+        if (std::fclose(sink.file) != 0 && !sink_failed(sink)) {
+            sink_fail(sink);
+        }
+    } else {
+        std::fflush(sink.file);
+        std::setvbuf(sink.file, nullptr, _IONBF, 0); // the buffer goes away with the sink
+    }
     sink.file = nullptr;
-    return ok;
+    return !sink_failed(sink);
 }
 
 void show_progress(uint64_t frames, uint32_t rate) {
@@ -144,6 +175,25 @@ uint64_t frame_limit(double seconds, uint32_t rate) {
 
 } // namespace
 
+void report_error(const std::string& name, const char* message, int error_number) {
+    if (error_number != 0) {
+        std::fprintf(stderr, "velta-render: %s: %s (%s)\n", name.c_str(), message,
+                     std::strerror(error_number));
+    } else {
+        std::fprintf(stderr, "velta-render: %s: %s\n", name.c_str(), message);
+    }
+}
+
+bool load_or_report(Player& player, const std::string& path) {
+    int error_number = 0;
+    if (load_song(player, path.c_str(), &error_number)) {
+        return true;
+    }
+    std::lock_guard guard(player.lock);
+    report_error(path, player.status_text, error_number);
+    return false;
+}
+
 int render_to_wav(const RenderOptions& options) {
     auto player = std::make_unique<Player>();
     synth_init(*player, options.rate);
@@ -151,10 +201,8 @@ int render_to_wav(const RenderOptions& options) {
         std::lock_guard guard(player->lock);
         synth_select_instrument_set(player->synth, options.instrument_set);
     }
-    if (!load_song(*player, options.input_path.c_str())) {
-        std::lock_guard guard(player->lock);
-        std::fprintf(stderr, "velta-render: %s\n", player->status_text);
-        return 2;
+    if (!load_or_report(*player, options.input_path)) {
+        return kExitLoad;
     }
     start_playback(*player);
     if (options.seek_given) {
@@ -166,23 +214,22 @@ int render_to_wav(const RenderOptions& options) {
     const uint32_t block_frames = std::max<uint32_t>(options.block_frames, 1);
 
     WavSink sink;
-    if (!sink_open(sink, options.output_path)) {
-        std::fprintf(stderr, "velta-render: cannot write %s: %s\n", options.output_path.c_str(),
-                     std::strerror(errno));
-        return 3;
+    if (!sink_open(sink, options.output_path, rate)) {
+        report_error(options.output_path, "cannot write", sink.error_number);
+        return kExitOutput;
     }
     const bool progress = isatty(STDERR_FILENO) != 0;
     std::vector<int16_t> block(static_cast<size_t>(block_frames) * 2);
     uint64_t written = 0;
     uint64_t next_progress = 0;
-    while (written < limit && !sink.failed) {
+    while (written < limit && !sink_failed(sink)) {
         std::fill(block.begin(), block.end(), 0);
         bool rendered = false;
         bool finished = false;
         {
             std::lock_guard guard(player->lock);
             rendered = synth_render(*player, block.data(), block_frames);
-            finished = player->active == 0;
+            finished = !player->active;
         }
         if (!rendered) {
             break;
@@ -204,8 +251,8 @@ int render_to_wav(const RenderOptions& options) {
         std::fputc('\n', stderr);
     }
     if (!sink_finish(sink, rate, written)) {
-        std::fprintf(stderr, "velta-render: cannot write %s\n", options.output_path.c_str());
-        return 3;
+        report_error(options.output_path, "cannot write", sink.error_number);
+        return kExitOutput;
     }
-    return 0;
+    return kExitDone;
 }

@@ -3,6 +3,11 @@
 #include <cstdint>
 #include <string>
 
+struct Player;
+
+// The process exit status of velta-render.
+enum ExitStatus : int { kExitDone = 0, kExitUsage = 1, kExitLoad = 2, kExitOutput = 3 };
+
 struct RenderOptions {
     int32_t rate = 44100;
     int32_t instrument_set = 0;
@@ -14,6 +19,13 @@ struct RenderOptions {
     std::string output_path; // "-" for standard output
 };
 
-// Renders input_path to a 16-bit stereo WAV file. Returns the process exit status:
-// 0 done, 2 the song did not load (message on stderr), 3 the output could not be written.
+// Prints "velta-render: NAME: MESSAGE (REASON)" on stderr; without a reason when
+// `error_number` is 0.
+void report_error(const std::string& name, const char* message, int error_number);
+
+// Loads `path` into the player; on failure reports the status text and the reason.
+bool load_or_report(Player& player, const std::string& path);
+
+// Renders input_path to a 16-bit stereo WAV file and returns the exit status. Standard output
+// is streamed: when it cannot seek back, the two size fields stay 0xFFFFFFFF ("unknown").
 int render_to_wav(const RenderOptions& options);

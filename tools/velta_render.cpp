@@ -10,18 +10,14 @@
 #include <string_view>
 #include <vector>
 
+#include "sequencer/load_song.h"
 #include "sequencer/player.h"
-#include "song/midi_reader.h"
 #include "song/song.h"
 #include "synth/synth.h"
 #include "synth/tables.h"
 #include "tools/render_mode.h"
 
 namespace {
-
-constexpr int kExitUsage = 1;
-constexpr int kExitLoad = 2;
-constexpr int kExitOutput = 3;
 
 constexpr const char* kHelp =
     "Usage: velta-render [OPTIONS] IN.mid OUT.wav\n"
@@ -40,9 +36,12 @@ constexpr const char* kHelp =
     "  --dump            print the events, tempo map and summary instead of rendering;\n"
     "                    takes only --rate and one file\n"
     "  --help            show this help and exit\n"
+    "  --version         show the version and exit\n"
     "  --                end of options; later arguments are file names\n"
     "\n"
-    "OUT.wav may be \"-\" for standard output.\n"
+    "OUT.wav may be \"-\" for standard output. The WAV data is written as it is rendered;\n"
+    "when the output cannot seek back (a pipe), the RIFF and data sizes in its header stay\n"
+    "0xFFFFFFFF, the conventional \"unknown\" value that sox, aplay and ffmpeg accept.\n"
     "\n"
     "Dump lines, in play order:\n"
     "  ev TIME STATUS DATA1 DATA2 [sysex HEX]   TIME in frames, STATUS in hex\n"
@@ -53,6 +52,7 @@ constexpr const char* kHelp =
 
 struct CommandLine {
     bool help = false;
+    bool version = false;
     bool dump = false;
     RenderOptions render;
     std::vector<std::string> files;
@@ -132,6 +132,10 @@ std::string parse_command_line(int argc, char** argv, CommandLine& line) {
         }
         if (arg == "--help" || arg == "-h") {
             line.help = true;
+            return {};
+        }
+        if (arg == "--version") {
+            line.version = true;
             return {};
         }
         if (arg == "--dump") {
@@ -218,9 +222,7 @@ class DumpWriter {
 int dump_song(const RenderOptions& options) {
     auto player = std::make_unique<Player>();
     synth_init(*player, options.rate);
-    if (!load_song(*player, options.input_path.c_str())) {
-        std::lock_guard<std::mutex> guard(player->lock);
-        fprintf(stderr, "velta-render: %s\n", player->status_text);
+    if (!load_or_report(*player, options.input_path)) {
         return kExitLoad;
     }
     std::lock_guard<std::mutex> guard(player->lock);
@@ -253,7 +255,7 @@ int dump_song(const RenderOptions& options) {
     const std::pair<const char*, uint64_t> summary[] = {{"length ", song.length_frames},
                                                         {"division ", song.division},
                                                         {"rate ", song.rate},
-                                                        {"events ", song.event_count}};
+                                                        {"events ", song.events.size()}};
     for (const auto& [label, value] : summary) {
         out->text(label);
         out->number(value);
@@ -263,7 +265,7 @@ int dump_song(const RenderOptions& options) {
         fputs("velta-render: could not write the dump\n", stderr);
         return kExitOutput;
     }
-    return 0;
+    return kExitDone;
 }
 
 } // namespace
@@ -275,9 +277,9 @@ int main(int argc, char** argv) {
         fprintf(stderr, "velta-render: %s (see --help)\n", problem.c_str());
         return kExitUsage;
     }
-    if (line.help) {
-        fputs(kHelp, stdout);
-        return fflush(stdout) == 0 && !ferror(stdout) ? 0 : kExitOutput;
+    if (line.help || line.version) {
+        fputs(line.help ? kHelp : "velta-render " VELTA_VERSION "\n", stdout);
+        return fflush(stdout) == 0 && !ferror(stdout) ? kExitDone : kExitOutput;
     }
     if (line.dump) return dump_song(line.render);
     return render_to_wav(line.render);

@@ -1,0 +1,62 @@
+#include "sequencer/load_song.h"
+
+#include <mutex>
+#include <utility>
+
+#include "sequencer/player.h"
+#include "song/midi_parse.h"
+#include "song/midi_reader.h"
+#include "song/song.h"
+#include "synth/synth.h"
+
+namespace {
+
+int32_t output_rate_of(Player& player) {
+    std::lock_guard guard(player.lock);
+    return player.output_rate;
+}
+
+// Swaps the parsed song in (or leaves none on failure) under the lock; the old song is freed
+// after the lock is released.
+bool install_song(Player& player, Song&& song, const char* failure, const char* path) {
+    Song old;
+    {
+        std::lock_guard guard(player.lock);
+        old = std::move(player.song);
+        player.song = Song{};
+        // Either way the transport stops at the top: a failed load must not leave it playing
+        // an empty song.
+        player.position = 0;
+        player.cursor = 0;
+        player.active = false;
+        player.paused = false;
+        reset_synth(player.synth);
+        if (failure != nullptr) {
+            player.song_path[0] = '\0';
+            player_set_status(player, failure);
+        } else {
+            player.song = std::move(song);
+            copy_bounded(player.song_path, path);
+            player_set_status(player, "Loaded MIDI");
+        }
+    }
+    return failure == nullptr;
+}
+
+} // namespace
+
+bool load_song(Player& player, const char* path, int* error_number) {
+    Song song;
+    int system_error = 0;
+    const char* failure = read_song_file(path, output_rate_of(player), song, system_error);
+    if (error_number != nullptr) {
+        *error_number = system_error;
+    }
+    return install_song(player, std::move(song), failure, path);
+}
+
+bool load_song_from_memory(Player& player, const uint8_t* data, size_t size) {
+    Song song;
+    const char* failure = parse_song(data, size, output_rate_of(player), song);
+    return install_song(player, std::move(song), failure, "");
+}
