@@ -1,0 +1,22 @@
+// Putting confirmed preferences into effect, including the engine restart that a new output
+// frequency needs. Main thread only; none of this needs a window.
+#pragma once
+
+#include <cstdint>
+
+struct AppState;
+struct PrefsApplyPlan;
+
+struct EngineRestartResult {
+    bool audio_failed = false;  // the output did not start again: the program is silent
+    bool reload_failed = false; // the song did not load again; the loader wrote why
+};
+
+// Stops the audio output, builds the Player again for `frequency`, starts the output and
+// reloads the song (the loaded one, else the named one, else the demo song). A song that was
+// playing plays again from its beginning; any other ends up stopped at its beginning.
+EngineRestartResult restart_engine(AppState& app, int32_t frequency);
+
+// Takes the plan's settings into effect and saves them: restart if the frequency changed,
+// instrument set, status line. The caller re-arms the redraw timer when the plan says so.
+void apply_preferences(AppState& app, const PrefsApplyPlan& plan);

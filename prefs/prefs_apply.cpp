@@ -1,0 +1,52 @@
+#include "prefs/prefs_apply.h"
+
+#include <charconv>
+#include <cstdio>
+
+#include "prefs/preferences.h"
+
+PrefsSelection prefs_selection_of(const Preferences& prefs) {
+    PrefsSelection selection;
+    for (int32_t n = 0; n < kPrefFieldCount; ++n) {
+        const auto field = PrefField(n);
+        selection[n] = pref_option_index(field, pref_field(prefs, field));
+    }
+    return selection;
+}
+
+PrefsApplyPlan plan_prefs_apply(const Preferences& current, const PrefsSelection& selection) {
+    Preferences chosen = current;
+    for (int32_t n = 0; n < kPrefFieldCount; ++n) {
+        const auto field = PrefField(n);
+        if (selection[n].has_value())
+            pref_field(chosen, field) = pref_option_value(field, *selection[n]);
+    }
+    PrefsApplyPlan plan;
+    plan.prefs = prefs_normalize(chosen);
+    plan.restart_engine = plan.prefs.output_frequency_hz != current.output_frequency_hz;
+    plan.rearm_timer = plan.prefs.redraw_timing_fps != current.redraw_timing_fps;
+    return plan;
+}
+
+void format_prefs_summary(char (&out)[kPrefsSummaryCapacity], const Preferences& prefs,
+                          int32_t set_number) {
+    // GTK adopts the user's LC_NUMERIC, so printf's %.1f could write "2,0".
+    char block[32] = "0.0";
+    const auto result = std::to_chars(block, block + sizeof block - 1,
+                                      prefs.buffer_block_tenths * 0.1, std::chars_format::fixed, 1);
+    if (result.ec == std::errc{}) *result.ptr = '\0';
+
+    const char* set_name = kInstrumentSetOptions[0].label;
+    for (const PrefOption& option : kInstrumentSetOptions) {
+        if (option.value == prefs.instrument_set) set_name = option.label;
+    }
+    snprintf(out, sizeof out, "Preferences: %dHz, %dfps, %ss block, wave set %s (%d)",
+             prefs.output_frequency_hz, prefs.redraw_timing_fps, block, set_name, set_number);
+}
+
+const char* prefs_status_text(bool audio_failed, bool reload_failed, const char* loader_text,
+                              const char* summary) {
+    if (audio_failed) return "PipeWire output could not be started";
+    if (reload_failed && loader_text != nullptr) return loader_text;
+    return summary;
+}
