@@ -8,6 +8,7 @@
 #include "app/initial_song.h"
 #include "song/midi_reader.h"
 #include "synth/synth.h"
+#include "ui/input.h"
 
 namespace {
 
@@ -136,6 +137,21 @@ void on_activate(GtkApplication* application, AppState* app) {
     gtk_drawing_area_set_content_height(app->surface, kWindowHeight);
     gtk_drawing_area_set_draw_func(app->surface, on_draw, app, nullptr);
     gtk_widget_add_css_class(area, "velta-surface");
+
+    GtkGesture* click = gtk_gesture_click_new();
+    gtk_gesture_single_set_button(GTK_GESTURE_SINGLE(click), GDK_BUTTON_PRIMARY);
+    g_signal_connect(click, "pressed", G_CALLBACK(on_press), app);
+    g_signal_connect(click, "released", G_CALLBACK(on_release), app);
+    gtk_widget_add_controller(area, GTK_EVENT_CONTROLLER(click));
+    GtkEventController* motion = gtk_event_controller_motion_new();
+    g_signal_connect(motion, "motion", G_CALLBACK(on_motion), app);
+    gtk_widget_add_controller(area, motion);
+    GtkDropTarget* drop = gtk_drop_target_new(G_TYPE_FILE, GDK_ACTION_COPY);
+    g_signal_connect(drop, "drop", G_CALLBACK(on_drop), app);
+    gtk_widget_add_controller(area, GTK_EVENT_CONTROLLER(drop));
+    GtkEventController* keys = gtk_event_controller_key_new();
+    g_signal_connect(keys, "key-pressed", G_CALLBACK(on_key_pressed), app);
+    gtk_widget_add_controller(area, keys);
 
     gtk_window_set_child(GTK_WINDOW(window), area);
     gtk_window_present(GTK_WINDOW(window));
