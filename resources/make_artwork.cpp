@@ -62,9 +62,9 @@ struct Canvas {
     cairo_t* cr;
 };
 
-Canvas make_canvas(int width, int height) {
+Canvas make_canvas(int width, int height, cairo_format_t format) {
     Canvas c;
-    c.surface = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, width, height);
+    c.surface = cairo_image_surface_create(format, width, height);
     c.cr = cairo_create(c.surface);
     cairo_set_antialias(c.cr, CAIRO_ANTIALIAS_NONE);
     return c;
@@ -653,7 +653,7 @@ void draw_song_panel(Canvas& c) {
 }
 
 Canvas draw_skin() {
-    Canvas c = make_canvas(kSkinWidth, kSkinHeight);
+    Canvas c = make_canvas(kSkinWidth, kSkinHeight, CAIRO_FORMAT_RGB24);
     vgradient(c, 0, 0, kSkinWidth, kSkinHeight, kChassisTop, kChassisBottom);
     Noise noise;
     brush(c, 0, 0, kSkinWidth, kSkinHeight, noise);
@@ -671,7 +671,8 @@ Canvas draw_skin() {
 // ---- The atlas ---------------------------------------------------------------------------------
 
 Canvas draw_atlas() {
-    Canvas c = make_canvas(kAtlasWidth, kAtlasHeight); // transparent where there is no sprite
+    // Transparent where there is no sprite.
+    Canvas c = make_canvas(kAtlasWidth, kAtlasHeight, CAIRO_FORMAT_ARGB32);
     for (int k = 0; k < 10; ++k)
         digit(c, kDigitOrigin.x + kDigitStep * k, kDigitOrigin.y, k);
     // Every key lit, in transport order; the program uses play, stop and pause.
