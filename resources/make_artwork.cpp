@@ -342,17 +342,22 @@ void transport_key(Canvas& c, int x, int y, Icon which, bool lit) {
 // channel sounds, red and crossed out when it is muted.
 void mute_lamp(Canvas& c, int x, int y, bool muted) {
     fill(c, x, y, kMuteWidth, kMuteHeight, kBezelDark);
-    fill(c, x + 1, y + 1, kMuteWidth - 2, kMuteHeight - 2, muted ? Rgb{74, 14, 10} : kLcd);
-    const Rgb body = muted ? Rgb{150, 60, 48} : kAmber;
+    if (muted) {
+        vgradient(c, x + 1, y + 1, kMuteWidth - 2, kMuteHeight - 2, Rgb{214, 46, 30},
+                  Rgb{150, 24, 16});
+        fill(c, x + 1, y + 1, kMuteWidth - 2, 1, Rgb{255, 140, 110});
+    } else {
+        fill(c, x + 1, y + 1, kMuteWidth - 2, kMuteHeight - 2, kLcd);
+    }
+    const Rgb body = muted ? Rgb{70, 10, 6} : kAmber;
     fill(c, x + 2, y + 5, 2, 4, body);
     for (int i = 0; i < 3; ++i)
         fill(c, x + 4 + i, y + 4 - i, 1, 6 + 2 * i, body);
     if (muted) {
-        for (int i = 0; i < 7; ++i) {
-            dot(c, x + 2 + i, y + 3 + i, kRed);
-            dot(c, x + 8 - i, y + 3 + i, kRed);
+        for (int i = 0; i < 3; ++i) {
+            dot(c, x + 7 + i % 3, y + 4 + i, Rgb{255, 230, 210});
+            dot(c, x + 9 - i, y + 4 + i, Rgb{255, 230, 210});
         }
-        fill(c, x + 1, y + 1, kMuteWidth - 2, 1, Rgb{255, 120, 90});
     } else {
         dot(c, x + 8, y + 6, kAmberDim);
         dot(c, x + 8, y + 7, kAmberDim);
