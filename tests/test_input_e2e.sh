@@ -76,7 +76,9 @@ wait_exit() {
   for _ in $(seq 100); do kill -0 "$app" 2>/dev/null || break; sleep 0.05; done
   if kill -0 "$app" 2>/dev/null; then fail "$1: still running"; else wait "$app" || fail "$1: exit $?"; fi
   app=
-  [ -s "$work/$1.log" ] && fail "$1 printed: $(head -3 "$work/$1.log")"
+  # The toolkit's own complaint after every emulated window move is not ours.
+  grep -v -e 'Broken accounting of active state' -e '^$' "$work/$1.log" >"$work/$1.own" &&
+    fail "$1 printed: $(head -3 "$work/$1.own")"
 }
 expect_sound() { # NAME NOTE
   local line=$(sound "$1")
@@ -209,7 +211,17 @@ dialog_and_close() {
   choose "$song" || return
   key space
   listen valid
-  click 623 14 # the close button
+  look valid
+  # Without a window manager minimise and maximise change nothing; dragging the top edge moves
+  # the window (the toolkit carries the move), and the close button ends the program.
+  click 590 14
+  click 607 14
+  xdotool mousemove 450 3 mousedown 1 mousemove 500 30 mousemove 550 63
+  sleep 0.1
+  xdotool mouseup 1
+  sleep 0.3
+  [ "$(xh_geometry "$win")" = 960x705+100+60 ] || fail "window move: $(xh_geometry "$win")"
+  xdotool mousemove $((100 + 623 * 3 / 2)) $((60 + 14 * 3 / 2)) click 1
   wait_exit dialog
 
   expect_sound escape 60
@@ -218,6 +230,7 @@ dialog_and_close() {
   # Font-free: the status line and file name changed, whatever they say.
   cmp -s "$work/loaded.rgb" "$work/broken.rgb" && fail "broken file: the window did not change"
   expect_sound valid 60
+  cmp -s "$work/broken.rgb" "$work/valid.rgb" && fail "valid file: the window did not change"
 }
 
 start=$SECONDS
