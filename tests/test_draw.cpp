@@ -236,6 +236,8 @@ TEST(DrawPaint, SpriteFramesAndCounters) {
         snapshot.channels[n].voice_count = channels[n].voices;
     }
     snapshot.channels[1].frequency = 12345;
+    snapshot.channels[1].bank = 1234; // shown as 999
+    snapshot.channels[2].bank = 7;
     snapshot.channels[2].mute = 1;
     const auto frame = paint(snapshot, nullptr, atlas->surface);
 
@@ -258,6 +260,11 @@ TEST(DrawPaint, SpriteFramesAndCounters) {
         EXPECT_EQ(frame_at(*frame, 61 + dx, 158, layout::kIndicatorOrigin, 34),
                   channels[n].pan_frame);
         EXPECT_EQ(frame_at(*frame, 77 + dx, 74, layout::kVoiceCountOrigin, 18), channels[n].voices);
+    }
+    const int banks[2][3] = {{9, 9, 9}, {0, 0, 7}};
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_EQ(digit_at(*frame, 76 + 36 + 6 * i, 182), banks[0][i]);
+        EXPECT_EQ(digit_at(*frame, 76 + 72 + 6 * i, 182), banks[1][i]);
     }
     for (int i = 0; i < 5; ++i)
         EXPECT_EQ(digit_at(*frame, 64 + 36 + 6 * i, 212), i + 1);
