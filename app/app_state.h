@@ -35,6 +35,9 @@ struct AppState {
     double view_offset_y = 0.0;
     int32_t seek_drag_active = 0;
     uint32_t redraw_timer_id = 0;
+    // Work of the main thread that follows the redraw timer (progress texts, desktop
+    // notifications); runs before each repaint is queued.
+    void (*tick_hook)(AppState& app) = nullptr;
 
     AppState() = default;
     AppState(const AppState&) = delete;

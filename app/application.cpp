@@ -9,14 +9,19 @@
 #include "sequencer/load_song.h"
 #include "song/midi_reader.h"
 #include "synth/synth.h"
+#include "ui/draw.h"
+#include "ui/input.h"
+#include "ui/redraw_timer.h"
 
 namespace {
 
 constexpr const char* kApplicationId = "io.github.velta.Velta";
 constexpr int kWindowWidth = 960;
 constexpr int kWindowHeight = 705;
-constexpr double kSkinWidth = 640.0;
-constexpr double kSkinHeight = 470.0;
+// Every element is painted by on_draw: window, its children and the drawing area stay transparent.
+constexpr const char* kStyleSheet =
+    "window.velta-window, window.velta-window > *, .velta-surface {  background: transparent;  "
+    "background-color: transparent;}";
 
 const GOptionEntry kOptions[] = {
     {"version", '\0', G_OPTION_FLAG_NONE, G_OPTION_ARG_NONE, nullptr, "Show the program version",
@@ -55,32 +60,10 @@ void on_startup(GApplication*, gpointer data) {
 
 void on_window_destroy(GtkWidget*, gpointer data) {
     auto* app = static_cast<AppState*>(data);
+    // No timer tick may queue a draw on the destroyed area.
+    stop_redraw_timer(*app);
     app->window = nullptr;
     app->surface = nullptr;
-}
-
-void on_draw(GtkDrawingArea*, cairo_t* cr, int width, int height, gpointer data) {
-    auto* app = static_cast<AppState*>(data);
-    const double scale = std::min(width / kSkinWidth, height / kSkinHeight);
-    app->view_scale = scale;
-    app->view_offset_x = (width - kSkinWidth * scale) / 2.0;
-    app->view_offset_y = (height - kSkinHeight * scale) / 2.0;
-
-    cairo_set_source_rgb(cr, 18 / 255.0, 18 / 255.0, 24 / 255.0);
-    cairo_paint(cr);
-    if (app->skin == nullptr) return;
-    cairo_save(cr);
-    cairo_translate(cr, app->view_offset_x, app->view_offset_y);
-    cairo_scale(cr, scale, scale);
-    cairo_set_source_surface(cr, app->skin, 0.0, 0.0);
-    cairo_paint(cr);
-    cairo_restore(cr);
-}
-
-gboolean on_redraw_tick(gpointer data) {
-    auto* app = static_cast<AppState*>(data);
-    if (app->surface != nullptr) gtk_widget_queue_draw(GTK_WIDGET(app->surface));
-    return G_SOURCE_CONTINUE;
 }
 
 // A file handed over once the window is up: the same as dropping it on the window.
@@ -104,15 +87,6 @@ void on_open(GApplication* application, GFile** files, gint n_files, const gchar
 
 } // namespace
 
-void restart_redraw_timer(AppState& app) {
-    if (app.redraw_timer_id != 0) {
-        g_source_remove(app.redraw_timer_id);
-        app.redraw_timer_id = 0;
-    }
-    const int32_t interval = redraw_interval_ms(app.prefs.redraw_timing_fps);
-    app.redraw_timer_id = g_timeout_add(static_cast<guint>(interval), on_redraw_tick, &app);
-}
-
 void on_activate(GtkApplication* application, AppState* app) {
     // A second launch without a file only brings the existing window forward.
     if (app->window != nullptr) {
@@ -121,11 +95,19 @@ void on_activate(GtkApplication* application, AppState* app) {
     }
     app->application = application;
 
+    if (GdkDisplay* display = gdk_display_get_default(); display != nullptr) {
+        GtkCssProvider* css = gtk_css_provider_new();
+        gtk_css_provider_load_from_data(css, kStyleSheet, -1);
+        gtk_style_context_add_provider_for_display(display, GTK_STYLE_PROVIDER(css),
+                                                   GTK_STYLE_PROVIDER_PRIORITY_APPLICATION);
+        g_object_unref(css);
+    }
     GtkWidget* window = gtk_application_window_new(application);
     app->window = GTK_APPLICATION_WINDOW(window);
     gtk_window_set_title(GTK_WINDOW(window), "VELTA");
     gtk_window_set_decorated(GTK_WINDOW(window), FALSE);
-    gtk_window_set_resizable(GTK_WINDOW(window), FALSE);
+    // Undecorated, so only the title strip's maximise button changes the size.
+    gtk_window_set_resizable(GTK_WINDOW(window), TRUE);
     gtk_window_set_default_size(GTK_WINDOW(window), kWindowWidth, kWindowHeight);
     gtk_widget_add_css_class(window, "velta-window");
     g_signal_connect(window, "destroy", G_CALLBACK(on_window_destroy), app);
@@ -137,6 +119,21 @@ void on_activate(GtkApplication* application, AppState* app) {
     gtk_drawing_area_set_content_height(app->surface, kWindowHeight);
     gtk_drawing_area_set_draw_func(app->surface, on_draw, app, nullptr);
     gtk_widget_add_css_class(area, "velta-surface");
+
+    GtkGesture* click = gtk_gesture_click_new();
+    gtk_gesture_single_set_button(GTK_GESTURE_SINGLE(click), GDK_BUTTON_PRIMARY);
+    g_signal_connect(click, "pressed", G_CALLBACK(on_press), app);
+    g_signal_connect(click, "released", G_CALLBACK(on_release), app);
+    gtk_widget_add_controller(area, GTK_EVENT_CONTROLLER(click));
+    GtkEventController* motion = gtk_event_controller_motion_new();
+    g_signal_connect(motion, "motion", G_CALLBACK(on_motion), app);
+    gtk_widget_add_controller(area, motion);
+    GtkDropTarget* drop = gtk_drop_target_new(G_TYPE_FILE, GDK_ACTION_COPY);
+    g_signal_connect(drop, "drop", G_CALLBACK(on_drop), app);
+    gtk_widget_add_controller(area, GTK_EVENT_CONTROLLER(drop));
+    GtkEventController* keys = gtk_event_controller_key_new();
+    g_signal_connect(keys, "key-pressed", G_CALLBACK(on_key_pressed), app);
+    gtk_widget_add_controller(area, keys);
 
     gtk_window_set_child(GTK_WINDOW(window), area);
     gtk_window_present(GTK_WINDOW(window));

@@ -9,4 +9,3 @@ typedef struct _GtkApplication GtkApplication;
 int run_application(AppState& app, int argc, char** argv);
 
 void on_activate(GtkApplication* application, AppState* app);
-void restart_redraw_timer(AppState& app);

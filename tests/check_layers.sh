@@ -5,8 +5,12 @@
 set -euo pipefail
 root=$1
 # Lower number, lower layer. Folders of equal rank must not include each other either.
-declare -A rank=([base]=0 [song]=1 [synth]=2 [sequencer]=3 [audio]=4 [prefs]=4 [ui]=4
-                 [app]=5 [tools]=5)
+declare -A rank=([base]=0 [song]=1 [synth]=2 [sequencer]=3 [audio]=4 [prefs]=4 [ui]=5
+                 [app]=6 [tools]=5)
+# The window's handlers receive the application record: ui/ may use app/'s core (the record,
+# the first song, resource location, the engine restart), never the application itself.
+app_core='app/(app_state|initial_song|resources|engine_restart)\.h$'
+
 status=0
 for folder in "${!rank[@]}"; do
   [ -d "$root/$folder" ] || continue
@@ -14,6 +18,13 @@ for folder in "${!rank[@]}"; do
     target=${include#*\"}
     target=${target%%/*}
     [ -n "${rank[$target]+set}" ] || continue
+    header=${include#*\"}
+    header=${header%%\"*}
+    [ "$folder" = ui ] && [[ $header =~ $app_core ]] && continue
+    if [ "$target" = ui ] && [[ ${file%.cpp}.h =~ $app_core ]]; then
+      echo "${file#"$root"/}:$line: app's core must not include ui (${include#*#})"
+      status=1
+    fi
     if [ "$target" != "$folder" ] && [ "${rank[$target]}" -ge "${rank[$folder]}" ]; then
       echo "${file#"$root"/}:$line: $folder must not include $target (${include#*#})"
       status=1

@@ -88,12 +88,12 @@ PY
 
   # Run from an empty directory so no relative resource candidate is found by accident.
   cd "$work/empty" || exit 1
-  local dark='srgb(18,18,24)' skin='srgb(200,40,40)'
+  local panel='srgb(223,130,95)' skin='srgb(200,40,40)' # panel: no skin
   VELTA_RESOURCE_DIR=$work/res run_window song "$skin" ../songs/song.mid
   VELTA_RESOURCE_DIR=$work/res run_window demo "$skin"
-  run_window no-resources "$dark"
-  run_window long-path "$dark" "/$(head -c 5000 /dev/zero | tr '\0' 'a')"
-  run_window missing-song "$dark" "$work/songs/absent.mid" "$work/songs/song.mid"
+  run_window no-resources "$panel"
+  run_window long-path "$panel" "/$(head -c 5000 /dev/zero | tr '\0' 'a')"
+  run_window missing-song "$panel" "$work/songs/absent.mid" "$work/songs/song.mid"
 
   # On a session bus a second launch hands its file to the running instance and exits.
   command -v dbus-daemon >/dev/null || { echo "note: no dbus-daemon, second launch untested"; return; }

@@ -33,11 +33,11 @@ eval "$("$here/harness/xvfb-session.sh" start)" || { echo "SKIP: Xvfb did not st
 xvfb_pid=$XVFB_PID
 . "$here/harness/x11-helpers.sh"
 # The daemons have read their own configuration; the program gets an empty one of its own.
-export XDG_CONFIG_HOME=$work/config VELTA_RESOURCE_DIR=$here/../resources
+export XDG_CONFIG_HOME=$work/config
 export LSAN_OPTIONS=${LSAN_OPTIONS:-suppressions=$here/harness/lsan.supp:print_suppressions=0}
 key_file=$XDG_CONFIG_HOME/velta/preferences.ini
 song=$work/song.mid
-cp "$here/../resources/final-bowser.mid" "$song"
+python3 "$here/make_midi.py" "$work" melodic && mv "$work/melodic.mid" "$song"
 "$render" --rate 48000 --max-seconds 2 "$song" "$work/ref.wav" || fail "reference render"
 
 # Preferences button of the transport row, at the window's 1.5 scale (window at +0+0).

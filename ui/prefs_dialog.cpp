@@ -1,11 +1,11 @@
-#include "prefs/prefs_dialog.h"
+#include "ui/prefs_dialog.h"
 
 #include <gtk/gtk.h>
 
 #include "app/app_state.h"
-#include "app/application.h"
 #include "app/engine_restart.h"
 #include "prefs/prefs_apply.h"
+#include "ui/redraw_timer.h"
 
 namespace {
 

@@ -1,0 +1,79 @@
+#include "ui/file_dialog.h"
+
+#include <gtk/gtk.h>
+
+#include "app/app_state.h"
+#include "ui/input.h"
+
+namespace {
+
+constexpr const char* kDialogTitle = "Open MIDI";
+
+GtkFileFilter* new_midi_filter() {
+    GtkFileFilter* filter = gtk_file_filter_new();
+    gtk_file_filter_set_name(filter, "MIDI files");
+    gtk_file_filter_add_pattern(filter, "*.mid");
+    gtk_file_filter_add_pattern(filter, "*.midi");
+    return filter;
+}
+
+void load_chosen_file(AppState& app, GFile* file) {
+    if (file == nullptr) return;
+    load_local_file(app, file);
+    g_object_unref(file);
+}
+
+#if GTK_CHECK_VERSION(4, 10, 0)
+
+void on_open_dialog_done(GObject* source, GAsyncResult* result, gpointer data) {
+    // Cancelling reports an error too; neither says anything to the user.
+    GFile* file = gtk_file_dialog_open_finish(GTK_FILE_DIALOG(source), result, nullptr);
+    load_chosen_file(*static_cast<AppState*>(data), file);
+}
+
+void show_dialog(AppState& app) {
+    GtkFileDialog* dialog = gtk_file_dialog_new();
+    GtkFileFilter* filter = new_midi_filter();
+    GListStore* filters = g_list_store_new(GTK_TYPE_FILE_FILTER);
+    gtk_file_dialog_set_title(dialog, kDialogTitle);
+    g_list_store_append(filters, filter);
+    gtk_file_dialog_set_filters(dialog, G_LIST_MODEL(filters));
+    gtk_file_dialog_set_default_filter(dialog, filter);
+    gtk_file_dialog_open(dialog, app.window != nullptr ? GTK_WINDOW(app.window) : nullptr, nullptr,
+                         on_open_dialog_done, &app);
+    g_object_unref(filters);
+    g_object_unref(filter);
+    g_object_unref(dialog);
+}
+
+#else
+
+// GTK before 4.10 has no GtkFileDialog. Only an accepted chooser counts: Escape answers with a
+// response other than "cancel" while the chooser still reports the highlighted file.
+void on_open_dialog_done(GtkNativeDialog* dialog, int response, gpointer data) {
+    if (response == GTK_RESPONSE_ACCEPT)
+        load_chosen_file(*static_cast<AppState*>(data),
+                         gtk_file_chooser_get_file(GTK_FILE_CHOOSER(dialog)));
+    g_object_unref(dialog); // the reference show_dialog kept for the open dialog
+}
+
+void show_dialog(AppState& app) {
+    GtkFileChooserNative* dialog = gtk_file_chooser_native_new(
+        kDialogTitle, app.window != nullptr ? GTK_WINDOW(app.window) : nullptr,
+        GTK_FILE_CHOOSER_ACTION_OPEN, nullptr, nullptr);
+    GtkFileFilter* filter = new_midi_filter();
+    gtk_file_chooser_add_filter(GTK_FILE_CHOOSER(dialog), filter);
+    gtk_file_chooser_set_filter(GTK_FILE_CHOOSER(dialog), filter);
+    g_object_unref(filter);
+    gtk_native_dialog_set_modal(GTK_NATIVE_DIALOG(dialog), TRUE);
+    g_signal_connect(dialog, "response", G_CALLBACK(on_open_dialog_done), &app);
+    gtk_native_dialog_show(GTK_NATIVE_DIALOG(dialog));
+}
+
+#endif
+
+} // namespace
+
+void open_file_dialog(AppState& app) {
+    show_dialog(app);
+}
