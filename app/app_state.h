@@ -4,6 +4,7 @@
 #include <cstdint>
 
 #include "audio/pipewire_output.h"
+#include "export/export_job.h"
 #include "prefs/preferences.h"
 #include "sequencer/player.h"
 
@@ -35,6 +36,11 @@ struct AppState {
     double view_offset_y = 0.0;
     int32_t seek_drag_active = 0;
     uint32_t redraw_timer_id = 0;
+    // The background WAV export; it joins its worker when the record goes.
+    ExportJob export_job;
+    // Set by --play: the first song starts playing once loaded.
+    int32_t play_on_open = 0;
+    struct MprisService* mpris = nullptr; // null without a session bus
 
     AppState() = default;
     AppState(const AppState&) = delete;

@@ -9,6 +9,7 @@
 #include "sequencer/load_song.h"
 #include "song/midi_reader.h"
 #include "synth/synth.h"
+#include "ui/export_dialog.h"
 
 namespace {
 
@@ -79,6 +80,7 @@ void on_draw(GtkDrawingArea*, cairo_t* cr, int width, int height, gpointer data)
 
 gboolean on_redraw_tick(gpointer data) {
     auto* app = static_cast<AppState*>(data);
+    export_poll(*app);
     if (app->surface != nullptr) gtk_widget_queue_draw(GTK_WIDGET(app->surface));
     return G_SOURCE_CONTINUE;
 }

@@ -215,7 +215,8 @@ WavRenderOutcome wav_render_write(WavRenderer& renderer, FILE* out,
         sink_write(sink, block.data(), frames * kBytesPerFrame);
         written += frames;
         if (control.percent != nullptr && expected > 0) {
-            const auto percent = static_cast<int32_t>(std::min<uint64_t>(written * 100 / expected, 99));
+            const auto percent =
+                static_cast<int32_t>(std::min<uint64_t>(written * 100 / expected, 99));
             control.percent->store(percent, std::memory_order_relaxed);
         }
         if (control.on_progress && written >= next_progress) {

@@ -57,4 +57,5 @@ struct WavRenderOutcome {
 
 // Streams the WAV into `out` (left open). When `out` is a regular file it can seek back in,
 // the header gets its final sizes; otherwise both size fields stay 0xFFFFFFFF ("unknown").
-WavRenderOutcome wav_render_write(WavRenderer& renderer, FILE* out, const WavRenderControl& control);
+WavRenderOutcome wav_render_write(WavRenderer& renderer, FILE* out,
+                                  const WavRenderControl& control);
