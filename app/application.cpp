@@ -25,6 +25,8 @@ const GOptionEntry kOptions[] = {
      nullptr},
     {"play", '\0', G_OPTION_FLAG_NONE, G_OPTION_ARG_NONE, nullptr,
      "Start playing FILE at once (in the running window, if there is one)", nullptr},
+    {G_OPTION_REMAINING, '\0', G_OPTION_FLAG_NONE, G_OPTION_ARG_FILENAME_ARRAY, nullptr, nullptr,
+     nullptr},
     {nullptr, '\0', G_OPTION_FLAG_NONE, G_OPTION_ARG_NONE, nullptr, nullptr, nullptr},
 };
 
@@ -48,27 +50,33 @@ void start_engine(AppState& app) {
 // --play travels to a running instance as the open hint, so the file plays there too.
 constexpr const char* kPlayHint = "play";
 
+// File names are taken here rather than by the default handling, so that a second launch can
+// send --play along with them as the open hint.
 gint on_handle_local_options(GApplication* application, GVariantDict* options, gpointer data) {
+    auto& app = *static_cast<AppState*>(data);
     if (g_variant_dict_contains(options, "version")) {
         printf("velta %s\n", VELTA_VERSION);
         return 0;
     }
-    if (!g_variant_dict_contains(options, "play")) return -1;
-    static_cast<AppState*>(data)->play_on_open = 1;
-    if (!g_application_register(application, nullptr, nullptr) ||
-        !g_application_get_is_remote(application))
-        return -1;
+    const bool play = g_variant_dict_contains(options, "play");
+    if (play) app.play_on_open = 1;
     const gchar** names = nullptr;
-    if (!g_variant_dict_lookup(options, G_OPTION_REMAINING, "^a&ay", &names) || names == nullptr ||
-        names[0] == nullptr) {
+    if (!g_variant_dict_lookup(options, G_OPTION_REMAINING, "^a&ay", &names)) return -1;
+    if (names == nullptr || names[0] == nullptr ||
+        !g_application_register(application, nullptr, nullptr)) {
         g_free(names);
-        g_application_activate(application);
-        return 0;
+        return -1;
     }
     GFile* file = g_file_new_for_commandline_arg(names[0]);
-    g_application_open(application, &file, 1, kPlayHint);
-    g_object_unref(file);
     g_free(names);
+    if (!g_application_get_is_remote(application)) {
+        // The first instance: activation loads it.
+        remember_initial_song(app, file);
+        g_object_unref(file);
+        return -1;
+    }
+    g_application_open(application, &file, 1, play ? kPlayHint : "");
+    g_object_unref(file);
     return 0;
 }
 
