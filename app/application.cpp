@@ -6,6 +6,7 @@
 
 #include "app/app_state.h"
 #include "app/initial_song.h"
+#include "app/mpris.h"
 #include "sequencer/load_song.h"
 #include "sequencer/transport.h"
 #include "song/midi_reader.h"
@@ -121,6 +122,7 @@ void on_draw(GtkDrawingArea*, cairo_t* cr, int width, int height, gpointer data)
 gboolean on_redraw_tick(gpointer data) {
     auto* app = static_cast<AppState*>(data);
     export_poll(*app);
+    mpris_poll(*app);
     if (app->surface != nullptr) gtk_widget_queue_draw(GTK_WIDGET(app->surface));
     return G_SOURCE_CONTINUE;
 }
@@ -189,6 +191,7 @@ void on_activate(GtkApplication* application, AppState* app) {
     load_first_song(*app);
     if (app->play_on_open != 0) play_if_loaded(*app);
     restart_redraw_timer(*app);
+    mpris_start(*app);
 }
 
 int run_application(AppState& app, int argc, char** argv) {
@@ -203,6 +206,7 @@ int run_application(AppState& app, int argc, char** argv) {
     g_signal_connect(application, "activate", G_CALLBACK(on_activate), &app);
     g_signal_connect(application, "open", G_CALLBACK(on_open), &app);
     const int status = g_application_run(G_APPLICATION(application), argc, argv);
+    mpris_stop(app);
     g_object_unref(application);
     return status;
 }
