@@ -4,6 +4,7 @@
 #include <cstdint>
 
 #include "audio/pipewire_output.h"
+#include "export/export_job.h"
 #include "prefs/preferences.h"
 #include "sequencer/player.h"
 
@@ -38,6 +39,11 @@ struct AppState {
     // Work of the main thread that follows the redraw timer (progress texts, desktop
     // notifications); runs before each repaint is queued.
     void (*tick_hook)(AppState& app) = nullptr;
+    // The background WAV export; it joins its worker when the record goes.
+    ExportJob export_job;
+    // Set by --play: the first song starts playing once loaded.
+    int32_t play_on_open = 0;
+    struct MprisService* mpris = nullptr; // null without a session bus
 
     AppState() = default;
     AppState(const AppState&) = delete;

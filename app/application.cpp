@@ -6,10 +6,13 @@
 
 #include "app/app_state.h"
 #include "app/initial_song.h"
+#include "app/mpris.h"
 #include "sequencer/load_song.h"
+#include "sequencer/transport.h"
 #include "song/midi_reader.h"
 #include "synth/synth.h"
 #include "ui/draw.h"
+#include "ui/export_dialog.h"
 #include "ui/input.h"
 #include "ui/redraw_timer.h"
 
@@ -25,6 +28,10 @@ constexpr const char* kStyleSheet =
 
 const GOptionEntry kOptions[] = {
     {"version", '\0', G_OPTION_FLAG_NONE, G_OPTION_ARG_NONE, nullptr, "Show the program version",
+     nullptr},
+    {"play", '\0', G_OPTION_FLAG_NONE, G_OPTION_ARG_NONE, nullptr,
+     "Start playing FILE at once (in the running window, if there is one)", nullptr},
+    {G_OPTION_REMAINING, '\0', G_OPTION_FLAG_NONE, G_OPTION_ARG_FILENAME_ARRAY, nullptr, nullptr,
      nullptr},
     {nullptr, '\0', G_OPTION_FLAG_NONE, G_OPTION_ARG_NONE, nullptr, nullptr, nullptr},
 };
@@ -46,12 +53,54 @@ void start_engine(AppState& app) {
     }
 }
 
-gint on_handle_local_options(GApplication*, GVariantDict* options, gpointer) {
+// Main-thread work that follows the redraw timer: the export's progress and the desktop's
+// media controls.
+void on_tick(AppState& app) {
+    export_poll(app);
+    mpris_poll(app);
+}
+
+// --play travels to a running instance as the open hint, so the file plays there too.
+constexpr const char* kPlayHint = "play";
+
+// File names are taken here rather than by the default handling, so that a second launch can
+// send --play along with them as the open hint.
+gint on_handle_local_options(GApplication* application, GVariantDict* options, gpointer data) {
+    auto& app = *static_cast<AppState*>(data);
     if (g_variant_dict_contains(options, "version")) {
         printf("velta %s\n", VELTA_VERSION);
         return 0;
     }
-    return -1;
+    const bool play = g_variant_dict_contains(options, "play");
+    if (play) app.play_on_open = 1;
+    const gchar** names = nullptr;
+    if (!g_variant_dict_lookup(options, G_OPTION_REMAINING, "^a&ay", &names)) return -1;
+    if (names == nullptr || names[0] == nullptr ||
+        !g_application_register(application, nullptr, nullptr)) {
+        g_free(names);
+        return -1;
+    }
+    GFile* file = g_file_new_for_commandline_arg(names[0]);
+    g_free(names);
+    if (!g_application_get_is_remote(application)) {
+        // The first instance: activation loads it.
+        remember_initial_song(app, file);
+        g_object_unref(file);
+        return -1;
+    }
+    g_application_open(application, &file, 1, play ? kPlayHint : "");
+    g_object_unref(file);
+    return 0;
+}
+
+// Starts the song just loaded; a failed load keeps its message.
+void play_if_loaded(AppState& app) {
+    bool loaded = false;
+    {
+        std::lock_guard<std::mutex> guard(app.player.lock);
+        loaded = !app.player.song.events.empty();
+    }
+    if (loaded) start_playback(app.player);
 }
 
 void on_startup(GApplication*, gpointer data) {
@@ -67,21 +116,23 @@ void on_window_destroy(GtkWidget*, gpointer data) {
 }
 
 // A file handed over once the window is up: the same as dropping it on the window.
-void open_later_file(AppState& app, GFile* file) {
+void open_later_file(AppState& app, GFile* file, bool play) {
     gchar* path = file != nullptr ? g_file_get_path(file) : nullptr;
-    if (path != nullptr && path[0] != '\0') load_song(app.player, path);
+    if (path != nullptr && path[0] != '\0' && load_song(app.player, path) && play)
+        start_playback(app.player);
     g_free(path);
     if (app.surface != nullptr) gtk_widget_queue_draw(GTK_WIDGET(app.surface));
 }
 
-void on_open(GApplication* application, GFile** files, gint n_files, const gchar*, gpointer data) {
+void on_open(GApplication* application, GFile** files, gint n_files, const gchar* hint,
+             gpointer data) {
     auto* app = static_cast<AppState*>(data);
     if (app->window == nullptr) {
         if (n_files > 0) remember_initial_song(*app, files[0]);
         g_application_activate(application);
         return;
     }
-    if (n_files > 0) open_later_file(*app, files[0]);
+    if (n_files > 0) open_later_file(*app, files[0], g_strcmp0(hint, kPlayHint) == 0);
     gtk_window_present(GTK_WINDOW(app->window));
 }
 
@@ -140,7 +191,10 @@ void on_activate(GtkApplication* application, AppState* app) {
     gtk_widget_grab_focus(area);
 
     load_first_song(*app);
+    if (app->play_on_open != 0) play_if_loaded(*app);
+    app->tick_hook = on_tick;
     restart_redraw_timer(*app);
+    mpris_start(*app);
 }
 
 int run_application(AppState& app, int argc, char** argv) {
@@ -155,6 +209,7 @@ int run_application(AppState& app, int argc, char** argv) {
     g_signal_connect(application, "activate", G_CALLBACK(on_activate), &app);
     g_signal_connect(application, "open", G_CALLBACK(on_open), &app);
     const int status = g_application_run(G_APPLICATION(application), argc, argv);
+    mpris_stop(app);
     g_object_unref(application);
     return status;
 }

@@ -5,8 +5,8 @@
 set -euo pipefail
 root=$1
 # Lower number, lower layer. Folders of equal rank must not include each other either.
-declare -A rank=([base]=0 [song]=1 [synth]=2 [sequencer]=3 [audio]=4 [prefs]=4 [ui]=5
-                 [app]=6 [tools]=5)
+declare -A rank=([base]=0 [song]=1 [synth]=2 [sequencer]=3 [export]=4 [audio]=5 [prefs]=5
+                 [ui]=6 [app]=7 [tools]=6)
 # The window's handlers receive the application record: ui/ may use app/'s core (the record,
 # the first song, resource location, the engine restart), never the application itself.
 app_core='app/(app_state|initial_song|resources|engine_restart)\.h$'

@@ -142,7 +142,21 @@ def waves():
     return smf([events], division=240)
 
 
-SONGS = {"melodic": melodic, "drums": drums, "waves": waves}
+def minute():
+    """A minute at 120 bpm: lead, bass and drums on every beat, for tests that seek and play on."""
+    lead, bass, kit = [(0, program(0, 80))], [(0, program(1, 38))], []
+    for beat in range(120):
+        t = beat * 480
+        note = 60 + (beat * 5) % 17
+        lead += [(t, note_on(0, note, 100)), (t + 400, note_off(0, note))]
+        if beat % 2 == 0:
+            bass += [(t, note_on(1, 36 + beat % 7, 110)), (t + 900, note_off(1, 36 + beat % 7))]
+        drum = 36 if beat % 2 == 0 else 38
+        kit += [(t, note_on(9, drum, 100)), (t + 120, note_off(9, drum))]
+    return smf([[(0, tempo(500000))], lead, bass, kit])
+
+
+SONGS = {"melodic": melodic, "drums": drums, "waves": waves, "minute": minute}
 
 
 def main(argv):

@@ -16,7 +16,7 @@ metadata() {
   expect 0 desktop-file-validate "$target/$app_id.desktop"
   [ -s "$work/out" ] && fail "desktop-file-validate: $(cat "$work/out")"
   expect 0 appstreamcli validate --no-net "$target/$app_id.metainfo.xml"
-  grep -q '^Exec=velta %f$' "$target/$app_id.desktop" || fail "Exec line"
+  grep -q '^Exec=velta --play %f$' "$target/$app_id.desktop" || fail "Exec line"
   grep -q '^MimeType=audio/midi;audio/x-midi;$' "$target/$app_id.desktop" || fail "MimeType line"
 }
 

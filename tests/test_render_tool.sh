@@ -46,7 +46,9 @@ grep -qx 'velta-render [0-9]*\.[0-9]*\.[0-9]*' "$work/out" || fail "--version: $
 # Usage errors: one line on stderr, exit 1.
 for args in "--bogus x.mid" "--dump" "--dump a.mid b.mid" "in.mid" "--rate 384001 --dump x.mid" \
   "--rate=12k --dump x.mid" "--dump x.mid --rate" "--set 10 in.mid out.wav" \
-  "--block 65537 in.mid out.wav" "--seek nan in.mid out.wav" "--max-seconds inf in.mid out.wav"; do
+  "--block 65537 in.mid out.wav" "--seek nan in.mid out.wav" "--max-seconds inf in.mid out.wav" \
+  "--mute 0 in.mid out.wav" "--mute 17 in.mid out.wav" "--mute 1,,2 in.mid out.wav" \
+  "--mute 1, in.mid out.wav" "--mute 1 --dump x.mid"; do
   # shellcheck disable=SC2086
   expect 1 "$render" $args
   [ "$(wc -l <"$work/err")" -eq 1 ] || fail "usage error for '$args' is not one line"
@@ -122,6 +124,16 @@ PY
 expect 0 "$render" --seek 0.3 "$work/melodic.mid" "$work/seek.wav"
 gap=$(($(wav_frames "$work/m44100.wav" 44100) - 102863 - $(wav_frames "$work/seek.wav" 44100)))
 [ "$gap" -gt -1024 ] && [ "$gap" -lt 1024 ] || fail "seek 0.3: gap $gap"
+
+# --mute silences exactly the listed channels: all of them, silence; the drums' channel alone
+# changes the drum song, and a channel the melodic song does not use changes nothing there.
+all=$(seq -s, 16)
+expect 0 "$render" --mute "$all" "$work/drums.mid" "$work/mute-all.wav"
+[ "$(tail -c +45 "$work/mute-all.wav" | tr -d '\0' | wc -c)" = 0 ] || fail "--mute all is not silent"
+expect 0 "$render" --mute=16 "$work/melodic.mid" "$work/mute-16.wav"
+cmp -s "$work/m44100.wav" "$work/mute-16.wav" || fail "--mute of an unused channel changed the output"
+expect 0 "$render" --mute 10 "$work/drums.mid" "$work/mute-10.wav"
+cmp -s "$work/file.wav" "$work/mute-10.wav" && fail "--mute 10 left the drums sounding"
 
 # A song with no playable events gives an empty but valid file.
 printf 'MThd\0\0\0\6\0\0\0\1\1\340MTrk\0\0\0\13\0\377\121\3\7\241\40\0\377\57\0' >"$work/tempo.mid"

@@ -1,179 +1,15 @@
 #include "tools/render_mode.h"
 
-#include <algorithm>
-#include <bit>
 #include <cerrno>
-#include <cmath>
 #include <cstdio>
 #include <cstring>
-#include <memory>
 #include <mutex>
 #include <string>
-#include <vector>
 
-#include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
-#include "sequencer/event_loop.h"
 #include "sequencer/load_song.h"
 #include "sequencer/player.h"
-#include "sequencer/transport.h"
-#include "synth/synth.h"
-
-namespace {
-
-constexpr uint32_t kWavHeaderBytes = 44;
-constexpr uint32_t kBytesPerFrame = 4;
-// The RIFF size fields are 32-bit: never write more PCM than they can describe.
-constexpr uint64_t kMaxWavFrames = (UINT32_MAX - (kWavHeaderBytes - 8)) / kBytesPerFrame;
-
-void put_u16(uint8_t* out, uint16_t value) {
-    out[0] = static_cast<uint8_t>(value);
-    out[1] = static_cast<uint8_t>(value >> 8);
-}
-
-void put_u32(uint8_t* out, uint32_t value) {
-    for (int i = 0; i < 4; ++i) {
-        out[i] = static_cast<uint8_t>(value >> (8 * i));
-    }
-}
-
-constexpr uint32_t kUnknownSize = 0xFFFFFFFF;
-
-// The size fields are kUnknownSize when `frames` is not known yet.
-void wav_header(uint8_t* out, uint32_t rate, uint64_t frames, bool sizes_known) {
-    const auto data_bytes = static_cast<uint32_t>(frames * kBytesPerFrame);
-    std::memcpy(out, "RIFF", 4);
-    put_u32(out + 4, sizes_known ? data_bytes + kWavHeaderBytes - 8 : kUnknownSize);
-    std::memcpy(out + 8, "WAVEfmt ", 8);
-    put_u32(out + 16, 16); // fmt chunk size
-    put_u16(out + 20, 1);  // PCM
-    put_u16(out + 22, 2);  // channels
-    put_u32(out + 24, rate);
-    put_u32(out + 28, rate * kBytesPerFrame);
-    put_u16(out + 32, kBytesPerFrame);
-    put_u16(out + 34, 16); // bits per sample
-    std::memcpy(out + 36, "data", 4);
-    put_u32(out + 40, sizes_known ? data_bytes : kUnknownSize);
-}
-
-// Samples become little-endian in place; a no-op on the hosts we build for.
-void to_little_endian(int16_t* samples, size_t count) {
-    if constexpr (std::endian::native == std::endian::big) {
-        for (size_t i = 0; i < count; ++i) {
-            const auto value = static_cast<uint16_t>(samples[i]);
-            samples[i] = static_cast<int16_t>(static_cast<uint16_t>((value << 8) | (value >> 8)));
-        }
-    } else {
-        (void)samples;
-        (void)count;
-    }
-}
-
-// Where the PCM goes, as it is rendered. A file, or standard output redirected to one, gets its
-// header rewritten with the sizes at the end; a pipe keeps the unknown sizes.
-struct WavSink {
-    FILE* file = nullptr;
-    bool owned = false;
-    long header_at = -1; // where the header starts, when the output can seek back there
-    int error_number = 0;
-    std::vector<char> buffer;
-};
-
-long seekable_position(FILE* file) {
-    const int fd = fileno(file);
-    struct stat info = {};
-    if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || (fcntl(fd, F_GETFL) & O_APPEND) != 0) {
-        return -1;
-    }
-    return std::ftell(file);
-}
-
-bool sink_failed(const WavSink& sink) {
-    return sink.error_number != 0;
-}
-
-void sink_fail(WavSink& sink) {
-    sink.error_number = errno != 0 ? errno : EIO;
-}
-
-bool sink_open(WavSink& sink, const std::string& path, uint32_t rate) {
-    errno = 0;
-    if (path == "-") {
-        sink.file = stdout;
-    } else {
-        sink.file = std::fopen(path.c_str(), "wb");
-        sink.owned = true;
-        if (sink.file == nullptr) {
-            sink_fail(sink);
-            return false;
-        }
-    }
-    sink.buffer.resize(1 << 20);
-    std::setvbuf(sink.file, sink.buffer.data(), _IOFBF, sink.buffer.size());
-    sink.header_at = seekable_position(sink.file);
-    uint8_t header[kWavHeaderBytes];
-    wav_header(header, rate, 0, false);
-    errno = 0;
-    if (std::fwrite(header, 1, sizeof header, sink.file) != sizeof header) {
-        sink_fail(sink);
-    }
-    return true;
-}
-
-void sink_write(WavSink& sink, const int16_t* samples, size_t bytes) {
-    errno = 0;
-    if (!sink_failed(sink) && std::fwrite(samples, 1, bytes, sink.file) != bytes) {
-        sink_fail(sink);
-    }
-}
-
-// Writes the final sizes where the output can seek back, and closes it. False on any error.
-bool sink_finish(WavSink& sink, uint32_t rate, uint64_t frames) {
-    errno = 0;
-    if (!sink_failed(sink) && std::fflush(sink.file) != 0) {
-        sink_fail(sink);
-    }
-    if (!sink_failed(sink) && sink.header_at >= 0) {
-        uint8_t header[kWavHeaderBytes];
-        wav_header(header, rate, frames, true);
-        if (std::fseek(sink.file, sink.header_at, SEEK_SET) != 0 ||
-            std::fwrite(header, 1, sizeof header, sink.file) != sizeof header ||
-            std::fflush(sink.file) != 0) {
-            sink_fail(sink);
-        }
-    }
-    if (sink.owned) {
-        if (std::fclose(sink.file) != 0 && !sink_failed(sink)) {
-            sink_fail(sink);
-        }
-    } else {
-        std::fflush(sink.file);
-        std::setvbuf(sink.file, nullptr, _IONBF, 0); // the buffer goes away with the sink
-    }
-    sink.file = nullptr;
-    return !sink_failed(sink);
-}
-
-void show_progress(uint64_t frames, uint32_t rate) {
-    std::fprintf(stderr, "\rvelta-render: %.1f s", static_cast<double>(frames) / rate);
-    std::fflush(stderr);
-}
-
-// floor(seconds × rate) frames, saturating at what a WAV file can hold.
-uint64_t frame_limit(double seconds, uint32_t rate) {
-    const double frames = std::floor(seconds * rate);
-    if (!(frames > 0.0)) {
-        return 0;
-    }
-    if (frames >= static_cast<double>(kMaxWavFrames)) {
-        return kMaxWavFrames;
-    }
-    return static_cast<uint64_t>(frames);
-}
-
-} // namespace
 
 void report_error(const std::string& name, const char* message, int error_number) {
     if (error_number != 0) {
@@ -195,63 +31,42 @@ bool load_or_report(Player& player, const std::string& path) {
 }
 
 int render_to_wav(const RenderOptions& options) {
-    auto player = std::make_unique<Player>();
-    synth_init(*player, options.rate);
-    {
-        std::lock_guard guard(player->lock);
-        synth_select_instrument_set(player->synth, options.instrument_set);
-    }
-    if (!load_or_report(*player, options.input_path)) {
+    WavRenderer renderer;
+    int error_number = 0;
+    if (!wav_render_load(renderer, options.settings, options.input_path.c_str(), error_number)) {
+        std::lock_guard guard(renderer.player->lock);
+        report_error(options.input_path, renderer.player->status_text, error_number);
         return kExitLoad;
     }
-    start_playback(*player);
-    if (options.seek_given) {
-        seek_fraction(*player, options.seek_fraction);
+    // Opened only once the song has loaded, so a bad song leaves no output file behind.
+    FILE* out = stdout;
+    if (options.output_path != "-") {
+        errno = 0;
+        out = std::fopen(options.output_path.c_str(), "wb");
+        if (out == nullptr) {
+            report_error(options.output_path, "cannot write", errno != 0 ? errno : EIO);
+            return kExitOutput;
+        }
     }
-
-    const auto rate = static_cast<uint32_t>(player->synth.sample_rate);
-    const uint64_t limit = frame_limit(options.max_seconds, rate);
-    const uint32_t block_frames = std::max<uint32_t>(options.block_frames, 1);
-
-    WavSink sink;
-    if (!sink_open(sink, options.output_path, rate)) {
-        report_error(options.output_path, "cannot write", sink.error_number);
-        return kExitOutput;
-    }
+    WavRenderControl control;
+    const uint32_t rate = renderer.rate;
     const bool progress = isatty(STDERR_FILENO) != 0;
-    std::vector<int16_t> block(static_cast<size_t>(block_frames) * 2);
-    uint64_t written = 0;
-    uint64_t next_progress = 0;
-    while (written < limit && !sink_failed(sink)) {
-        std::fill(block.begin(), block.end(), 0);
-        bool rendered = false;
-        bool finished = false;
-        {
-            std::lock_guard guard(player->lock);
-            rendered = synth_render(*player, block.data(), block_frames);
-            finished = !player->active;
-        }
-        if (!rendered) {
-            break;
-        }
-        const uint64_t frames = std::min<uint64_t>(block_frames, limit - written);
-        to_little_endian(block.data(), frames * 2);
-        sink_write(sink, block.data(), frames * kBytesPerFrame);
-        written += frames;
-        if (progress && written >= next_progress) {
-            show_progress(written, rate);
-            next_progress = written + rate;
-        }
-        if (finished) {
-            break;
-        }
-    }
     if (progress) {
-        show_progress(written, rate);
+        control.on_progress = [rate](uint64_t frames) {
+            std::fprintf(stderr, "\rvelta-render: %.1f s", static_cast<double>(frames) / rate);
+            std::fflush(stderr);
+        };
+    }
+    WavRenderOutcome outcome = wav_render_write(renderer, out, control);
+    if (progress) {
         std::fputc('\n', stderr);
     }
-    if (!sink_finish(sink, rate, written)) {
-        report_error(options.output_path, "cannot write", sink.error_number);
+    if (out != stdout && std::fclose(out) != 0 && outcome.result == WavRenderResult::kDone) {
+        outcome.result = WavRenderResult::kWriteFailed;
+        outcome.error_number = errno != 0 ? errno : EIO;
+    }
+    if (outcome.result != WavRenderResult::kDone) {
+        report_error(options.output_path, "cannot write", outcome.error_number);
         return kExitOutput;
     }
     return kExitDone;

@@ -3,18 +3,15 @@
 #include <cstdint>
 #include <string>
 
+#include "export/wav_render.h"
+
 struct Player;
 
 // The process exit status of velta-render.
 enum ExitStatus : int { kExitDone = 0, kExitUsage = 1, kExitLoad = 2, kExitOutput = 3 };
 
 struct RenderOptions {
-    int32_t rate = 44100;
-    int32_t instrument_set = 0;
-    uint32_t block_frames = 1024;
-    bool seek_given = false;
-    double seek_fraction = 0.0;
-    double max_seconds = 900.0;
+    WavRenderSettings settings = {.max_seconds = 900.0};
     std::string input_path;
     std::string output_path; // "-" for standard output
 };

@@ -1,5 +1,6 @@
 // velta-render: the engine without the window. Renders a song to a WAV file, or dumps the
 // event list the reader made of it.
+#include <array>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
@@ -33,6 +34,7 @@ constexpr const char* kHelp =
     "  --block F         frames rendered per block, an integer 1-65536 (default 1024)\n"
     "  --seek FRAC       seek to this fraction of the song length before rendering\n"
     "  --max-seconds S   stop after S seconds of output, S >= 0 (default 900)\n"
+    "  --mute LIST       mute these MIDI channels, 1-16, comma-separated (e.g. 1,10)\n"
     "  --dump            print the events, tempo map and summary instead of rendering;\n"
     "                    takes only --rate and one file\n"
     "  --help            show this help and exit\n"
@@ -90,9 +92,24 @@ bool parse_instrument_set(std::string_view text, int32_t& set) {
     return false;
 }
 
+// "1,10,16": each listed channel muted; repeating a channel is harmless.
+bool parse_channel_list(std::string_view text, std::array<bool, kChannelCount>& muted) {
+    std::array<bool, kChannelCount> parsed = muted;
+    while (true) {
+        const size_t comma = text.find(',');
+        int32_t channel = 0;
+        if (!parse_integer<int32_t>(text.substr(0, comma), 1, kChannelCount, channel)) return false;
+        parsed[channel - 1] = true;
+        if (comma == std::string_view::npos) break;
+        text.remove_prefix(comma + 1);
+    }
+    muted = parsed;
+    return true;
+}
+
 // Applies one valued option. Returns the problem with the value, or an empty string.
 std::string apply_option(CommandLine& line, std::string_view name, std::string_view value) {
-    RenderOptions& r = line.render;
+    WavRenderSettings& r = line.render.settings;
     if (name == "--rate") {
         if (!parse_integer<int32_t>(value, 1, 384000, r.rate))
             return "--rate takes an integer from 1 to 384000";
@@ -110,14 +127,17 @@ std::string apply_option(CommandLine& line, std::string_view name, std::string_v
     } else if (name == "--max-seconds") {
         if (!parse_number(value, r.max_seconds) || r.max_seconds < 0.0)
             return "--max-seconds takes a number of at least 0";
+    } else if (name == "--mute") {
+        if (!parse_channel_list(value, r.muted))
+            return "--mute takes channel numbers 1-16 separated by commas";
     }
     return {};
 }
 
 // Returns a usage error, or an empty string when the command line is good.
 std::string parse_command_line(int argc, char** argv, CommandLine& line) {
-    static constexpr std::string_view kValued[] = {"--rate", "--set", "--block", "--seek",
-                                                   "--max-seconds"};
+    static constexpr std::string_view kValued[] = {"--rate", "--set",         "--block",
+                                                   "--seek", "--max-seconds", "--mute"};
     std::string render_only;
     bool options_done = false;
     for (int i = 1; i < argc; ++i) {
@@ -221,7 +241,7 @@ class DumpWriter {
 
 int dump_song(const RenderOptions& options) {
     auto player = std::make_unique<Player>();
-    synth_init(*player, options.rate);
+    synth_init(*player, options.settings.rate);
     if (!load_or_report(*player, options.input_path)) {
         return kExitLoad;
     }

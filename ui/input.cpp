@@ -5,13 +5,12 @@
 #include "app/app_state.h"
 #include "sequencer/load_song.h"
 #include "sequencer/transport.h"
+#include "ui/export_dialog.h"
 #include "ui/file_dialog.h"
 #include "ui/prefs_dialog.h"
 #include "ui/regions.h"
 
 namespace {
-
-constexpr const char* kWavNoticeText = "WAV export is not implemented in the Linux GUI yet";
 
 void redraw(AppState& app) {
     if (app.surface != nullptr) gtk_widget_queue_draw(GTK_WIDGET(app.surface));
@@ -47,11 +46,6 @@ void toggle_mute(AppState& app, int channel) {
     std::lock_guard<std::mutex> guard(app.player.lock);
     int32_t& mute = app.player.synth.channels[channel].mute;
     mute = mute == 0 ? 1 : 0;
-}
-
-void show_wav_notice(AppState& app) {
-    std::lock_guard<std::mutex> guard(app.player.lock);
-    player_set_status(app.player, kWavNoticeText);
 }
 
 bool player_active(AppState& app) {
@@ -115,7 +109,7 @@ void on_press(GtkGestureClick* gesture, int press_count, double x, double y, gpo
         toggle_pause(app.player);
         break;
     case Region::kWavExport:
-        show_wav_notice(app);
+        export_wav_button(app);
         break;
     case Region::kPreferences:
         prefs_dialog_open(app);

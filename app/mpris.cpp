@@ -1,0 +1,297 @@
+#include "app/mpris.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <cstdlib>
+#include <mutex>
+#include <string>
+
+#include <gtk/gtk.h>
+
+#include "app/app_state.h"
+#include "sequencer/load_song.h"
+#include "sequencer/transport.h"
+
+namespace {
+
+constexpr const char* kBusName = "org.mpris.MediaPlayer2.velta";
+constexpr const char* kObjectPath = "/org/mpris/MediaPlayer2";
+constexpr const char* kRootInterface = "org.mpris.MediaPlayer2";
+constexpr const char* kPlayerInterface = "org.mpris.MediaPlayer2.Player";
+constexpr const char* kTrackPrefix = "/io/github/velta/Velta/track/";
+// A position that moved this much further than the clock did was a seek.
+constexpr int64_t kSeekJumpUs = 300000;
+
+constexpr const char* kIntrospection = R"(<node>
+  <interface name="org.mpris.MediaPlayer2">
+    <method name="Raise"/>
+    <method name="Quit"/>
+    <property name="CanQuit" type="b" access="read"/>
+    <property name="CanRaise" type="b" access="read"/>
+    <property name="HasTrackList" type="b" access="read"/>
+    <property name="Identity" type="s" access="read"/>
+    <property name="DesktopEntry" type="s" access="read"/>
+    <property name="SupportedUriSchemes" type="as" access="read"/>
+    <property name="SupportedMimeTypes" type="as" access="read"/>
+  </interface>
+  <interface name="org.mpris.MediaPlayer2.Player">
+    <method name="Next"/>
+    <method name="Previous"/>
+    <method name="Pause"/>
+    <method name="PlayPause"/>
+    <method name="Stop"/>
+    <method name="Play"/>
+    <method name="Seek"><arg direction="in" name="Offset" type="x"/></method>
+    <method name="SetPosition">
+      <arg direction="in" name="TrackId" type="o"/>
+      <arg direction="in" name="Position" type="x"/>
+    </method>
+    <method name="OpenUri"><arg direction="in" name="Uri" type="s"/></method>
+    <signal name="Seeked"><arg name="Position" type="x"/></signal>
+    <property name="PlaybackStatus" type="s" access="read"/>
+    <property name="Rate" type="d" access="read"/>
+    <property name="Metadata" type="a{sv}" access="read"/>
+    <property name="Position" type="x" access="read"/>
+    <property name="MinimumRate" type="d" access="read"/>
+    <property name="MaximumRate" type="d" access="read"/>
+    <property name="CanGoNext" type="b" access="read"/>
+    <property name="CanGoPrevious" type="b" access="read"/>
+    <property name="CanPlay" type="b" access="read"/>
+    <property name="CanPause" type="b" access="read"/>
+    <property name="CanSeek" type="b" access="read"/>
+    <property name="CanControl" type="b" access="read"/>
+  </interface>
+</node>)";
+
+// What the bus sees of the player, taken under its lock.
+struct Snapshot {
+    std::string status = "Stopped";
+    std::string path;
+    int64_t length_us = 0;
+    int64_t position_us = 0;
+    bool loaded = false;
+
+    bool operator==(const Snapshot&) const = default;
+};
+
+} // namespace
+
+struct MprisService {
+    GDBusConnection* connection = nullptr;
+    GDBusNodeInfo* node = nullptr;
+    guint name_id = 0;
+    guint root_id = 0;
+    guint player_id = 0;
+    uint32_t track_number = 0;
+    Snapshot last;
+    int64_t last_tick_us = 0;
+};
+
+namespace {
+
+int64_t frames_to_us(uint64_t frames, int32_t rate) {
+    return rate > 0 ? static_cast<int64_t>(frames * 1000000.0 / rate) : 0;
+}
+
+Snapshot take_snapshot(AppState& app) {
+    Snapshot s;
+    std::lock_guard<std::mutex> guard(app.player.lock);
+    const Player& p = app.player;
+    s.loaded = !p.song.events.empty();
+    s.status = !p.active ? "Stopped" : p.paused ? "Paused" : "Playing";
+    s.path = p.song_path;
+    s.length_us = frames_to_us(p.song.length_frames, p.synth.sample_rate);
+    s.position_us = frames_to_us(p.position, p.synth.sample_rate);
+    return s;
+}
+
+std::string track_id(const MprisService& service) {
+    return kTrackPrefix + std::to_string(service.track_number);
+}
+
+GVariant* metadata(const MprisService& service, const Snapshot& s) {
+    GVariantBuilder builder;
+    g_variant_builder_init(&builder, G_VARIANT_TYPE("a{sv}"));
+    if (s.loaded) {
+        g_variant_builder_add(&builder, "{sv}", "mpris:trackid",
+                              g_variant_new_object_path(track_id(service).c_str()));
+        g_variant_builder_add(&builder, "{sv}", "mpris:length", g_variant_new_int64(s.length_us));
+        if (!s.path.empty()) {
+            gchar* name = g_path_get_basename(s.path.c_str());
+            gchar* uri = g_filename_to_uri(s.path.c_str(), nullptr, nullptr);
+            g_variant_builder_add(&builder, "{sv}", "xesam:title", g_variant_new_string(name));
+            if (uri != nullptr)
+                g_variant_builder_add(&builder, "{sv}", "xesam:url", g_variant_new_string(uri));
+            g_free(name);
+            g_free(uri);
+        }
+    }
+    return g_variant_builder_end(&builder);
+}
+
+GVariant* string_list(std::initializer_list<const char*> items) {
+    GVariantBuilder builder;
+    g_variant_builder_init(&builder, G_VARIANT_TYPE("as"));
+    for (const char* item : items)
+        g_variant_builder_add(&builder, "s", item);
+    return g_variant_builder_end(&builder);
+}
+
+GVariant* get_property(GDBusConnection*, const gchar*, const gchar*, const gchar* interface,
+                       const gchar* name, GError**, gpointer data) {
+    auto& app = *static_cast<AppState*>(data);
+    const std::string property = name;
+    if (g_strcmp0(interface, kRootInterface) == 0) {
+        if (property == "CanQuit" || property == "CanRaise") return g_variant_new_boolean(TRUE);
+        if (property == "HasTrackList") return g_variant_new_boolean(FALSE);
+        if (property == "Identity") return g_variant_new_string("VELTA");
+        if (property == "DesktopEntry") return g_variant_new_string("io.github.velta.Velta");
+        if (property == "SupportedUriSchemes") return string_list({"file"});
+        if (property == "SupportedMimeTypes") return string_list({"audio/midi", "audio/x-midi"});
+        return nullptr;
+    }
+    const Snapshot s = take_snapshot(app);
+    if (property == "PlaybackStatus") return g_variant_new_string(s.status.c_str());
+    if (property == "Rate" || property == "MinimumRate" || property == "MaximumRate")
+        return g_variant_new_double(1.0);
+    if (property == "Metadata") return metadata(*app.mpris, s);
+    if (property == "Position") return g_variant_new_int64(s.position_us);
+    if (property == "CanGoNext" || property == "CanGoPrevious") return g_variant_new_boolean(FALSE);
+    if (property == "CanPlay" || property == "CanPause" || property == "CanSeek")
+        return g_variant_new_boolean(s.loaded);
+    if (property == "CanControl") return g_variant_new_boolean(TRUE);
+    return nullptr;
+}
+
+void seek_to_us(AppState& app, const Snapshot& s, int64_t target_us) {
+    if (!s.loaded || s.length_us <= 0) return;
+    target_us = std::clamp<int64_t>(target_us, 0, s.length_us);
+    seek_fraction(app.player, static_cast<double>(target_us) / static_cast<double>(s.length_us));
+}
+
+void call_method(GDBusConnection*, const gchar*, const gchar*, const gchar*, const gchar* method,
+                 GVariant* parameters, GDBusMethodInvocation* invocation, gpointer data) {
+    auto& app = *static_cast<AppState*>(data);
+    const std::string name = method;
+    const Snapshot s = take_snapshot(app);
+    if (name == "Raise") {
+        if (app.window != nullptr) gtk_window_present(GTK_WINDOW(app.window));
+    } else if (name == "Quit") {
+        if (app.application != nullptr) g_application_quit(G_APPLICATION(app.application));
+    } else if (name == "Play") {
+        if (s.status == "Stopped")
+            start_playback(app.player);
+        else if (s.status == "Paused")
+            toggle_pause(app.player);
+    } else if (name == "Pause") {
+        if (s.status == "Playing") toggle_pause(app.player);
+    } else if (name == "PlayPause") {
+        if (s.status == "Stopped")
+            start_playback(app.player);
+        else
+            toggle_pause(app.player);
+    } else if (name == "Stop") {
+        stop_playback(app.player);
+    } else if (name == "Seek") {
+        gint64 offset = 0;
+        g_variant_get(parameters, "(x)", &offset);
+        seek_to_us(app, s, s.position_us + offset);
+    } else if (name == "SetPosition") {
+        const gchar* track = nullptr;
+        gint64 position = 0;
+        g_variant_get(parameters, "(&ox)", &track, &position);
+        // A position for another track, or outside this one, is ignored.
+        if (track_id(*app.mpris) == track && position >= 0 && position <= s.length_us)
+            seek_to_us(app, s, position);
+    } else if (name == "OpenUri") {
+        const gchar* uri = nullptr;
+        g_variant_get(parameters, "(&s)", &uri);
+        gchar* path = g_filename_from_uri(uri, nullptr, nullptr);
+        if (path == nullptr) {
+            g_dbus_method_invocation_return_dbus_error(invocation,
+                                                       "org.freedesktop.DBus.Error.InvalidArgs",
+                                                       "Only local file URIs can be opened");
+            return;
+        }
+        if (load_song(app.player, path)) start_playback(app.player);
+        g_free(path);
+    }
+    // Next and Previous do nothing: there is one song.
+    g_dbus_method_invocation_return_value(invocation, nullptr);
+    mpris_poll(app);
+}
+
+const GDBusInterfaceVTable kVTable = {call_method, get_property, nullptr, {}};
+
+void emit_changed(MprisService& service, const Snapshot& now, bool song_changed) {
+    GVariantBuilder changed;
+    g_variant_builder_init(&changed, G_VARIANT_TYPE("a{sv}"));
+    if (now.status != service.last.status)
+        g_variant_builder_add(&changed, "{sv}", "PlaybackStatus",
+                              g_variant_new_string(now.status.c_str()));
+    if (song_changed) {
+        g_variant_builder_add(&changed, "{sv}", "Metadata", metadata(service, now));
+        for (const char* can : {"CanPlay", "CanPause", "CanSeek"})
+            g_variant_builder_add(&changed, "{sv}", can, g_variant_new_boolean(now.loaded));
+    }
+    g_dbus_connection_emit_signal(service.connection, nullptr, kObjectPath,
+                                  "org.freedesktop.DBus.Properties", "PropertiesChanged",
+                                  g_variant_new("(sa{sv}as)", kPlayerInterface, &changed, nullptr),
+                                  nullptr);
+}
+
+} // namespace
+
+void mpris_start(AppState& app) {
+    if (app.mpris != nullptr || app.application == nullptr) return;
+    GDBusConnection* connection = g_application_get_dbus_connection(G_APPLICATION(app.application));
+    if (connection == nullptr) return;
+    auto* service = new MprisService;
+    service->connection = G_DBUS_CONNECTION(g_object_ref(connection));
+    service->node = g_dbus_node_info_new_for_xml(kIntrospection, nullptr);
+    service->root_id = g_dbus_connection_register_object(
+        connection, kObjectPath, service->node->interfaces[0], &kVTable, &app, nullptr, nullptr);
+    service->player_id = g_dbus_connection_register_object(
+        connection, kObjectPath, service->node->interfaces[1], &kVTable, &app, nullptr, nullptr);
+    service->name_id = g_bus_own_name_on_connection(
+        connection, kBusName, G_BUS_NAME_OWNER_FLAGS_NONE, nullptr, nullptr, nullptr, nullptr);
+    service->last = take_snapshot(app);
+    service->last_tick_us = g_get_monotonic_time();
+    app.mpris = service;
+}
+
+void mpris_poll(AppState& app) {
+    MprisService* service = app.mpris;
+    if (service == nullptr) return;
+    const Snapshot now = take_snapshot(app);
+    const int64_t tick_us = g_get_monotonic_time();
+    const bool song_changed = now.path != service->last.path ||
+                              now.loaded != service->last.loaded ||
+                              now.length_us != service->last.length_us;
+    if (song_changed) ++service->track_number;
+    if (song_changed || now.status != service->last.status)
+        emit_changed(*service, now, song_changed);
+    // Playing moves the position with the clock; anything else is a seek.
+    const int64_t expected =
+        service->last.position_us +
+        (service->last.status == "Playing" ? tick_us - service->last_tick_us : 0);
+    if (!song_changed && now.status == service->last.status && now.status != "Stopped" &&
+        std::llabs(now.position_us - expected) > kSeekJumpUs)
+        g_dbus_connection_emit_signal(service->connection, nullptr, kObjectPath, kPlayerInterface,
+                                      "Seeked", g_variant_new("(x)", now.position_us), nullptr);
+    service->last = now;
+    service->last_tick_us = tick_us;
+}
+
+void mpris_stop(AppState& app) {
+    MprisService* service = app.mpris;
+    if (service == nullptr) return;
+    g_bus_unown_name(service->name_id);
+    g_dbus_connection_unregister_object(service->connection, service->root_id);
+    g_dbus_connection_unregister_object(service->connection, service->player_id);
+    g_dbus_node_info_unref(service->node);
+    g_object_unref(service->connection);
+    delete service;
+    app.mpris = nullptr;
+}

@@ -1,0 +1,11 @@
+// Desktop media controls on the session bus (MPRIS): the same transport operations as the keys
+// and buttons. Without a session bus nothing is exported and nothing is said.
+#pragma once
+
+struct AppState;
+
+// Exports the two objects on the application's bus connection, if it has one.
+void mpris_start(AppState& app);
+// Called on every redraw tick: emits PropertiesChanged and Seeked for what changed since.
+void mpris_poll(AppState& app);
+void mpris_stop(AppState& app);
