@@ -1,14 +1,14 @@
 #!/bin/bash
 # Renders the demo song with velta-render and draws its spectrogram with sox.
-# Usage: resources/demo/spectrogram.sh [BUILD_DIR] [OUT.png]
-#   (defaults: build, docs/final-bowser-spectrogram.png)
+# Usage: resources/demo/sonogram.sh [BUILD_DIR] [OUT.png]
+#   (defaults: build, docs/final-bowser-sonogram.png)
 set -euo pipefail
 root=$(cd "$(dirname "$0")/../.." && pwd)
 build=${1:-$root/build}
-out=${2:-$root/docs/final-bowser-spectrogram.png}
+out=${2:-$root/docs/final-bowser-sonogram.png}
 song=$build/share/velta/final-bowser.mid
-[ -f "$song" ] || { echo "spectrogram.sh: $song missing; build the velta_assets target" >&2; exit 1; }
-command -v sox >/dev/null || { echo "spectrogram.sh: sox is not installed" >&2; exit 1; }
+[ -f "$song" ] || { echo "sonogram.sh: $song missing; build the velta_assets target" >&2; exit 1; }
+command -v sox >/dev/null || { echo "sonogram.sh: sox is not installed" >&2; exit 1; }
 wav=$(mktemp --suffix=.wav)
 trap 'rm -f "$wav"' EXIT
 "$build/bin/velta-render" --rate 44100 "$song" "$wav"
