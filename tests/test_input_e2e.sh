@@ -1,5 +1,5 @@
 #!/bin/bash
-# Pointer, keys and the Open MIDI dialog on the real program: Xvfb + xdotool + a private PipeWire
+# Pointer, keys, the Open MIDI and Preferences dialogs on the real program: Xvfb + xdotool + a private PipeWire
 # daemon, checking what a user would see (lit buttons, mute lamps, the seek bar) and hear.
 #   test_input_e2e.sh VELTA        exit 77 = skipped (a tool is missing)
 velta=$(readlink -f "${1:?velta binary}")
@@ -80,7 +80,7 @@ wait_exit() {
   app=
   # The toolkit's own complaint after every emulated window move is not ours.
   grep -v -e 'Broken accounting of active state' -e '^$' "$work/$1.log" >"$work/$1.own" &&
-    fail "$1 printed: $(head -3 "$work/$1.own")"
+    fail "$1 printed: $(head -60 "$work/$1.own")"
 }
 expect_sound() { # NAME NOTE
   local line=$(sound "$1")
@@ -97,6 +97,30 @@ expect_screen() { # NAME field=value...
   for pair in "$@"; do
     [ "$(field "$line" "${pair%%=*}")" = "${pair#*=}" ] || fail "$name: wanted $pair ($line)"
   done
+}
+
+# preferences_ok: the preferences button, another output frequency, OK; a playing song starts
+# again from its beginning at the new rate.
+preferences_ok() {
+  local dialog
+  click 350 53
+  for _ in $(seq 100); do
+    dialog=$(xdotool search --all --onlyvisible --pid "$app" --name '^Preferences$' 2>/dev/null | head -1)
+    [ -n "$dialog" ] && break
+    sleep 0.05
+  done
+  [ -n "$dialog" ] || { fail "no Preferences dialog"; return 1; }
+  xdotool windowfocus --sync "$dialog" key space
+  sleep 0.3
+  xdotool key Up Up Up Return
+  sleep 0.2
+  xdotool windowfocus --sync "$dialog" key alt+o
+  for _ in $(seq 100); do
+    xdotool search --all --onlyvisible --pid "$app" --name '^Preferences$' >/dev/null 2>&1 || break
+    sleep 0.05
+  done
+  grep -qx output_frequency_hz=48000 "$XDG_CONFIG_HOME/velta/preferences.ini" 2>/dev/null ||
+    fail "Preferences: OK did not save 48000 Hz"
 }
 
 transport_seek_and_mute() {
@@ -128,6 +152,8 @@ transport_seek_and_mute() {
   click 110 79
   look unmuted-again
   listen unmuted-again
+  preferences_ok
+  listen prefs-ok
 
   # Seek bar (the song lasts 39 s with its last release): 45 % is 17.5 s, in the fourth step;
   # a drag on to 71 % ends at 27.5 s, in the sixth.
@@ -166,6 +192,7 @@ transport_seek_and_mute() {
   louder 0.02 "$(field "$(sound muted)" high)" || fail "muted channel still heard: $(sound muted)"
   louder "$(field "$(sound muted)" rms)" 0.005 || fail "muting one channel silenced all"
   louder "$(field "$(sound unmuted-again)" high)" 0.1 || fail "unmuted channel not heard"
+  expect_sound prefs-ok 60
   expect_sound seek-click 65
   near "$(field "$(screen seek-click)" seek)" 0.45 0.05 || fail "seek click: $(screen seek-click)"
   expect_sound seek-drag 69
