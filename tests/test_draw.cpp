@@ -9,7 +9,7 @@
 #include <string>
 
 #include "sequencer/draw_snapshot.h"
-#include "tests/engine_support.h"
+#include "tests/support/engine_support.h"
 #include "ui/draw.h"
 #include "ui/layout.h"
 

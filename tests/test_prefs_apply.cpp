@@ -10,7 +10,7 @@
 #include "app/app_state.h"
 #include "app/engine_restart.h"
 #include "app/initial_song.h"
-#include "midi_bytes.h"
+#include "tests/support/midi_bytes.h"
 #include "prefs/prefs_apply.h"
 #include "sequencer/load_song.h"
 #include "sequencer/transport.h"

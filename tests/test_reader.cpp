@@ -12,7 +12,7 @@
 #include <set>
 #include <string>
 
-#include "midi_bytes.h"
+#include "tests/support/midi_bytes.h"
 #include "sequencer/load_song.h"
 #include "sequencer/player.h"
 #include "song/midi_parse.h"
