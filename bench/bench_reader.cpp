@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/many_events.h"
 #include "tests/support/song_gen.h"
 #include "sequencer/load_song.h"
 #include "sequencer/player.h"
