@@ -94,23 +94,11 @@ choose_frequency() {
 # capture. Before the restart the stream ran at 44100 Hz and was resampled, so only a start
 # after the restart can match. Also prints the capture frame where the match begins.
 from_beginning() {
-  python3 - "$work/ref.wav" "$1" <<'PY'
-import struct, sys
-def samples(path):
-    b = open(path, "rb").read()
-    at, fmt = 12, None
-    while at + 8 <= len(b):
-        kind, size = b[at:at + 4], struct.unpack("<I", b[at + 4:at + 8])[0]
-        body = b[at + 8:at + 8 + size]
-        if kind == b"fmt ":
-            fmt = struct.unpack("<H", body[:2])[0]
-            if fmt == 0xFFFE: fmt = struct.unpack("<H", body[24:26])[0]
-        elif kind == b"data":
-            if fmt == 3: return [round(v * 32768) for v in struct.unpack("<%df" % (len(body) // 4), body[:len(body) // 4 * 4])]
-            return list(struct.unpack("<%dh" % (len(body) // 2), body[:len(body) // 2 * 2]))
-        at += 8 + size + (size & 1)
-    return []
-ref, cap = samples(sys.argv[1]), samples(sys.argv[2])
+  here=$here python3 - "$work/ref.wav" "$1" <<'PY'
+import os, struct, sys
+sys.path.insert(0, os.environ["here"])
+from audio_stats import samples
+ref, cap = ([round(v * 32768) for v in samples(path)[0]] for path in sys.argv[1:3])
 pack = lambda v: struct.pack("<%di" % len(v), *v)
 first = next((i for i, v in enumerate(ref) if v), len(ref)) & ~1
 haystack = pack(cap)
