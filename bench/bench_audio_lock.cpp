@@ -16,7 +16,8 @@
 #include <vector>
 
 #include "audio/pipewire_output.h"
-#include "bench/song_gen.h"
+#include "bench/many_events.h"
+#include "tests/support/song_gen.h"
 #include "sequencer/event_loop.h"
 #include "sequencer/load_song.h"
 #include "sequencer/player.h"

@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "bench/song_gen.h"
+#include "tests/support/song_gen.h"
 #include "sequencer/draw_snapshot.h"
 #include "sequencer/event_loop.h"
 #include "sequencer/load_song.h"

@@ -17,7 +17,7 @@
 #include <vector>
 
 #include "audio/pipewire_output.h"
-#include "bench/song_gen.h"
+#include "tests/support/song_gen.h"
 #include "sequencer/event_loop.h"
 #include "sequencer/load_song.h"
 #include "sequencer/player.h"

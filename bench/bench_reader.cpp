@@ -16,7 +16,8 @@
 #include <string>
 #include <vector>
 
-#include "bench/song_gen.h"
+#include "bench/many_events.h"
+#include "tests/support/song_gen.h"
 #include "sequencer/load_song.h"
 #include "sequencer/player.h"
 #include "song/midi_parse.h"

@@ -19,7 +19,7 @@ SEGMENT_SECONDS = 5
 SCREEN_WIDTH = 1280
 SCALE = 1.5
 
-sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "support"))
 
 
 def song(path):

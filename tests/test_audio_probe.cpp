@@ -12,8 +12,8 @@
 
 #include "audio/audio_probe.h"
 #include "audio/pipewire_output.h"
-#include "midi_bytes.h"
-#include "pw_harness.h"
+#include "tests/support/midi_bytes.h"
+#include "tests/support/pw_harness.h"
 #include "sequencer/load_song.h"
 #include "sequencer/player.h"
 #include "sequencer/transport.h"

@@ -7,15 +7,11 @@ mode=${1:?mode}
 velta=$(readlink -f "${2:?velta binary}")
 closer=${3:+$(readlink -f "$3")}
 here=$(cd "$(dirname "$0")" && pwd)
-. "$here/lib.sh"
-xvfb_pid= bus_pid= app=
-cleanup() {
-  [ -n "$app" ] && kill "$app" 2>/dev/null && wait "$app" 2>/dev/null
+. "$here/harness/session.sh"
+bus_pid=
+on_exit() {
   [ -n "$bus_pid" ] && [ "$(cat "/proc/$bus_pid/comm" 2>/dev/null)" = dbus-daemon ] && kill "$bus_pid"
-  [ -n "$xvfb_pid" ] && "$here/harness/xvfb-session.sh" stop "$xvfb_pid"
-  rm -rf "$work"
 }
-trap cleanup EXIT
 # Private settings and no session bus: nothing here may touch the user's files or desktop.
 export XDG_CONFIG_HOME=$work/config DBUS_SESSION_BUS_ADDRESS=disabled: GTK_A11Y=none
 export GSETTINGS_BACKEND=memory
@@ -66,9 +62,7 @@ run_window() {
 window() {
   command -v Xvfb >/dev/null && command -v xdotool >/dev/null && command -v import >/dev/null &&
     [ -x "$closer" ] || { echo "SKIP: Xvfb, xdotool, ImageMagick or the closer missing"; exit 77; }
-  eval "$("$here/harness/xvfb-session.sh" start)" || { echo "SKIP: Xvfb did not start"; exit 77; }
-  xvfb_pid=$XVFB_PID
-  . "$here/harness/x11-helpers.sh"
+  start_display
   mkdir -p "$work/res" "$work/songs" "$work/empty" "$work/bin"
   # A copy with no assets beside it, so only the resource directories set up here are found.
   cp "$velta" "$work/bin/velta"
@@ -82,7 +76,7 @@ png = b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", struct.pack(">IIBBBBB", 640, 470, 8,
 png += chunk(b"IDAT", zlib.compress((b"\x00" + bytes((200, 40, 40)) * 640) * 470))
 open(sys.argv[1], "wb").write(png + chunk(b"IEND", b""))
 PY
-  python3 "$here/make_midi.py" "$work/songs" melodic >/dev/null || fail "make_midi.py"
+  python3 "$here/support/make_midi.py" "$work/songs" melodic >/dev/null || fail "make_midi.py"
   cp "$work/songs/melodic.mid" "$work/res/final-bowser.mid"
   mv "$work/songs/melodic.mid" "$work/songs/song.mid"
 

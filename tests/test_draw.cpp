@@ -9,7 +9,7 @@
 #include <string>
 
 #include "sequencer/draw_snapshot.h"
-#include "tests/engine_support.h"
+#include "tests/support/engine_support.h"
 #include "ui/draw.h"
 #include "ui/layout.h"
 
@@ -314,6 +314,11 @@ TEST(DrawPaint, SeekBarWaveformAndFallbacks) {
             EXPECT_EQ(frame->pixel(129, 446), kPanel) << "no atlas: no digits";
         }
     }
+    // The played part ends on the last whole pixel the position reaches: 59.236 of 236.
+    snapshot.position = 251;
+    const auto partly = paint(snapshot, nullptr, nullptr);
+    EXPECT_EQ(partly->pixel(120, 430), kPlayed);
+    EXPECT_EQ(partly->pixel(121, 430), kPanel);
     // A skin is painted scaled by the view transform.
     Surface skin(640, 470);
     cairo_t* cr = cairo_create(skin.surface);

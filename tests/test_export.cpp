@@ -13,7 +13,7 @@
 #include <unistd.h>
 
 #include "export/export_job.h"
-#include "midi_bytes.h"
+#include "tests/support/midi_bytes.h"
 
 namespace fs = std::filesystem;
 

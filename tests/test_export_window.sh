@@ -7,26 +7,10 @@ velta=$(readlink -f "${1:?velta binary}")
 render=$(readlink -f "${2:?velta-render binary}")
 song=$(readlink -f "${3:?a MIDI file}")
 here=$(cd "$(dirname "$0")" && pwd)
-. "$here/lib.sh"
-xvfb_pid= pws_dir= app= recorder=
-cleanup() {
-  [ -n "$recorder" ] && "$here/harness/capture.sh" stop "$recorder"
-  [ -n "$app" ] && kill "$app" 2>/dev/null && wait "$app" 2>/dev/null
-  [ -n "$pws_dir" ] && "$here/harness/pipewire-session.sh" stop "$pws_dir"
-  [ -n "$xvfb_pid" ] && "$here/harness/xvfb-session.sh" stop "$xvfb_pid"
-  chmod -R u+w "$work" 2>/dev/null
-  rm -rf "$work"
-}
-trap cleanup EXIT
-for tool in Xvfb xdotool pipewire wireplumber pw-record dbus-daemon; do
-  command -v $tool >/dev/null || { echo "SKIP: $tool missing"; exit 77; }
-done
-eval "$("$here/harness/xvfb-session.sh" start)" || { echo "SKIP: Xvfb did not start"; exit 77; }
-xvfb_pid=$XVFB_PID
-eval "$(PWS_RATE=44100 "$here/harness/pipewire-session.sh" start)" ||
-  { echo "SKIP: PipeWire did not start"; exit 77; }
-pws_dir=$PWS_DIR
-. "$here/harness/x11-helpers.sh"
+. "$here/harness/session.sh"
+need Xvfb xdotool pipewire wireplumber pw-record dbus-daemon
+start_display
+start_audio 44100
 export GTK_A11Y=none GSETTINGS_BACKEND=memory XDG_CONFIG_HOME=$work/config
 mkdir -p "$work/songs" "$work/export" "$work/locked"
 cp "$song" "$work/songs/song.mid"
@@ -75,13 +59,12 @@ leftovers() { find "$1" -mindepth 1 -maxdepth 1 -name '.*.part' | wc -l; }
 app=$!
 win=$(xh_wait_window "$app" 20) || { fail "no window $(cat "$work/velta.log")"; finish; }
 xh_click "${mute_channel_1[@]}"
-recorder=$("$here/harness/capture.sh" start "$work/during.wav" 44100) || fail "capture"
+capture_start "$work/during.wav" 44100
 if export_to "$work/export/song.wav"; then
   wait_for_file "$work/export/song.wav" || fail "no exported file"
   sleep 1
 fi
-"$here/harness/capture.sh" stop "$recorder"
-recorder=
+capture_stop
 expect 0 "$render" --max-seconds 100000 --mute 1 "$work/songs/song.mid" "$work/reference.wav"
 cmp -s "$work/export/song.wav" "$work/reference.wav" ||
   fail "the export differs from velta-render --mute 1"

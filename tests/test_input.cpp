@@ -6,7 +6,7 @@
 #include <string>
 
 #include "app/app_state.h"
-#include "midi_bytes.h"
+#include "tests/support/midi_bytes.h"
 #include "synth/synth.h"
 #include "ui/input.h"
 

@@ -4,26 +4,12 @@
 #   test_input_e2e.sh VELTA        exit 77 = skipped (a tool is missing)
 velta=$(readlink -f "${1:?velta binary}")
 here=$(cd "$(dirname "$0")" && pwd)
-. "$here/lib.sh"
+. "$here/harness/session.sh"
 assets=$(dirname "$velta")/../share/velta
-for tool in Xvfb xdotool import convert pipewire wireplumber pw-record dbus-daemon python3; do
-  command -v $tool >/dev/null || { echo "SKIP: $tool missing"; exit 77; }
-done
-xvfb_pid= pws_dir= app= recorder=
-cleanup() {
-  [ -n "$app" ] && kill "$app" 2>/dev/null && wait "$app" 2>/dev/null
-  [ -n "$recorder" ] && "$here/harness/capture.sh" stop "$recorder"
-  [ -n "$xvfb_pid" ] && "$here/harness/xvfb-session.sh" stop "$xvfb_pid"
-  [ -n "$pws_dir" ] && "$here/harness/pipewire-session.sh" stop "$pws_dir"
-  rm -rf "$work"
-}
-trap cleanup EXIT
+need Xvfb xdotool import convert pipewire wireplumber pw-record dbus-daemon python3
 export XDG_CONFIG_HOME=$work/config
-eval "$("$here/harness/pipewire-session.sh" start)" || { echo "SKIP: no PipeWire session"; exit 77; }
-pws_dir=$PWS_DIR
-eval "$("$here/harness/xvfb-session.sh" start)" || { echo "SKIP: Xvfb did not start"; exit 77; }
-xvfb_pid=$XVFB_PID
-. "$here/harness/x11-helpers.sh"
+start_audio
+start_display
 
 helper="python3 $here/input_e2e.py"
 song=$work/steps.mid broken=$work/broken.mid
@@ -49,10 +35,9 @@ screen() { $helper screen "$work/$1.rgb" "$work/atlas.rgba"; }
 # 1's share.
 listen() {
   sleep 0.2 # let the change reach the sink
-  recorder=$("$here/harness/capture.sh" start "$work/$1.wav" 48000) || { fail "capture"; return; }
+  capture_start "$work/$1.wav" 48000 || return
   sleep "${2:-0.5}"
-  "$here/harness/capture.sh" stop "$recorder"
-  recorder=
+  capture_stop
 }
 sound() { $helper audio "$work/$1.wav"; }
 # click SX SY [COUNT] at skin units (the window sits at +0+0 at scale 1.5).

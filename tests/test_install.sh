@@ -7,7 +7,7 @@
 mode=${1:?mode}
 target=$(readlink -f "${2:?directory}")
 here=$(cd "$(dirname "$0")" && pwd)
-. "$here/lib.sh"
+. "$here/harness/session.sh"
 readonly app_id=io.github.velta.Velta
 
 metadata() {
@@ -20,12 +20,6 @@ metadata() {
   grep -q '^MimeType=audio/midi;audio/x-midi;$' "$target/$app_id.desktop" || fail "MimeType line"
 }
 
-xvfb_pid= app=
-cleanup() {
-  [ -n "$app" ] && kill "$app" 2>/dev/null && wait "$app" 2>/dev/null
-  [ -n "$xvfb_pid" ] && "$here/harness/xvfb-session.sh" stop "$xvfb_pid"
-  rm -rf "$work"
-}
 
 install_and_run() {
   trap cleanup EXIT
@@ -44,9 +38,7 @@ install_and_run() {
   for system_dir in /usr/share/velta /usr/local/share/velta; do
     [ -r "$system_dir/velta236_ui_skin.png" ] && { echo "SKIP: a skin is installed in $system_dir"; exit 77; }
   done
-  eval "$("$here/harness/xvfb-session.sh" start)" || { echo "SKIP: Xvfb did not start"; exit 77; }
-  xvfb_pid=$XVFB_PID
-  . "$here/harness/x11-helpers.sh"
+  start_display
   export XDG_CONFIG_HOME=$work/config
   unset VELTA_RESOURCE_DIR
   # From a directory with no relative resource candidate: only the one beside the program can win.

@@ -7,24 +7,14 @@ velta=$(readlink -f "${1:?velta binary}")
 song=$(readlink -f "${2:?a MIDI file}")
 keys=${3:-}
 here=$(cd "$(dirname "$0")" && pwd)
-. "$here/lib.sh"
-xvfb_pid= pws_dir= app= monitor=
-cleanup() {
+. "$here/harness/session.sh"
+monitor=
+on_exit() {
   [ -n "$monitor" ] && kill "$monitor" 2>/dev/null
-  [ -n "$app" ] && kill "$app" 2>/dev/null && wait "$app" 2>/dev/null
-  [ -n "$pws_dir" ] && "$here/harness/pipewire-session.sh" stop "$pws_dir"
-  [ -n "$xvfb_pid" ] && "$here/harness/xvfb-session.sh" stop "$xvfb_pid"
-  rm -rf "$work"
 }
-trap cleanup EXIT
-for tool in Xvfb xdotool pipewire wireplumber dbus-daemon playerctl gdbus; do
-  command -v $tool >/dev/null || { echo "SKIP: $tool missing"; exit 77; }
-done
-eval "$("$here/harness/xvfb-session.sh" start)" || { echo "SKIP: Xvfb did not start"; exit 77; }
-xvfb_pid=$XVFB_PID
-eval "$("$here/harness/pipewire-session.sh" start)" || { echo "SKIP: PipeWire did not start"; exit 77; }
-pws_dir=$PWS_DIR
-. "$here/harness/x11-helpers.sh"
+need Xvfb xdotool pipewire wireplumber dbus-daemon playerctl gdbus
+start_display
+start_audio
 export GTK_A11Y=none GSETTINGS_BACKEND=memory XDG_CONFIG_HOME=$work/config
 cp "$song" "$work/song.mid"
 

@@ -6,25 +6,10 @@
 velta=$(readlink -f "${1:?velta binary}")
 song=$(readlink -f "${2:?a MIDI file}")
 here=$(cd "$(dirname "$0")" && pwd)
-. "$here/lib.sh"
-xvfb_pid= pws_dir= app= recorder=
-cleanup() {
-  [ -n "$recorder" ] && "$here/harness/capture.sh" stop "$recorder"
-  [ -n "$app" ] && kill "$app" 2>/dev/null && wait "$app" 2>/dev/null
-  [ -n "$pws_dir" ] && "$here/harness/pipewire-session.sh" stop "$pws_dir"
-  [ -n "$xvfb_pid" ] && "$here/harness/xvfb-session.sh" stop "$xvfb_pid"
-  rm -rf "$work"
-}
-trap cleanup EXIT
-for tool in Xvfb xdotool pipewire wireplumber pw-record dbus-daemon; do
-  command -v $tool >/dev/null || { echo "SKIP: $tool missing"; exit 77; }
-done
-eval "$("$here/harness/xvfb-session.sh" start)" || { echo "SKIP: Xvfb did not start"; exit 77; }
-xvfb_pid=$XVFB_PID
-eval "$(PWS_RATE=44100 "$here/harness/pipewire-session.sh" start)" ||
-  { echo "SKIP: PipeWire did not start"; exit 77; }
-pws_dir=$PWS_DIR
-. "$here/harness/x11-helpers.sh"
+. "$here/harness/session.sh"
+need Xvfb xdotool pipewire wireplumber pw-record dbus-daemon
+start_display
+start_audio 44100
 export GTK_A11Y=none GSETTINGS_BACKEND=memory XDG_CONFIG_HOME=$work/config
 cp "$song" "$work/song.mid"
 cp "$song" "$work/other.mid"
@@ -32,10 +17,9 @@ cd "$work" || exit 1
 
 # listen NAME SECONDS: the sink's peak over that time.
 listen() {
-  recorder=$("$here/harness/capture.sh" start "$work/$1.wav" 44100) || { fail "$1: capture"; return; }
+  capture_start "$work/$1.wav" 44100 || { fail "$1: capture"; return; }
   sleep "$2"
-  "$here/harness/capture.sh" stop "$recorder"
-  recorder=
+  capture_stop
   python3 "$here/audio_stats.py" "$work/$1.wav" | cut -d' ' -f1
 }
 sounding() { python3 -c "import sys; sys.exit(0 if float(sys.argv[1]) > 0.01 else 1)" "$1"; }

@@ -10,12 +10,12 @@
 #include "app/app_state.h"
 #include "app/engine_restart.h"
 #include "app/initial_song.h"
-#include "midi_bytes.h"
 #include "prefs/prefs_apply.h"
 #include "sequencer/load_song.h"
 #include "sequencer/transport.h"
 #include "song/midi_reader.h"
 #include "synth/synth.h"
+#include "tests/support/midi_bytes.h"
 
 namespace {
 
@@ -57,60 +57,29 @@ TEST(PrefsPlan, ChosenRowsGiveSettingsSummaryAndWhatToRedo) {
         bool restart, rearm;
         const char* summary;
     };
+    const char* const k48000 =
+        "Preferences: 48000Hz, 10fps, 2.0s block, wave set SCC like Full-Set (0)";
+    // clang-format off
     const Case cases[] = {
         {"unchanged", PrefField::output_frequency_hz, 1, {}, false, false, kDefaultSummary},
-        {"redraw 25",
-         PrefField::redraw_timing_fps,
-         2,
-         {44100, 1, 25, 20, 0, 0, 0},
-         false,
-         true,
+        {"redraw 25", PrefField::redraw_timing_fps, 2, {44100, 1, 25, 20, 0, 0, 0}, false, true,
          "Preferences: 44100Hz, 25fps, 2.0s block, wave set SCC like Full-Set (0)"},
-        {"pulsed square",
-         PrefField::instrument_set,
-         7,
-         {44100, 1, 10, 20, 0, 7, 0},
-         false,
-         false,
+        {"pulsed square", PrefField::instrument_set, 7, {44100, 1, 10, 20, 0, 7, 0}, false, false,
          "Preferences: 44100Hz, 10fps, 2.0s block, wave set All PulsedSquare Set (7)"},
-        {"block 0.1",
-         PrefField::buffer_block_tenths,
-         6,
-         {44100, 1, 10, 1, 0, 0, 0},
-         false,
-         false,
+        {"block 0.1", PrefField::buffer_block_tenths, 6, {44100, 1, 10, 1, 0, 0, 0}, false, false,
          "Preferences: 44100Hz, 10fps, 0.1s block, wave set SCC like Full-Set (0)"},
-        {"block 6",
-         PrefField::buffer_block_tenths,
-         0,
-         {44100, 1, 10, 60, 0, 0, 0},
-         false,
-         false,
+        {"block 6", PrefField::buffer_block_tenths, 0, {44100, 1, 10, 60, 0, 0, 0}, false, false,
          "Preferences: 44100Hz, 10fps, 6.0s block, wave set SCC like Full-Set (0)"},
-        {"48000",
-         PrefField::output_frequency_hz,
-         0,
-         {48000, 1, 10, 20, 0, 0, 0},
-         true,
-         false,
-         "Preferences: 48000Hz, 10fps, 2.0s block, wave set SCC like Full-Set (0)"},
+        {"48000", PrefField::output_frequency_hz, 0, {48000, 1, 10, 20, 0, 0, 0}, true, false,
+         k48000},
         // Nothing selected reads as a negative position: the first row.
-        {"none selected",
-         PrefField::output_frequency_hz,
-         -1,
-         {48000, 1, 10, 20, 0, 0, 0},
-         true,
-         false,
-         nullptr},
-        {"past the end",
-         PrefField::redraw_timing_fps,
-         9,
-         {44100, 1, 50, 20, 0, 0, 0},
-         false,
-         true,
-         nullptr},
+        {"none selected", PrefField::output_frequency_hz, -1, {48000, 1, 10, 20, 0, 0, 0}, true,
+         false, k48000},
+        {"past the end", PrefField::redraw_timing_fps, 9, {44100, 1, 50, 20, 0, 0, 0}, false,
+         true, nullptr},
         {"no drop-down", PrefField::equalizer_mode, std::nullopt, {}, false, false, nullptr},
     };
+    // clang-format on
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         PrefsSelection selection = prefs_selection_of(Preferences{});

@@ -12,32 +12,18 @@ velta=$(readlink -f "${2:?velta binary}")
 render=$(readlink -f "${3:?velta-render binary}")
 closer=$(readlink -f "${4:?window closer}")
 here=$(cd "$(dirname "$0")" && pwd)
-. "$here/lib.sh"
-xvfb_pid= pws_dir= app= capture=
-cleanup() {
-  [ -n "$capture" ] && "$here/harness/capture.sh" stop "$capture"
-  [ -n "$app" ] && kill "$app" 2>/dev/null && wait "$app" 2>/dev/null
-  [ -n "$xvfb_pid" ] && "$here/harness/xvfb-session.sh" stop "$xvfb_pid"
-  [ -n "$pws_dir" ] && "$here/harness/pipewire-session.sh" stop "$pws_dir"
-  rm -rf "$work"
-}
-trap cleanup EXIT
+. "$here/harness/session.sh"
 
-for tool in Xvfb xdotool pipewire wireplumber pw-dump pw-record dbus-daemon python3; do
-  command -v "$tool" >/dev/null || { echo "SKIP: $tool missing"; exit 77; }
-done
+need Xvfb xdotool pipewire wireplumber pw-dump pw-record dbus-daemon python3
 [ -x "$closer" ] || { echo "SKIP: no window closer"; exit 77; }
-eval "$(PWS_RATE=48000 "$here/harness/pipewire-session.sh" start)" || { echo "SKIP: no PipeWire"; exit 77; }
-pws_dir=$PWS_DIR
-eval "$("$here/harness/xvfb-session.sh" start)" || { echo "SKIP: Xvfb did not start"; exit 77; }
-xvfb_pid=$XVFB_PID
-. "$here/harness/x11-helpers.sh"
+start_audio 48000
+start_display
 # The daemons have read their own configuration; the program gets an empty one of its own.
 export XDG_CONFIG_HOME=$work/config
-export LSAN_OPTIONS=${LSAN_OPTIONS:-suppressions=$here/harness/lsan.supp:print_suppressions=0}
+export LSAN_OPTIONS=${LSAN_OPTIONS:-suppressions=$harness/lsan.supp:print_suppressions=0}
 key_file=$XDG_CONFIG_HOME/velta/preferences.ini
 song=$work/song.mid
-python3 "$here/make_midi.py" "$work" melodic && mv "$work/melodic.mid" "$song"
+python3 "$here/support/make_midi.py" "$work" melodic && mv "$work/melodic.mid" "$song"
 "$render" --rate 48000 --max-seconds 2 "$song" "$work/ref.wav" || fail "reference render"
 
 # Preferences button of the transport row, at the window's 1.5 scale (window at +0+0).
@@ -108,23 +94,11 @@ choose_frequency() {
 # capture. Before the restart the stream ran at 44100 Hz and was resampled, so only a start
 # after the restart can match. Also prints the capture frame where the match begins.
 from_beginning() {
-  python3 - "$work/ref.wav" "$1" <<'PY'
-import struct, sys
-def samples(path):
-    b = open(path, "rb").read()
-    at, fmt = 12, None
-    while at + 8 <= len(b):
-        kind, size = b[at:at + 4], struct.unpack("<I", b[at + 4:at + 8])[0]
-        body = b[at + 8:at + 8 + size]
-        if kind == b"fmt ":
-            fmt = struct.unpack("<H", body[:2])[0]
-            if fmt == 0xFFFE: fmt = struct.unpack("<H", body[24:26])[0]
-        elif kind == b"data":
-            if fmt == 3: return [round(v * 32768) for v in struct.unpack("<%df" % (len(body) // 4), body[:len(body) // 4 * 4])]
-            return list(struct.unpack("<%dh" % (len(body) // 2), body[:len(body) // 2 * 2]))
-        at += 8 + size + (size & 1)
-    return []
-ref, cap = samples(sys.argv[1]), samples(sys.argv[2])
+  here=$here python3 - "$work/ref.wav" "$1" <<'PY'
+import os, struct, sys
+sys.path.insert(0, os.environ["here"])
+from audio_stats import samples
+ref, cap = ([round(v * 32768) for v in samples(path)[0]] for path in sys.argv[1:3])
 pack = lambda v: struct.pack("<%di" % len(v), *v)
 first = next((i for i, v in enumerate(ref) if v), len(ref)) & ~1
 haystack = pack(cap)
@@ -160,7 +134,7 @@ dialog() {
   # from its beginning.
   xh_key "$win" space
   sleep 1
-  capture=$("$here/harness/capture.sh" start "$work/playing.wav" 48000) || fail "capture"
+  capture_start "$work/playing.wav" 48000
   d=$(open_prefs) || fail "no dialog"
   choose_frequency "$d" 0
   xdotool windowfocus --sync "$d" key alt+o
@@ -176,8 +150,7 @@ equalizer_mode=0"
   [ "$(cat "$key_file" 2>/dev/null)" = "$expected" ] || fail "key file: $(cat "$key_file" 2>&1)"
   node_rate 48000 || fail "OK: the stream did not move to 48000 Hz"
   sleep 1.5
-  "$here/harness/capture.sh" stop "$capture"
-  capture=
+  capture_stop
   from_beginning "$work/playing.wav" >/dev/null || fail "the playing song did not start again from its beginning"
   close_velta
 
@@ -193,12 +166,11 @@ equalizer_mode=0"
   xdotool windowfocus --sync "$d" key alt+o
   wait_closed || fail "paused: the dialog stayed open"
   node_rate 48000 || fail "paused: the stream did not move to 48000 Hz"
-  capture=$("$here/harness/capture.sh" start "$work/paused.wav" 48000) || fail "capture"
+  capture_start "$work/paused.wav" 48000
   sleep 0.8
   xh_key "$win" space
   sleep 1.5
-  "$here/harness/capture.sh" stop "$capture"
-  capture=
+  capture_stop
   at=$(from_beginning "$work/paused.wav") || fail "the paused song was not stopped at its beginning"
   [ "${at:-0}" -ge 24000 ] || fail "sound within the first half second after the restart (frame ${at:-?})"
   close_velta

@@ -21,32 +21,23 @@ constexpr double kJustBelow = 0.01; // a press just short of an excluded upper b
 
 std::vector<Case> boundary_cases() {
     const double e = kJustBelow;
+    // clang-format off
     std::vector<Case> cases = {
         // Title strip: the top 5 units move the window even above the window buttons.
-        {0, 0, Region::kMoveWindow},
-        {620, 5 - e, Region::kMoveWindow},
-        {581, 5, Region::kMinimise},
-        {599 - e, 23 - e, Region::kMinimise},
-        {599, 5, Region::kMaximise},
-        {615 - e, 23 - e, Region::kMaximise},
-        {615, 5, Region::kClose},
-        {631 - e, 23 - e, Region::kClose},
-        {631, 5, Region::kMoveWindow},
-        {581 - e, 22, Region::kMoveWindow},
-        {581 - e, 22.5, Region::kNone},
-        {639, 22.5, Region::kNone},
+        {0, 0, Region::kMoveWindow}, {620, 5 - e, Region::kMoveWindow},
+        {581, 5, Region::kMinimise}, {599 - e, 23 - e, Region::kMinimise},
+        {599, 5, Region::kMaximise}, {615 - e, 23 - e, Region::kMaximise},
+        {615, 5, Region::kClose}, {631 - e, 23 - e, Region::kClose},
+        {631, 5, Region::kMoveWindow}, {581 - e, 22, Region::kMoveWindow},
+        {581 - e, 22.5, Region::kNone}, {639, 22.5, Region::kNone},
         // Left margin below the strip.
-        {62 - e, 23, Region::kNone},
-        {62 - e, 430, Region::kNone},
-        {62 - e, 75, Region::kNone},
+        {62 - e, 23, Region::kNone}, {62 - e, 430, Region::kNone}, {62 - e, 75, Region::kNone},
         // Seek bar.
-        {62, 426, Region::kSeekBar},
-        {298 - e, 441 - e, Region::kSeekBar},
-        {298, 430, Region::kNone},
-        {100, 441, Region::kNone},
-        {100, 426 - e, Region::kNone},
+        {62, 426, Region::kSeekBar}, {298 - e, 441 - e, Region::kSeekBar},
+        {298, 430, Region::kNone}, {100, 441, Region::kNone}, {100, 426 - e, Region::kNone},
         {639 - e, 470 - e, Region::kNone},
     };
+    // clang-format on
     const Region buttons[] = {Region::kPlay,  Region::kOpen,      Region::kStop,
                               Region::kPause, Region::kWavExport, Region::kPreferences};
     for (int b = 0; b < layout::kTransportButtonCount; ++b) {

@@ -2,7 +2,7 @@
 # Runs the real velta-render: command line, --dump output, WAV files and exit statuses.
 # Usage: test_render_tool.sh PATH/TO/velta-render PATH/TO/make_midi.py
 render=$1
-. "$(dirname "$0")/lib.sh"
+. "$(dirname "$0")/harness/session.sh"
 
 # wav_frames FILE RATE: checks every header field, prints the frame count.
 wav_frames() {

@@ -13,7 +13,7 @@
 #include "app/app_state.h"
 #include "app/initial_song.h"
 #include "app/resources.h"
-#include "midi_bytes.h"
+#include "tests/support/midi_bytes.h"
 #include "synth/synth.h"
 
 namespace {

@@ -9,23 +9,14 @@ velta=$(readlink -f "${2:?velta binary}")
 assets=$(readlink -f "${3:?asset directory}")
 here=$(cd "$(dirname "$0")" && pwd)
 refs=$here/screens
-. "$here/lib.sh"
-xvfb_pid= app=
-cleanup() {
-  [ -n "$app" ] && kill "$app" 2>/dev/null && wait "$app" 2>/dev/null
-  [ -n "$xvfb_pid" ] && "$here/harness/xvfb-session.sh" stop "$xvfb_pid"
-  rm -rf "$work"
-}
-trap cleanup EXIT
+. "$here/harness/session.sh"
 command -v Xvfb >/dev/null && command -v xdotool >/dev/null && command -v compare >/dev/null ||
   { echo "SKIP: Xvfb, xdotool or ImageMagick missing"; exit 77; }
-eval "$("$here/harness/xvfb-session.sh" start)" || { echo "SKIP: Xvfb did not start"; exit 77; }
-xvfb_pid=$XVFB_PID
-. "$here/harness/x11-helpers.sh"
+start_display
 # No sound server: nothing plays, so every state below is independent of timing.
 export XDG_CONFIG_HOME=$work/config XDG_RUNTIME_DIR=$work/run VELTA_RESOURCE_DIR=$assets
 mkdir -p "$XDG_RUNTIME_DIR" && chmod 700 "$XDG_RUNTIME_DIR"
-python3 "$here/make_midi.py" "$work" melodic && mv "$work/melodic.mid" "$work/song.mid"
+python3 "$here/support/make_midi.py" "$work" melodic && mv "$work/melodic.mid" "$work/song.mid"
 
 # Window pixels of the file name box and the status panel (skin units x 1.5).
 mask() {

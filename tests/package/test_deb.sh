@@ -5,7 +5,7 @@
 # throwaway machine where velta was never installed:
 #   tests/package/test_deb.sh [build-deb/velta_VERSION_ARCH.deb]
 here=$(cd "$(dirname "$0")/.." && pwd)
-. "$here/lib.sh"
+. "$here/harness/session.sh"
 deb=${1:-$(ls "$here"/../build-deb/velta_*.deb 2>/dev/null | head -1)}
 [ -f "$deb" ] || { echo "no package: build it with scripts/package.sh"; exit 2; }
 deb=$(readlink -f "$deb")
