@@ -10,28 +10,16 @@ velta=$(readlink -f "${1:?velta binary}")
 minutes=${2:-10}
 song_dir=${3:-$(dirname "$0")/../../shared/corpus/valid}
 tests=$(cd "$(dirname "$0")/../tests" && pwd)
-. "$tests/lib.sh"
-xvfb_pid= pws_dir= app= recorder=
-cleanup() {
-  [ -n "$recorder" ] && "$tests/harness/capture.sh" stop "$recorder"
-  [ -n "$app" ] && kill "$app" 2>/dev/null && wait "$app" 2>/dev/null
-  [ -n "$xvfb_pid" ] && "$tests/harness/xvfb-session.sh" stop "$xvfb_pid"
-  [ -n "$pws_dir" ] && "$tests/harness/pipewire-session.sh" stop "$pws_dir"
-  rm -rf "$work"
-}
-trap cleanup EXIT
-eval "$(PWS_RATE=44100 "$tests/harness/pipewire-session.sh" start)" || exit 1
-pws_dir=$PWS_DIR
-eval "$("$tests/harness/xvfb-session.sh" start)" || exit 1
-xvfb_pid=$XVFB_PID
-. "$tests/harness/x11-helpers.sh"
+. "$tests/harness/session.sh"
+start_audio 44100
+start_display
 export GTK_A11Y=none GSETTINGS_BACKEND=memory XDG_CONFIG_HOME=$work/config
 mkdir -p "$XDG_CONFIG_HOME/velta"
 printf '[Preferences]\noutput_frequency_hz=44100\nauto_detune_mode=1\nredraw_timing_fps=50\nbuffer_block_tenths=20\ndrumset_mode=0\ninstrument_set=0\nequalizer_mode=0\n' \
   >"$XDG_CONFIG_HOME/velta/preferences.ini"
 
 # Our own songs, then the corpus's, interleaved.
-python3 "$tests/make_midi.py" "$work/gen" >/dev/null
+python3 "$tests/support/make_midi.py" "$work/gen" >/dev/null
 python3 "$tests/input_e2e.py" song "$work/gen/steps.mid"
 mapfile -t generated < <(ls "$work"/gen/*.mid)
 corpus=()

@@ -16,7 +16,7 @@
 
 #include <unistd.h>
 
-#include "../bench/song_gen.h"
+#include "support/song_gen.h"
 #include "engine_support.h"
 #include "sequencer/draw_snapshot.h"
 #include "sequencer/event_loop.h"
