@@ -35,6 +35,7 @@ struct AppState {
     double view_offset_y = 0.0;
     int32_t seek_drag_active = 0;
     uint32_t redraw_timer_id = 0;
+    uint32_t audio_watch_id = 0; // retries the sound output while it is down
 
     AppState() = default;
     AppState(const AppState&) = delete;

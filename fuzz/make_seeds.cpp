@@ -23,7 +23,8 @@ int main(int argc, char** argv) {
         {"wave-upload", song_gen::wave_upload_song()},
     };
     // Seek fraction, then block size low and high byte.
-    const std::vector<uint8_t> tails[] = {{0x00, 0xFF, 0x03}, {0x80, 0x3F, 0x00}, {0xF0, 0x00, 0x00}};
+    const std::vector<uint8_t> tails[] = {
+        {0x00, 0xFF, 0x03}, {0x80, 0x3F, 0x00}, {0xF0, 0x00, 0x00}};
     for (const auto& song : songs) {
         if (!song_gen::write_file(dir + "/" + song.name + ".mid", song.bytes)) return 1;
         for (size_t i = 0; i < std::size(tails); ++i) {
