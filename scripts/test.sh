@@ -1,6 +1,7 @@
 #!/bin/bash
 # Installs what is missing, then builds and runs every test: first the normal build
-# (warnings are errors), then an AddressSanitizer + UndefinedBehaviorSanitizer build.
+# (warnings are errors), then an AddressSanitizer + UndefinedBehaviorSanitizer build, then the
+# fuzz targets (clang, engine only) replaying their seeds and regression inputs.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 "$root/scripts/deps.sh"
@@ -16,3 +17,7 @@ export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=1}
 export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
 export LSAN_OPTIONS=${LSAN_OPTIONS:-suppressions=$root/tests/harness/lsan.supp:print_suppressions=0}
 (cd "$root/build-asan" && ctest --output-on-failure -j"$jobs")
+
+cmake -S "$root" -B "$root/build-fuzz" -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELTA_FUZZ=ON
+cmake --build "$root/build-fuzz" -j"$jobs"
+(cd "$root/build-fuzz" && ctest --output-on-failure)
