@@ -94,6 +94,10 @@ TEST_F(AudioWatch, RestartedDaemonIsReconnectedAndPlayingGoesOn) {
     toggle_pause(app->player);
     toggle_pause(app->player);
     EXPECT_EQ(status(), "Resumed");
+    // A retry against the dead daemon's leftover socket fails and changes nothing.
+    pump_until([] { return false; }, 2500ms);
+    EXPECT_EQ(app->audio_failed, 1);
+    EXPECT_EQ(position(), resumed_at);
 
     ASSERT_TRUE(pwh::session_down(session));
     ASSERT_TRUE(pwh::session_up(session));
