@@ -85,7 +85,9 @@ TEST_F(AudioWatch, RestartedDaemonIsReconnectedAndPlayingGoesOn) {
     start_playback(app->player);
     ASSERT_TRUE(pump_until([&] { return position() > kRate / 2; }, 5000ms));
 
-    ASSERT_EQ(kill(pwh::session_daemon_pid(session), SIGKILL), 0);
+    const pid_t daemon = pwh::session_daemon_pid(session);
+    ASSERT_GT(daemon, 0);
+    ASSERT_EQ(kill(daemon, SIGKILL), 0);
     EXPECT_TRUE(pump_until([&] { return app->audio_failed != 0; }, 5000ms));
     EXPECT_EQ(status(), kAudioFailedText);
     // Without a daemon the window's side keeps working: the transport seeks and pauses.
