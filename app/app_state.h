@@ -44,6 +44,7 @@ struct AppState {
     // Set by --play: the first song starts playing once loaded.
     int32_t play_on_open = 0;
     struct MprisService* mpris = nullptr; // null without a session bus
+    uint32_t audio_watch_id = 0; // retries the sound output while it is down
 
     AppState() = default;
     AppState(const AppState&) = delete;

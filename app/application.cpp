@@ -5,6 +5,7 @@
 #include <gtk/gtk.h>
 
 #include "app/app_state.h"
+#include "app/audio_watch.h"
 #include "app/initial_song.h"
 #include "app/mpris.h"
 #include "sequencer/load_song.h"
@@ -44,13 +45,9 @@ void start_engine(AppState& app) {
         std::lock_guard<std::mutex> guard(app.player.lock);
         synth_select_instrument_set(app.player.synth, app.prefs.instrument_set);
     }
-    const bool started = audio_output_start(app.audio, app.player,
-                                            static_cast<uint32_t>(app.prefs.output_frequency_hz));
-    if (!started) {
-        app.audio_failed = 1;
-        std::lock_guard<std::mutex> guard(app.player.lock);
-        player_set_status(app.player, kAudioFailedText);
-    }
+    start_audio(app);
+    // Also when the start failed: a daemon that appears later is picked up.
+    start_audio_watch(app);
 }
 
 // Main-thread work that follows the redraw timer: the export's progress and the desktop's

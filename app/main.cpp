@@ -4,6 +4,7 @@
 
 #include "app/app_state.h"
 #include "app/application.h"
+#include "app/audio_watch.h"
 #include "app/resources.h"
 #include "sequencer/load_song.h"
 #include "song/midi_reader.h"
@@ -24,6 +25,7 @@ int main(int argc, char** argv) {
         g_source_remove(app->redraw_timer_id);
         app->redraw_timer_id = 0;
     }
+    stop_audio_watch(*app);
     audio_output_stop(app->audio);
     if (app->skin != nullptr) cairo_surface_destroy(app->skin);
     if (app->atlas != nullptr) cairo_surface_destroy(app->atlas);

@@ -1,6 +1,7 @@
 #include "audio/pipewire_output.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
@@ -52,7 +53,9 @@ void on_state_changed(void* data, pw_stream_state, pw_stream_state state, const 
     // state; either way the sound has stopped and the status must not say otherwise.
     bool lost = state == PW_STREAM_STATE_ERROR ||
                 (state == PW_STREAM_STATE_UNCONNECTED && error != nullptr);
-    if (!lost || audio.player == nullptr) return;
+    if (!lost) return;
+    std::atomic_ref<int32_t>(audio.lost).store(1);
+    if (audio.player == nullptr) return;
     std::lock_guard guard(audio.player->lock);
     player_set_status(*audio.player, kAudioFailedText);
 }
@@ -184,6 +187,10 @@ bool audio_output_start(AudioOutput& audio, Player& player, uint32_t rate) {
     }
     pw_thread_loop_unlock(audio.loop);
     return pw_thread_loop_start(audio.loop) == 0;
+}
+
+bool audio_output_lost(AudioOutput& audio) noexcept {
+    return std::atomic_ref<int32_t>(audio.lost).load() != 0;
 }
 
 void audio_output_stop(AudioOutput& audio) {

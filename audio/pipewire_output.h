@@ -21,12 +21,17 @@ struct AudioOutput {
     Player* player = nullptr;
     int16_t* scratch = nullptr; // sized before the stream starts; the callback never allocates
     uint64_t scratch_frames = 0;
+    // Set on the PipeWire thread when the daemon goes away; read with audio_output_lost.
+    int32_t lost = 0;
 };
 
 // Main thread only, without the Player lock held.
 bool audio_output_start(AudioOutput& audio, Player& player, uint32_t rate);
 // When this returns, no process callback is running or will run again.
 void audio_output_stop(AudioOutput& audio);
+// True once the running stream has lost its daemon: it will not play again until stopped
+// and started anew. Main thread, any time.
+bool audio_output_lost(AudioOutput& audio) noexcept;
 
 // One mapped stream buffer as the process callback sees it: interleaved stereo float.
 struct AudioBlockTarget {

@@ -1,7 +1,8 @@
 #!/bin/bash
 # Installs what is missing, then builds and runs every test: first the normal Release build
 # (warnings are errors), then an AddressSanitizer + UndefinedBehaviorSanitizer build, then
-# the engine alone under ThreadSanitizer.
+# the engine alone under ThreadSanitizer, then the fuzz targets (clang, engine only) replaying
+# their seeds and regression inputs.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 "$root/scripts/deps.sh"
@@ -22,3 +23,7 @@ cmake -S "$root" -B "$root/build-tsan" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELTA
 cmake --build "$root/build-tsan" -j"$jobs"
 export TSAN_OPTIONS=${TSAN_OPTIONS:-halt_on_error=1:second_deadlock_stack=1}
 (cd "$root/build-tsan" && ctest --output-on-failure)
+
+cmake -S "$root" -B "$root/build-fuzz" -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELTA_FUZZ=ON
+cmake --build "$root/build-fuzz" -j"$jobs"
+(cd "$root/build-fuzz" && ctest --output-on-failure)

@@ -68,6 +68,20 @@ inline void session_stop(std::string& dir) {
     dir.clear();
 }
 
+// Takes the session's pipewire and wireplumber down (the bus stays), or brings them up again
+// in the same runtime folder, as a user restarting the sound server would.
+inline bool session_down(const std::string& dir) {
+    int status = 0;
+    run("'" + kHarness + "pipewire-session.sh' down '" + dir + "'", &status);
+    return status == 0;
+}
+
+inline bool session_up(const std::string& dir) {
+    int status = 0;
+    run("'" + kHarness + "pipewire-session.sh' up '" + dir + "' >/dev/null", &status);
+    return status == 0;
+}
+
 // The daemon's PID as recorded by the session script, checked against /proc.
 inline pid_t session_daemon_pid(const std::string& dir) {
     std::ifstream pids(dir + "/pids");
