@@ -16,12 +16,12 @@
 
 #include <unistd.h>
 
-#include "support/song_gen.h"
-#include "engine_support.h"
 #include "sequencer/draw_snapshot.h"
 #include "sequencer/event_loop.h"
 #include "sequencer/load_song.h"
 #include "sequencer/transport.h"
+#include "tests/support/engine_support.h"
+#include "tests/support/song_gen.h"
 
 namespace {
 
