@@ -16,20 +16,9 @@ for tool in Xvfb xdotool import; do
 done
 [ -x "$velta" ] && [ -x "$first_frame" ] || { echo "build velta and first_frame first" >&2; exit 1; }
 
-work=$(mktemp -d /tmp/velta-bench.XXXXXX)
-app= pws_dir= xvfb_pid=
-cleanup() {
-  [ -n "$app" ] && kill "$app" 2>/dev/null && wait "$app" 2>/dev/null
-  [ -n "$xvfb_pid" ] && "$harness/xvfb-session.sh" stop "$xvfb_pid"
-  [ -n "$pws_dir" ] && "$harness/pipewire-session.sh" stop "$pws_dir" >/dev/null 2>&1
-  rm -rf "$work"
-}
-trap cleanup EXIT
-eval "$(PWS_RATE=44100 "$harness/pipewire-session.sh" start)" || exit 1
-pws_dir=$PWS_DIR
-eval "$(XVFB_SCREEN=1024x768x24 "$harness/xvfb-session.sh" start)" || exit 1
-xvfb_pid=$XVFB_PID
-. "$harness/x11-helpers.sh"
+. "$harness/session.sh"
+start_audio 44100
+XVFB_SCREEN=1024x768x24 start_display
 # Assets of this build, whatever else is installed on the machine.
 export VELTA_RESOURCE_DIR=$build/share/velta
 export XDG_CONFIG_HOME=$work/config GDK_DEBUG=gl-disable GSK_RENDERER=cairo
