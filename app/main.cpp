@@ -1,4 +1,3 @@
-#include <glib.h>
 #include <memory>
 #include <mutex>
 
@@ -8,6 +7,7 @@
 #include "app/resources.h"
 #include "sequencer/load_song.h"
 #include "song/midi_reader.h"
+#include "ui/redraw_timer.h"
 #include "ui/skin.h"
 
 int main(int argc, char** argv) {
@@ -21,10 +21,7 @@ int main(int argc, char** argv) {
     // The synthesizer and audio start inside the run, once the command line is accepted.
     const int status = run_application(*app, argc, argv);
 
-    if (app->redraw_timer_id != 0) {
-        g_source_remove(app->redraw_timer_id);
-        app->redraw_timer_id = 0;
-    }
+    stop_redraw_timer(*app);
     stop_audio_watch(*app);
     audio_output_stop(app->audio);
     if (app->skin != nullptr) cairo_surface_destroy(app->skin);
