@@ -19,7 +19,7 @@ EngineRestartResult restart_engine(AppState& app, int32_t frequency) {
     {
         std::lock_guard<std::mutex> guard(player.lock);
         copy_song_path(path, player.song_path);
-        resume = player.active != 0 && player.paused == 0;
+        resume = player.active && !player.paused;
     }
 
     // From here until the output starts again no audio callback runs. The lock itself is

@@ -50,7 +50,7 @@ void toggle_mute(AppState& app, int channel) {
 
 bool player_active(AppState& app) {
     std::lock_guard<std::mutex> guard(app.player.lock);
-    return app.player.active == 1;
+    return app.player.active;
 }
 
 bool arrow_seek(AppState& app, bool forward) {
