@@ -5,19 +5,9 @@
 #include <random>
 #include <vector>
 
-namespace song_gen {
+#include "tests/support/song_gen.h"
 
-inline void put_delta(std::vector<uint8_t>& out, uint32_t value) {
-    uint8_t groups[5];
-    int n = 0;
-    do {
-        groups[n++] = static_cast<uint8_t>(value & 0x7F);
-        value >>= 7;
-    } while (value != 0);
-    while (n > 1)
-        out.push_back(static_cast<uint8_t>(groups[--n] | 0x80));
-    out.push_back(groups[0]);
-}
+namespace song_gen {
 
 // 16 tracks of notes, controllers and pitch bends with running status, tempo changes in the
 // first track: `channel_events` channel messages in all. A large file for timing the reader.
@@ -40,7 +30,7 @@ inline std::vector<uint8_t> many_events_song(uint32_t channel_events) {
                     data.push_back(static_cast<uint8_t>(tempo >> shift));
                 running = 0;
             }
-            put_delta(data, random() % 4 == 0 ? 0 : random() % 240);
+            put_vlq(data, random() % 4 == 0 ? 0 : random() % 240);
             const uint32_t pick = random() % 10;
             uint8_t status = pick < 7 ? (i % 2 ? 0x80 : 0x90) : pick < 9 ? 0xB0 : 0xE0;
             status |= channel;

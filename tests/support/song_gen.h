@@ -14,6 +14,19 @@ namespace song_gen {
 constexpr uint32_t kDivision = 480;
 
 // A small linear congruential generator: the C library's rand() belongs to the drums.
+// A MIDI variable-length quantity: seven bits per byte, most significant first.
+inline void put_vlq(std::vector<uint8_t>& out, uint32_t value) {
+    uint8_t groups[5];
+    int n = 0;
+    do {
+        groups[n++] = static_cast<uint8_t>(value & 0x7F);
+        value >>= 7;
+    } while (value != 0);
+    while (n > 1)
+        out.push_back(static_cast<uint8_t>(groups[--n] | 0x80));
+    out.push_back(groups[0]);
+}
+
 struct Lcg {
     uint32_t state;
     uint32_t next() {
@@ -98,17 +111,6 @@ class SmfBuilder {
         uint32_t order;
         std::vector<uint8_t> bytes;
     };
-    static void put_vlq(std::vector<uint8_t>& out, uint32_t value) {
-        uint8_t groups[5];
-        int n = 0;
-        do {
-            groups[n++] = static_cast<uint8_t>(value & 0x7F);
-            value >>= 7;
-        } while (value != 0);
-        while (n > 1)
-            out.push_back(static_cast<uint8_t>(groups[--n] | 0x80));
-        out.push_back(groups[0]);
-    }
     // Byte by byte: g++ 12 at -O3 misreads inserts of short initializer lists as overflows.
     static void put_be16(std::vector<uint8_t>& out, uint32_t v) {
         out.push_back(static_cast<uint8_t>(v >> 8));
