@@ -13,16 +13,15 @@
 #include "app/app_state.h"
 #include "app/initial_song.h"
 #include "app/resources.h"
-#include "tests/support/midi_bytes.h"
 #include "synth/synth.h"
 
 namespace {
 
-void touch(const std::string& path, const char* data = "x", gssize length = 1) {
+void put(const std::string& path, const std::string& data = "x") {
     gchar* dir = g_path_get_dirname(path.c_str());
     g_mkdir_with_parents(dir, 0755);
     g_free(dir);
-    ASSERT_TRUE(g_file_set_contents(path.c_str(), data, length, nullptr)) << path;
+    ASSERT_TRUE(g_file_set_contents(path.c_str(), data.data(), gssize(data.size()), nullptr));
 }
 
 // Runs each test inside <tmp>/top/work, so that the relative candidates "../x" and "../../x"
@@ -31,8 +30,8 @@ class ResourceDir : public ::testing::Test {
   protected:
     void SetUp() override {
         for (const char* system_dir : {"/usr/share/velta", "/usr/local/share/velta"}) {
-            const std::string skin = std::string(system_dir) + "/" + kSkinFile;
-            if (access(skin.c_str(), R_OK) == 0) GTEST_SKIP() << "installed skin in " << system_dir;
+            if (access((std::string(system_dir) + "/" + kSkinFile).c_str(), R_OK) == 0)
+                GTEST_SKIP() << "installed skin in " << system_dir;
         }
         ASSERT_NE(getcwd(old_cwd_, sizeof old_cwd_), nullptr);
         gchar* dir = g_dir_make_tmp("velta-res-XXXXXX", nullptr);
@@ -63,8 +62,8 @@ class ResourceDir : public ::testing::Test {
 TEST_F(ResourceDir, CandidatesAreTriedInOrderAndDotIsLast) {
     // The environment directory counts only with the skin image in it.
     const std::string env = root_ + "/env";
-    touch(env + "/" + kDemoSongFile);
-    touch(work_ + "/share/velta/" + kSkinFile);
+    put(env + "/" + kDemoSongFile);
+    put(work_ + "/share/velta/" + kSkinFile);
     g_setenv(kResourceDirEnv, env.c_str(), TRUE);
     EXPECT_EQ(locate(nullptr), "./share/velta");
 
@@ -77,44 +76,30 @@ TEST_F(ResourceDir, CandidatesAreTriedInOrderAndDotIsLast) {
         {"../../shared/resources", tmp_ + "/shared/resources"},
     };
     for (const auto& candidate : candidates)
-        touch(candidate[1] + "/" + kSkinFile);
+        put(candidate[1] + "/" + kSkinFile);
     for (const auto& candidate : candidates) {
         EXPECT_EQ(locate(nullptr), candidate[0]);
         ASSERT_EQ(unlink((candidate[1] + "/" + kSkinFile).c_str()), 0);
     }
     EXPECT_EQ(locate(nullptr), ".");
-}
 
-TEST_F(ResourceDir, ExecutableDirectoryNeedsASlashInTheProgramName) {
+    // Beside the executable, found only through a name with a slash (links resolved).
     const std::string bin = root_ + "/opt/bin";
-    touch(bin + "/velta");
-    touch(root_ + "/opt/share/velta/" + kSkinFile);
-    EXPECT_EQ(locate((bin + "/velta").c_str()), bin + "/../share/velta");
+    put(bin + "/velta");
+    put(root_ + "/opt/share/velta/" + kSkinFile);
     ASSERT_EQ(symlink((bin + "/velta").c_str(), "velta"), 0);
-    EXPECT_EQ(locate("./velta"), bin + "/../share/velta"); // resolved through the link
-    EXPECT_EQ(locate("velta"), ".");                       // a bare name is looked up on PATH
-}
-
-TEST(SongArgument, PathsThatDoNotFitAreRejectedWhole) {
-    char out[kPathCapacity];
-    const std::string longest = "/" + std::string(4094, 'p');
-    EXPECT_TRUE(copy_song_path(out, longest.c_str()));
-    EXPECT_EQ(out, longest);
-    EXPECT_FALSE(copy_song_path(out, (longest + "p").c_str()));
-    EXPECT_STREQ(out, "");
-
-    GFile* remote = g_file_new_for_uri("http://example.invalid/song.mid");
-    EXPECT_FALSE(song_path_from_file(out, remote));
-    g_object_unref(remote);
+    EXPECT_EQ(locate("./velta"), bin + "/../share/velta");
+    EXPECT_EQ(locate("velta"), ".") << "a bare name is looked up on PATH";
 }
 
 // Activation's first load, with a resource directory that holds the demo song.
 TEST_F(ResourceDir, FirstSongIsTheNamedOneOrTheDemoAndKeepsTheAudioFailure) {
-    // One note, written here so the test does not depend on the generated demo song.
-    const Bytes song = header(1, 480) + chunk(Bytes{0x00, 0x90, 60, 100, 0x83, 0x60, 0x80, 60, 0,
-                                                    0x00, 0xFF, 0x2F, 0x00});
-    touch(root_ + "/res/" + kDemoSongFile, reinterpret_cast<const char*>(song.data()),
-          gssize(song.size()));
+    gchar* song = nullptr;
+    gsize length = 0;
+    ASSERT_TRUE(g_file_get_contents(VELTA_BINARY_DIR "/tests/songs/melodic.mid", &song, &length,
+                                    nullptr));
+    put(root_ + "/res/" + kDemoSongFile, std::string(song, length));
+    g_free(song);
     auto first_load = [&](const char* resources, const std::string& named, int audio_failed) {
         auto app = std::make_unique<AppState>();
         synth_init(app->player, 44100);
@@ -128,15 +113,24 @@ TEST_F(ResourceDir, FirstSongIsTheNamedOneOrTheDemoAndKeepsTheAudioFailure) {
         load_first_song(*app);
         return std::string(app->player.song_path) + " | " + app->player.status_text;
     };
-    const std::string demo_path = root_ + "/res/" + kDemoSongFile;
-    EXPECT_EQ(first_load("res", "", 0), demo_path + " | Loaded MIDI");
-    EXPECT_EQ(first_load("res", "", 1), demo_path + " | " + kAudioFailedText);
-    EXPECT_EQ(first_load("nothing", "", 1), std::string(" | ") + kAudioFailedText);
+    const std::string demo = root_ + "/res/" + kDemoSongFile;
+    const std::string none = " | ";
+    EXPECT_EQ(first_load("res", "", 0), demo + " | Loaded MIDI");
+    EXPECT_EQ(first_load("res", "", 1), demo + " | " + kAudioFailedText);
+    EXPECT_EQ(first_load("nothing", "", 1), none + kAudioFailedText);
     // A named song that fails keeps its own message, with no fallback to the demo song.
-    EXPECT_EQ(first_load("res", root_ + "/absent.mid", 1),
-              std::string(" | ") + kMidiOpenFailedText);
+    EXPECT_EQ(first_load("res", root_ + "/absent.mid", 1), none + kMidiOpenFailedText);
     EXPECT_EQ(first_load("res", root_ + "/" + std::string(5000, 'h'), 1),
-              std::string(" | ") + kMidiOpenFailedText);
+              none + kMidiOpenFailedText);
+}
+
+TEST(SongArgument, PathsThatDoNotFitAreRejectedWhole) {
+    char out[kPathCapacity];
+    const std::string longest = "/" + std::string(4094, 'p');
+    EXPECT_TRUE(copy_song_path(out, longest.c_str()));
+    EXPECT_EQ(out, longest);
+    EXPECT_FALSE(copy_song_path(out, (longest + "p").c_str()));
+    EXPECT_STREQ(out, "");
 }
 
 } // namespace
