@@ -16,17 +16,15 @@
 
 namespace {
 
-using layout::Point;
-
 struct Surface {
     cairo_surface_t* surface;
     Surface(int width, int height)
         : surface(cairo_image_surface_create(CAIRO_FORMAT_ARGB32, width, height)) {}
     ~Surface() { cairo_surface_destroy(surface); }
-    uint32_t* row(int y) const {
+    uint32_t& at(int x, int y) const {
         cairo_surface_flush(surface);
-        return reinterpret_cast<uint32_t*>(cairo_image_surface_get_data(surface) +
-                                           y * cairo_image_surface_get_stride(surface));
+        const int stride = cairo_image_surface_get_stride(surface);
+        return reinterpret_cast<uint32_t*>(cairo_image_surface_get_data(surface) + y * stride)[x];
     }
 };
 
@@ -35,28 +33,16 @@ constexpr uint32_t rgb(int red, int green, int blue) {
 }
 constexpr uint32_t kPanel = rgb(223, 130, 95), kPlayed = rgb(178, 89, 63);
 constexpr uint32_t kLight = rgb(255, 210, 162);
-// The test atlas's colour at atlas position (x, y).
-constexpr uint32_t coded(int x, int y) {
-    return rgb(x & 255, (x >> 8) | ((y & 63) << 2), y >> 6);
-}
-constexpr uint32_t frame(Point origin, int step, int n) {
-    return coded(origin.x + step * n, origin.y);
+// The test atlas's colour at its position (x, y), and at frame n of a sprite strip.
+constexpr uint32_t coded(layout::Point p, int step = 0, int n = 0) {
+    const int x = p.x + step * n;
+    return rgb(x & 255, (x >> 8) | ((p.y & 63) << 2), p.y >> 6);
 }
 constexpr uint32_t digit(int n) {
-    return frame(layout::kDigitOrigin, layout::kDigitStep, n);
+    return coded(layout::kDigitOrigin, layout::kDigitStep, n);
 }
 constexpr uint32_t indicator(int n) {
-    return frame(layout::kIndicatorOrigin, 34, n);
-}
-
-const Surface& coded_atlas() {
-    static Surface atlas(layout::kAtlasWidth, layout::kAtlasHeight);
-    for (int y = 0; y < layout::kAtlasHeight; ++y) {
-        for (int x = 0; x < layout::kAtlasWidth; ++x)
-            atlas.row(y)[x] = coded(x, y);
-    }
-    cairo_surface_mark_dirty(atlas.surface);
-    return atlas;
+    return coded(layout::kIndicatorOrigin, 34, n);
 }
 
 std::unique_ptr<Surface> paint(const DrawSnapshot& snapshot, DrawImages images, int width = 640,
@@ -77,17 +63,13 @@ TEST(DrawSnapshotTest, TickAndTempoFromTheTempoMap) {
     song.division = 480;
     song.length_frames = 441000;
     song.tempo_map = {{0, 0, 500000}, {88200, 1920, 250000}};
-    Song zero_tempo = song, no_rate = song;
+    Song zero_tempo = song;
     zero_tempo.tempo_map = {{1000, 7, 0}};
-    no_rate.rate = 0;
-    const struct {
-        const Song* song;
-        double position, tick, bpm;
-    } cases[] = {
-        {&song, 22050, 480, 120},       {&song, 99225, 2400, 240},  {&song, 1e12, 17280, 240},
-        {&zero_tempo, 500, 7, 120},     {&zero_tempo, 23050, 487, 120}, // tempo 0 counts as 120
-        {&no_rate, 22050, 0, 0},
-    };
+    // clang-format off
+    const struct { const Song* song; double position, tick, bpm; } cases[] = {
+        {&song, 22050, 480, 120}, {&song, 99225, 2400, 240}, {&song, 1e12, 17280, 240},
+        {&zero_tempo, 500, 7, 120}, {&zero_tempo, 23050, 487, 120}}; // tempo 0 counts as 120
+    // clang-format on
     for (const auto& c : cases) {
         const TickAndTempo now = tick_and_tempo_at(*c.song, c.position);
         EXPECT_EQ(now.tick, c.tick) << c.position;
@@ -115,124 +97,106 @@ TEST(DrawSnapshotTest, ValuesAreLimitedToWhatTheWindowShows) {
         voice.level = 126.6f;
         voice.frequency = i == 6 ? 440.4f : 1e9f;
     }
-    DrawSnapshot snapshot;
-    take_draw_snapshot(p, snapshot);
+    DrawSnapshot shot;
+    take_draw_snapshot(p, shot);
     ASSERT_TRUE(p.lock.try_lock()) << "the lock was left held";
     p.lock.unlock();
-
-    const ChannelView& view = snapshot.channels[0];
-    EXPECT_EQ(view.program, 2);
-    EXPECT_EQ(view.volume, 127);
-    EXPECT_EQ(view.pan, 0);
-    EXPECT_EQ(view.bend, 8191);
-    EXPECT_EQ(snapshot.channels[1].bend, -8192);
-    EXPECT_EQ(view.voice_count, 6);
-    EXPECT_EQ(view.level, (127 * 127 * 127) >> 14);
-    EXPECT_EQ(view.frequency, 440);
-    EXPECT_EQ(snapshot.division_shown, 999);
+    const ChannelView& view = shot.channels[0];
+    EXPECT_EQ(
+        std::vector<int>({view.program, view.volume, view.pan, view.bend, shot.channels[1].bend,
+                          view.voice_count, view.level, view.frequency, shot.division_shown}),
+        std::vector<int>({2, 127, 0, 8191, -8192, 6, (127 * 127 * 127) >> 14, 440, 999}));
     const int wave = p.synth.set_table[p.synth.instrument_set][2] & 127;
-    EXPECT_EQ(0, std::memcmp(view.wave, p.synth.wave_bank_bytes[wave], sizeof view.wave));
+    EXPECT_EQ(0, std::memcmp(view.wave, p.synth.wave_bank_bytes[wave], kWaveLength));
     const int8_t silent[kWaveLength] = {};
-    EXPECT_EQ(0, std::memcmp(snapshot.channels[9].wave, silent, kWaveLength)) << "drums";
+    EXPECT_EQ(0, std::memcmp(shot.channels[9].wave, silent, kWaveLength)) << "drums";
 
     // With uploaded waves a sounding voice shows its own wave, not its program's.
-    SynthState& synth = p.synth;
-    synth.custom_wave_mode = synth.custom_waves_present = 1;
-    synth.custom_wave_bytes[2][0] = 11;
-    synth.custom_wave_bytes[40][0] = 99;
-    take_draw_snapshot(p, snapshot);
-    EXPECT_EQ(snapshot.channels[0].wave[0], 11);
-    synth.voices[6].wave = synth.custom_wave_bank[40];
-    take_draw_snapshot(p, snapshot);
-    EXPECT_EQ(snapshot.channels[0].wave[0], 99);
+    p.synth.custom_wave_mode = p.synth.custom_waves_present = 1;
+    p.synth.custom_wave_bytes[2][0] = 11;
+    p.synth.custom_wave_bytes[40][0] = 99;
+    take_draw_snapshot(p, shot);
+    EXPECT_EQ(shot.channels[0].wave[0], 11);
+    p.synth.voices[6].wave = p.synth.custom_wave_bank[40];
+    take_draw_snapshot(p, shot);
+    EXPECT_EQ(shot.channels[0].wave[0], 99);
 }
 
 TEST(DrawPaint, SpritesDigitsBarsAndWaves) {
-    using Tweak = void (*)(DrawSnapshot&);
+    Surface atlas(layout::kAtlasWidth, layout::kAtlasHeight);
+    for (int y = 0; y < layout::kAtlasHeight; ++y) {
+        for (int x = 0; x < layout::kAtlasWidth; ++x)
+            atlas.at(x, y) = coded({x, y});
+    }
+    cairo_surface_mark_dirty(atlas.surface);
+    const auto voices = [](int n) { return coded(layout::kVoiceCountOrigin, 18, n); };
+    // 59.236 of 236 pixels: the played part of the seek bar ends on the last whole one.
+    DrawSnapshot stopped = {
+        .position = 251, .length = 1000, .tick = 1234567, .bpm_shown = 87, .division_shown = 480};
+    ChannelView* channels = stopped.channels;
+    channels[0].pan = 64;
+    std::memcpy(channels[0].wave, "\x7f\x80\x10", 3);
+    // clang-format off
+    channels[1] = {.program = 127, .bank = 1234, .pan = 127, .bend = 8191, .frequency = 12345,
+                   .voice_count = 6};
+    // clang-format on
+    channels[2].bend = -8192;
+    channels[2].mute = 1;
+    DrawSnapshot playing = {.position = 5000, .length = 1000, .tick = 5, .active = 1};
+    // Text that is not UTF-8 must neither break the text nor anything drawn after it.
+    std::strcpy(playing.song_path, "/x/\xff\xfe\xe2\x82.mid");
+    std::strcpy(playing.status_text, "Could not open \xe2\x82");
     struct Probe {
         int x, y;
         uint32_t colour;
     };
-    struct Case {
-        const char* what;
-        Tweak tweak;
-        std::vector<Probe> probes;
-        bool atlas = true;
-    };
     // clang-format off
-    const Case cases[] = {
-        {"counters", [](DrawSnapshot& s) { s.tick = 1234567; s.bpm_shown = 87; s.division_shown = 480; },
-         {{63, 446, digit(0)}, {81, 446, digit(1)}, {129, 446, digit(7)}, {170, 446, digit(8)},
-          {176, 446, digit(7)}, {203, 446, digit(4)}, {215, 446, digit(0)}}},
-        {"program, bank, voices and frequency", [](DrawSnapshot& s) {
-             s.channels[1].program = 127; s.channels[1].bank = 1234; s.channels[1].voice_count = 6;
-             s.channels[1].frequency = 12345; },
-         {{112, 171, digit(1)}, {124, 171, digit(8)}, {76, 171, digit(0)}, {88, 171, digit(1)},
-          {124, 182, digit(9)}, {113, 74, frame(layout::kVoiceCountOrigin, 18, 6)},
-          {77, 74, frame(layout::kVoiceCountOrigin, 18, 0)}, {100, 212, digit(1)},
-          {124, 212, digit(5)}, {64, 212, digit(0)}}},
-        {"bend and pan", [](DrawSnapshot& s) {
-             s.channels[0].pan = 64; s.channels[1].bend = 8191; s.channels[1].pan = 127;
-             s.channels[2].bend = -8192; },
-         {{61, 147, indicator(8)}, {61, 158, indicator(8)}, {97, 147, indicator(16)},
-          {97, 158, indicator(16)}, {133, 147, indicator(0)}, {133, 158, indicator(0)}}},
-        {"mute and stop lamps", [](DrawSnapshot& s) { s.channels[2].mute = 1; },
-         {{133, 72, coded(layout::kMutedSprite.x, layout::kMutedSprite.y)},
-          {61, 72, coded(layout::kUnmutedSprite.x, layout::kUnmutedSprite.y)},
-          {212, 42, coded(layout::kLitStopSprite.x, layout::kLitStopSprite.y)}}},
-        // Text that is not UTF-8 must neither break the text nor anything drawn after it.
-        {"playing past the end", [](DrawSnapshot& s) {
-             s.active = 1; s.position = 5000; s.length = 1000; s.tick = 5;
-             std::strcpy(s.song_path, "/x/\xff\xfe\xe2\x82.mid");
-             std::strcpy(s.status_text, "Could not open \xe2\x82"); },
-         {{132, 42, coded(layout::kLitPlaySprite.x, layout::kLitPlaySprite.y)},
-          {420, 58, kLight}, {62, 430, kPlayed}, {297, 430, kPlayed}, {129, 446, digit(5)}}},
-        // The played part ends on the last whole pixel the position reaches: 59.236 of 236.
-        {"seek bar part played", [](DrawSnapshot& s) { s.position = 251; s.length = 1000; },
-         {{120, 430, kPlayed}, {121, 430, kPanel}}},
-        {"waves, no atlas", [](DrawSnapshot& s) {
-             s.tick = 5; s.channels[0].wave[0] = 127; s.channels[0].wave[1] = -128;
-             s.channels[0].wave[2] = 16; },
-         {{2, 2, kPanel}, {129, 446, kPanel}, {62, 192, kPanel}, {62, 193, kLight},
-          {62, 200, kLight}, {62, 201, kPanel}, {63, 199, kPanel}, {63, 200, kLight},
-          {63, 207, kLight}, {63, 208, kPanel}, {64, 199, kPanel}, {64, 200, kLight},
-          {64, 201, kPanel}}, false},
-    };
+    const std::vector<Probe> stopped_probes = {
+        {63, 446, digit(0)}, {81, 446, digit(1)}, {129, 446, digit(7)}, {170, 446, digit(8)},
+        {176, 446, digit(7)}, {203, 446, digit(4)}, {215, 446, digit(0)}, // counters
+        {112, 171, digit(1)}, {124, 171, digit(8)}, {76, 171, digit(0)}, {88, 171, digit(1)},
+        {124, 182, digit(9)}, {113, 74, voices(6)}, {77, 74, voices(0)}, {100, 212, digit(1)},
+        {124, 212, digit(5)}, {64, 212, digit(0)}, // program, bank, voices, frequency
+        {61, 147, indicator(8)}, {61, 158, indicator(8)}, {97, 147, indicator(16)},
+        {97, 158, indicator(16)}, {133, 147, indicator(0)}, {133, 158, indicator(0)},
+        {133, 72, coded(layout::kMutedSprite)}, {61, 72, coded(layout::kUnmutedSprite)},
+        {212, 42, coded(layout::kLitStopSprite)}, {120, 430, kPlayed}, {121, 430, kPanel},
+        {62, 192, kPanel}, {62, 193, kLight}, {62, 201, kPanel}, {63, 199, kPanel}, // waves
+        {63, 207, kLight}, {63, 208, kPanel}, {64, 199, kPanel}, {64, 200, kLight}};
+    const std::vector<Probe> playing_probes = {
+        {132, 42, coded(layout::kLitPlaySprite)}, {420, 58, kLight}, {62, 430, kPlayed},
+        {297, 430, kPlayed}, {129, 446, digit(5)}};
     // clang-format on
-    for (const Case& c : cases) {
-        DrawSnapshot snapshot;
-        c.tweak(snapshot);
-        const auto painted = paint(snapshot, {nullptr, c.atlas ? coded_atlas().surface : nullptr});
-        for (const Probe& p : c.probes)
-            EXPECT_EQ(painted->row(p.y)[p.x], p.colour) << c.what << " at " << p.x << ", " << p.y;
+    for (const auto& [snapshot, probes] :
+         {std::pair{&stopped, &stopped_probes}, {&playing, &playing_probes}}) {
+        const auto painted = paint(*snapshot, {nullptr, atlas.surface});
+        for (const Probe& p : *probes)
+            EXPECT_EQ(painted->at(p.x, p.y), p.colour) << p.x << ", " << p.y;
     }
-    // A skin is painted scaled and centred.
+    // Without images: the panel colour and no digits. A skin is painted scaled and centred.
+    DrawSnapshot counting;
+    counting.tick = 5;
+    EXPECT_EQ(paint(counting, {})->at(129, 446), kPanel);
     Surface skin(640, 470);
     cairo_t* cr = cairo_create(skin.surface);
     cairo_set_source_rgb(cr, 0, 0, 1);
     cairo_paint(cr);
     cairo_destroy(cr);
     const auto large = paint(DrawSnapshot{}, {skin.surface, nullptr}, 1920, 1000);
-    EXPECT_EQ(large->row(500)[278], 0u) << "left of the skin stays transparent";
-    EXPECT_EQ(large->row(500)[279], rgb(0, 0, 255));
+    EXPECT_EQ(large->at(278, 500), 0u) << "left of the skin stays transparent";
+    EXPECT_EQ(large->at(279, 500), rgb(0, 0, 255));
 }
 
 TEST(DrawText, CutsOnCharacterBoundaries) {
     const auto width_of = [](std::string_view text) { // 6 units per character
         return 6.0 * g_utf8_strlen(std::string(text).c_str(), -1);
     };
-    const struct {
-        const char* text;
-        double width;
-        bool ellipsis;
-        const char* shown;
-    } cases[] = {
-        {"song.mid", 48, false, "song.mid"},
-        {"\xc3\xa9t\xc3\xa9.mid", 18, false, "\xc3\xa9t\xc3\xa9"},
-        {"Could not open", 30, true, "Coul\xe2\x80\xa6"},
-        {"\xe6\x97\xa5\xe6\x9c\xac\xe8\xaa\x9e", 12, true, "\xe6\x97\xa5\xe2\x80\xa6"},
-        {"abc", 5, true, ""},
-    };
+    // clang-format off
+    const struct { const char* text; double width; bool ellipsis; const char* shown; } cases[] = {
+        {"song.mid", 48, false, "song.mid"}, {"\xc3\xa9t\xc3\xa9.mid", 18, false, "\xc3\xa9t\xc3\xa9"},
+        {"Could not open", 30, true, "Coul\xe2\x80\xa6"}, {"abc", 5, true, ""},
+        {"\xe6\x97\xa5\xe6\x9c\xac\xe8\xaa\x9e", 12, true, "\xe6\x97\xa5\xe2\x80\xa6"}};
+    // clang-format on
     for (const auto& c : cases)
         EXPECT_EQ(fit_text(c.text, c.width, width_of, c.ellipsis), c.shown) << c.text;
     EXPECT_EQ(display_file_name("/a/b/song.mid"), "song.mid");

@@ -49,9 +49,9 @@ TEST(Regions, EveryRegionAtItsEdges) {
     const struct {
         double x, y;
         Region region;
-    } strip[] = {{0, 0, Region::kMoveWindow},      {620, 5 - e, Region::kMoveWindow},
-                 {631, 5, Region::kMoveWindow},    {581 - e, 22, Region::kMoveWindow},
-                 {581 - e, 22.5, Region::kNone},   {62 - e, 430, Region::kNone}};
+    } strip[] = {{0, 0, Region::kMoveWindow},    {620, 5 - e, Region::kMoveWindow},
+                 {631, 5, Region::kMoveWindow},  {581 - e, 22, Region::kMoveWindow},
+                 {581 - e, 22.5, Region::kNone}, {62 - e, 430, Region::kNone}};
     for (const auto& c : strip)
         EXPECT_EQ(regions::hit_region({c.x, c.y}).region, c.region) << c.x << ", " << c.y;
 }
@@ -89,7 +89,7 @@ TEST(Regions, ViewTransformAndArrowKeys) {
         {300000, kLength, 22050, false, 79500},
         {kLength - 220500, kLength, 22050, true, kLength}, // last 10 s: to the end
         {kLength + 5, kLength, 22050, true, kLength},
-        {220500, kLength, 22050, false, 0}, // first 10 s: to the start
+        {220500, kLength, 22050, false, 0},  // first 10 s: to the start
         {100, 0, 44100, true, std::nullopt}, // no song
         {100, kLength, 0, false, std::nullopt},
     };

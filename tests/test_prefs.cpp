@@ -20,9 +20,10 @@
 
 namespace {
 
-constexpr const char* kDefaultFile = "[Preferences]\noutput_frequency_hz=44100\nauto_detune_mode=1\n"
-                                     "redraw_timing_fps=10\nbuffer_block_tenths=20\ndrumset_mode=0\n"
-                                     "instrument_set=0\nequalizer_mode=0\n";
+constexpr const char* kDefaultFile =
+    "[Preferences]\noutput_frequency_hz=44100\nauto_detune_mode=1\n"
+    "redraw_timing_fps=10\nbuffer_block_tenths=20\ndrumset_mode=0\n"
+    "instrument_set=0\nequalizer_mode=0\n";
 constexpr const char* kDefaultSummary =
     "Preferences: 44100Hz, 10fps, 2.0s block, wave set SCC like Full-Set (0)";
 

@@ -96,8 +96,8 @@ TEST_F(ResourceDir, CandidatesAreTriedInOrderAndDotIsLast) {
 TEST_F(ResourceDir, FirstSongIsTheNamedOneOrTheDemoAndKeepsTheAudioFailure) {
     gchar* song = nullptr;
     gsize length = 0;
-    ASSERT_TRUE(g_file_get_contents(VELTA_BINARY_DIR "/tests/songs/melodic.mid", &song, &length,
-                                    nullptr));
+    ASSERT_TRUE(
+        g_file_get_contents(VELTA_BINARY_DIR "/tests/songs/melodic.mid", &song, &length, nullptr));
     put(root_ + "/res/" + kDemoSongFile, std::string(song, length));
     g_free(song);
     auto first_load = [&](const char* resources, const std::string& named, int audio_failed) {
