@@ -1,0 +1,238 @@
+// The application shell without a window: the preferences file, what confirming the dialog
+// changes and putting it into effect (the engine restart included), resource location and the
+// first song loaded.
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <gio/gio.h>
+#include <glib.h>
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <memory>
+#include <string>
+
+#include "app/app_state.h"
+#include "app/engine_restart.h"
+#include "app/initial_song.h"
+#include "app/resources.h"
+#include "prefs/preferences.h"
+#include "prefs/prefs_apply.h"
+#include "sequencer/load_song.h"
+#include "sequencer/transport.h"
+#include "synth/synth.h"
+
+namespace {
+
+constexpr const char* kSong = VELTA_BINARY_DIR "/tests/songs/melodic.mid";
+constexpr const char* kDefaultSummary =
+    "Preferences: 44100Hz, 10fps, 2.0s block, wave set SCC like Full-Set (0)";
+
+// GLib reads XDG_CONFIG_HOME once per process: point it at a private directory before any test
+// runs. An empty runtime directory leaves PipeWire unreachable, so the output cannot start.
+class PrivateDirs : public ::testing::Environment {
+  public:
+    void SetUp() override {
+        gchar* dir = g_dir_make_tmp("velta-app-XXXXXX", nullptr);
+        char* real = realpath(dir, nullptr);
+        root = real;
+        free(real);
+        g_free(dir);
+        g_setenv("XDG_CONFIG_HOME", (root + "/config").c_str(), TRUE);
+        g_mkdir_with_parents((root + "/run").c_str(), 0700);
+        for (const char* var : {"XDG_RUNTIME_DIR", "PIPEWIRE_RUNTIME_DIR"})
+            g_setenv(var, (root + "/run").c_str(), TRUE);
+        g_unsetenv("PIPEWIRE_REMOTE");
+        key_file = root + "/config/velta/preferences.ini";
+    }
+    void TearDown() override { EXPECT_EQ(system(("rm -rf '" + root + "'").c_str()), 0); }
+    static inline std::string root, key_file;
+};
+const auto* const kPrivateDirs = ::testing::AddGlobalTestEnvironment(new PrivateDirs);
+
+std::string fields(const Preferences& prefs) {
+    std::string text;
+    for (int32_t n = 0; n < kPrefFieldCount; ++n)
+        text += std::to_string(pref_field(prefs, PrefField(n))) + " ";
+    return text;
+}
+
+std::string read(const std::string& path) {
+    gchar* text = nullptr;
+    gsize length = 0;
+    if (!g_file_get_contents(path.c_str(), &text, &length, nullptr)) return "<unreadable>";
+    std::string result(text, length);
+    g_free(text);
+    return result;
+}
+
+void put(const std::string& path, const std::string& data = "x") {
+    gchar* dir = g_path_get_dirname(path.c_str());
+    g_mkdir_with_parents(dir, 0755);
+    g_free(dir);
+    ASSERT_TRUE(g_file_set_contents(path.c_str(), data.data(), gssize(data.size()), nullptr));
+}
+
+TEST(PrefsFile, UnusableValuesGiveDefaultsAndSaveWritesTheSevenKeys) {
+    const std::string path = PrivateDirs::root + "/load.ini";
+    EXPECT_EQ(fields(prefs_load_from(path.c_str())), fields(Preferences{})) << "no file";
+    EXPECT_FALSE(g_file_test(path.c_str(), G_FILE_TEST_EXISTS)) << "loading creates nothing";
+    // clang-format off
+    const struct { const char* text; Preferences expected; } cases[] = {
+        {"this is not = a key file\n[[[\n\x01\x02", {}},
+        {"[Settings]\noutput_frequency_hz=22050\n", {}},
+        {"[Preferences]\noutput_frequency_hz=48001\nauto_detune_mode=2\nredraw_timing_fps=0\n"
+         "buffer_block_tenths=15\ndrumset_mode=3\ninstrument_set=9\nequalizer_mode=1\n", {}},
+        {"[Preferences]\noutput_frequency_hz=22050\nauto_detune_mode=0\nredraw_timing_fps=50\n"
+         "buffer_block_tenths=1\ndrumset_mode=0\ninstrument_set=7\nequalizer_mode=5\n",
+         {22050, 0, 50, 1, 0, 7, 5}},
+        // A word for one key leaves only that key at its default.
+        {"[Preferences]\noutput_frequency_hz=22050\nredraw_timing_fps=fast\ninstrument_set=3\n",
+         {22050, 1, 10, 20, 0, 3, 0}}};
+    // clang-format on
+    for (const auto& c : cases) {
+        put(path, c.text);
+        EXPECT_EQ(fields(prefs_load_from(path.c_str())), fields(c.expected)) << c.text;
+    }
+    // A save writes only the seven keys, in private directories.
+    const Preferences changed{48000, 0, 25, 2, 0, 6, 5};
+    prefs_save(changed);
+    EXPECT_EQ(read(PrivateDirs::key_file),
+              "[Preferences]\noutput_frequency_hz=48000\nauto_detune_mode=0\nredraw_timing_fps=25\n"
+              "buffer_block_tenths=2\ndrumset_mode=0\ninstrument_set=6\nequalizer_mode=5\n");
+    EXPECT_EQ(fields(prefs_load()), fields(changed));
+    struct stat info = {};
+    ASSERT_EQ(stat((PrivateDirs::root + "/config/velta").c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0700u);
+}
+
+TEST(PrefsPlan, ChosenRowsGiveSettingsSummaryAndWhatToRedo) {
+    // A row past the end is the last; nothing selected reads as a negative row: the first.
+    // clang-format off
+    const struct { PrefField field; std::optional<int32_t> row; Preferences expected; bool restart, rearm; } cases[] = {
+        {PrefField::output_frequency_hz, 1, {}, false, false},
+        {PrefField::redraw_timing_fps, 2, {44100, 1, 25, 20, 0, 0, 0}, false, true},
+        {PrefField::instrument_set, 7, {44100, 1, 10, 20, 0, 7, 0}, false, false},
+        {PrefField::buffer_block_tenths, 6, {44100, 1, 10, 1, 0, 0, 0}, false, false},
+        {PrefField::output_frequency_hz, -1, {48000, 1, 10, 20, 0, 0, 0}, true, false},
+        {PrefField::redraw_timing_fps, 9, {44100, 1, 50, 20, 0, 0, 0}, false, true},
+        {PrefField::equalizer_mode, std::nullopt, {}, false, false}}; // no drop-down
+    // clang-format on
+    for (const auto& c : cases) {
+        PrefsSelection selection = prefs_selection_of(Preferences{});
+        selection[static_cast<int32_t>(c.field)] = c.row;
+        const PrefsApplyPlan plan = plan_prefs_apply(Preferences{}, selection);
+        EXPECT_EQ(fields(plan.prefs), fields(c.expected)) << c.row.value_or(99);
+        EXPECT_EQ(plan.restart_engine, c.restart) << c.row.value_or(99);
+        EXPECT_EQ(plan.rearm_timer, c.rearm) << c.row.value_or(99);
+    }
+    // A set number other than 0 to 7 is named as the full set; the number is the synth's.
+    char text[kPrefsSummaryCapacity];
+    format_prefs_summary(text, Preferences{22050, 0, 1, 5, 0, 7, 5}, 9);
+    EXPECT_STREQ(text, "Preferences: 22050Hz, 1fps, 0.5s block, wave set All PulsedSquare Set (9)");
+    format_prefs_summary(text, Preferences{22050, 0, 1, 5, 0, 9, 5}, 9);
+    EXPECT_STREQ(text, "Preferences: 22050Hz, 1fps, 0.5s block, wave set SCC like Full-Set (9)");
+    // A silenced output outranks a failed reload, which outranks the summary.
+    const char* loader = "Could not open MIDI file.";
+    EXPECT_STREQ(prefs_status_text(false, false, loader, "S"), "S");
+    EXPECT_STREQ(prefs_status_text(false, true, loader, "S"), loader);
+    EXPECT_STREQ(prefs_status_text(true, true, loader, "S"), kAudioFailedText);
+}
+
+// No PipeWire here: a restart cannot start the output again and says so, though the song
+// itself loads again and plays from its beginning at the new rate.
+TEST(ApplyPrefs, OnlyAChangedRateRestartsTheEngine) {
+    const auto app = std::make_unique<AppState>();
+    Player& player = app->player;
+    synth_init(player, app->prefs.output_frequency_hz);
+    ASSERT_TRUE(load_song(player, kSong));
+    start_playback(player);
+    player.position = 12345;
+    const auto apply = [&](PrefField field, int32_t row) {
+        PrefsSelection selection = prefs_selection_of(app->prefs);
+        selection[static_cast<int32_t>(field)] = row;
+        apply_preferences(*app, plan_prefs_apply(app->prefs, selection));
+    };
+    apply(PrefField::instrument_set, 7);
+    EXPECT_EQ(player.synth.instrument_set, 7);
+    EXPECT_EQ(read(PrivateDirs::key_file).find("instrument_set=7\n") != std::string::npos, true);
+    EXPECT_EQ(player.position, 12345u) << "not restarted";
+    apply(PrefField::output_frequency_hz, 0);
+    EXPECT_STREQ(player.status_text, kAudioFailedText);
+    EXPECT_EQ(player.synth.sample_rate, 48000);
+    EXPECT_EQ(player.song.rate, 48000u);
+    EXPECT_STREQ(player.song_path, kSong);
+    EXPECT_EQ(player.active, 1);
+    EXPECT_EQ(player.position, 0u);
+    // A song that no longer loads leaves no song and the loader's text for the status decision.
+    ASSERT_TRUE(copy_song_path(player.song_path, "/nonexistent/gone.mid"));
+    const EngineRestartResult result = restart_engine(*app, 22050);
+    EXPECT_TRUE(result.audio_failed && result.reload_failed);
+    EXPECT_EQ(player.song.events.size(), 0u);
+    EXPECT_STREQ(player.status_text, kMidiOpenFailedText);
+    audio_output_stop(app->audio);
+    free_song(player.song);
+}
+
+// Resource candidates in order, found from <root>/top/work so that "../x" and "../../x" stay
+// inside the private tree; the environment's directory counts only with the skin in it.
+TEST(Resources, CandidatesInOrderThenTheFirstSong) {
+    for (const char* system_dir : {"/usr/share/velta", "/usr/local/share/velta"}) {
+        if (access((std::string(system_dir) + "/" + kSkinFile).c_str(), R_OK) == 0)
+            GTEST_SKIP() << "installed skin in " << system_dir;
+    }
+    const std::string tmp = PrivateDirs::root, top = tmp + "/top", work = top + "/work";
+    put(work + "/share/velta/" + kSkinFile);
+    ASSERT_EQ(chdir(work.c_str()), 0);
+    const auto locate = [](const char* argv0) {
+        char dir[kPathCapacity];
+        locate_resource_dir(dir, argv0);
+        return std::string(dir);
+    };
+    put(top + "/env/" + kDemoSongFile);
+    g_setenv(kResourceDirEnv, (top + "/env").c_str(), TRUE);
+    EXPECT_EQ(locate(nullptr), "./share/velta");
+    // clang-format off
+    const std::string candidates[][2] = {
+        {top + "/env", top + "/env"}, {"../share/velta", top + "/share/velta"},
+        {"./share/velta", work + "/share/velta"}, {"./shared/resources", work + "/shared/resources"},
+        {"../../shared/resources", tmp + "/shared/resources"}};
+    // clang-format on
+    for (const auto& candidate : candidates)
+        put(candidate[1] + "/" + kSkinFile);
+    for (const auto& candidate : candidates) { // removing the winner's skin exposes the next
+        EXPECT_EQ(locate(nullptr), candidate[0]);
+        ASSERT_EQ(unlink((candidate[1] + "/" + kSkinFile).c_str()), 0);
+    }
+    EXPECT_EQ(locate(nullptr), ".");
+    // Beside the executable, found only through a name with a slash (links resolved).
+    put(top + "/opt/bin/velta");
+    put(top + "/opt/share/velta/" + kSkinFile);
+    ASSERT_EQ(symlink((top + "/opt/bin/velta").c_str(), "velta"), 0);
+    EXPECT_EQ(locate("./velta"), top + "/opt/bin/../share/velta");
+    EXPECT_EQ(locate("velta"), ".") << "a bare name is looked up on PATH";
+
+    // The first song: the named one, else the demo song; the audio failure is shown after it,
+    // while a named song that fails keeps its own message with no fallback to the demo song.
+    put(top + "/res/" + kDemoSongFile, read(kSong));
+    const auto first_load = [&](const char* resources, const std::string& named) {
+        auto app = std::make_unique<AppState>();
+        synth_init(app->player, 44100);
+        app->audio_failed = 1;
+        snprintf(app->resource_dir, kPathCapacity, "%s/%s", top.c_str(), resources);
+        if (!named.empty()) {
+            GFile* file = g_file_new_for_path(named.c_str());
+            remember_initial_song(*app, file);
+            g_object_unref(file);
+        }
+        load_first_song(*app);
+        return std::string(app->player.song_path) + " | " + app->player.status_text;
+    };
+    EXPECT_EQ(first_load("res", ""), top + "/res/" + kDemoSongFile + " | " + kAudioFailedText);
+    EXPECT_EQ(first_load("nothing", ""), std::string(" | ") + kAudioFailedText);
+    EXPECT_EQ(first_load("res", top + "/absent.mid"), std::string(" | ") + kMidiOpenFailedText);
+    EXPECT_EQ(first_load("res", "/" + std::string(5000, 'h')),
+              std::string(" | ") + kMidiOpenFailedText);
+}
+
+} // namespace
