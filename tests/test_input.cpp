@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <gtk/gtk.h>
 
+#include <array>
 #include <string>
 
 #include "app/app_state.h"
@@ -13,73 +14,64 @@
 using regions::Region;
 
 TEST(Regions, EveryRegionAtItsEdges) {
-    struct Box {
-        Region region;
-        int channel;
-        double left, top, right, bottom; // right and bottom excluded
+    const auto hit = [](double x, double y) { // the region and, for a mute lamp, its channel
+        const regions::Hit h = regions::hit_region({x, y});
+        return int(h.region) * 100 + h.channel;
     };
-    std::vector<Box> boxes = {{Region::kMinimise, -1, 581, 5, 599, 23},
-                              {Region::kMaximise, -1, 599, 5, 615, 23},
-                              {Region::kClose, -1, 615, 5, 631, 23},
-                              {Region::kSeekBar, -1, 62, 426, 298, 441}};
+    const auto code = [](Region region, int channel = -1) { return int(region) * 100 + channel; };
+    // The region's code, left, top, right and bottom (right and bottom excluded).
+    // clang-format off
+    std::vector<std::array<double, 5>> boxes = {
+        {double(code(Region::kMinimise)), 581, 5, 599, 23}, {double(code(Region::kMaximise)), 599, 5, 615, 23},
+        {double(code(Region::kClose)), 615, 5, 631, 23}, {double(code(Region::kSeekBar)), 62, 426, 298, 441}};
     for (int b = 0; b < 6; ++b) // play, open, stop, pause, WAV export, preferences
-        boxes.push_back(
-            {Region(int(Region::kPlay) + b), -1, 132.0 + 40 * b, 42, 167.0 + 40 * b, 64});
+        boxes.push_back({double(code(Region(int(Region::kPlay) + b))), 132.0 + 40 * b, 42, 167.0 + 40 * b, 64});
     for (int n = 0; n < 16; ++n)
-        boxes.push_back({Region::kMute, n, 62.0 + 36 * n, 72, 95.0 + 36 * n, 86});
+        boxes.push_back({double(code(Region::kMute, n)), 62.0 + 36 * n, 72, 95.0 + 36 * n, 86});
+    // clang-format on
     const double e = 0.01;
-    for (const Box& box : boxes) {
-        const double x = (box.left + box.right) / 2, y = (box.top + box.bottom) / 2;
-        const regions::SkinPoint in[] = {{box.left, box.top}, {box.right - e, box.bottom - e}};
-        const regions::SkinPoint out[] = {
-            {box.right, y}, {x, box.bottom}, {box.left - e, y}, {x, box.top - e}};
-        for (const auto& p : in)
-            EXPECT_EQ(regions::hit_region(p).region, box.region) << p.x << ", " << p.y;
-        EXPECT_EQ(regions::hit_region(in[1]).channel, box.channel);
-        for (const auto& p : out) {
-            const regions::Hit hit = regions::hit_region(p);
-            EXPECT_FALSE(hit.region == box.region && hit.channel == box.channel)
-                << p.x << ", " << p.y;
-        }
+    for (const auto& [region, left, top, right, bottom] : boxes) {
+        const double x = (left + right) / 2, y = (top + bottom) / 2;
+        EXPECT_EQ(hit(left, top), region) << left << ", " << top;
+        EXPECT_EQ(hit(right - e, bottom - e), region) << right << ", " << bottom;
+        for (const auto& [out_x, out_y] :
+             {std::pair{right, y}, {x, bottom}, {left - e, y}, {x, top - e}})
+            EXPECT_NE(hit(out_x, out_y), region) << out_x << ", " << out_y;
     }
     // The title strip moves the window, except its last fraction of a unit.
-    // clang-format off
-    const struct { double x, y; Region region; } strip[] = {
-        {0, 0, Region::kMoveWindow}, {620, 5 - e, Region::kMoveWindow}, {631, 5, Region::kMoveWindow},
-        {581 - e, 22, Region::kMoveWindow}, {581 - e, 22.5, Region::kNone}, {62 - e, 430, Region::kNone}};
-    // clang-format on
-    for (const auto& c : strip)
-        EXPECT_EQ(regions::hit_region({c.x, c.y}).region, c.region) << c.x << ", " << c.y;
+    const int move = code(Region::kMoveWindow), none = code(Region::kNone);
+    EXPECT_EQ(std::vector<int>({hit(0, 0), hit(620, 5 - e), hit(631, 5), hit(581 - e, 22),
+                                hit(581 - e, 22.5), hit(62 - e, 430)}),
+              std::vector<int>({move, move, move, move, none, none}));
 }
 
 TEST(Regions, ViewTransformAndArrowKeys) {
+    // Window point, scale and offset, and the skin point (-1 when outside or before a frame).
     // clang-format off
-    const struct { double x, y, scale, offset; bool counts; double sx, sy; } points[] = {
-        {100, 100, 0.0, 0, false, 0, 0}, // before the first frame
-        {959.9, 704.9, 1.5, 0, true, 639.93, 469.93}, {960, 300, 1.5, 0, false, 0, 0},
-        {300, 705, 1.5, 0, false, 0, 0}, {20, 20, 2.0, 20, true, 0, 0},
-        {19.9, 300, 2.0, 20, false, 0, 0}}; // the letterbox margin
+    const double points[][6] = {{100, 100, 0.0, 0, -1, -1}, {959.9, 704.9, 1.5, 0, 639.93, 469.93},
+        {960, 300, 1.5, 0, -1, -1}, {300, 705, 1.5, 0, -1, -1}, {20, 20, 2.0, 20, 0, 0},
+        {19.9, 300, 2.0, 20, -1, -1}}; // the letterbox margin
     // clang-format on
-    for (const auto& c : points) {
-        const auto point = regions::to_skin(c.x, c.y, c.scale, c.offset, c.offset);
-        ASSERT_EQ(point.has_value(), c.counts) << c.x << ", " << c.y << " at scale " << c.scale;
-        EXPECT_NEAR(point.value_or(regions::SkinPoint{}).x, c.sx, 0.01);
-        EXPECT_NEAR(point.value_or(regions::SkinPoint{}).y, c.sy, 0.01);
+    for (const auto& [x, y, scale, offset, sx, sy] : points) {
+        const auto point =
+            regions::to_skin(x, y, scale, offset, offset).value_or(regions::SkinPoint{-1, -1});
+        EXPECT_NEAR(point.x, sx, 0.01) << x << ", " << y << " at scale " << scale;
+        EXPECT_NEAR(point.y, sy, 0.01) << x << ", " << y << " at scale " << scale;
     }
     EXPECT_DOUBLE_EQ(regions::seek_bar_fraction(180), 0.5);
+    // Position, length, rate, forward and target of an arrow key; the last and first 10 s go
+    // to the end and the start; no song or no rate: none.
     constexpr uint64_t kLength = 1'000'000, kNone = ~0ull;
     // clang-format off
-    const struct { uint64_t position, length; int32_t rate; bool forward; uint64_t target; } arrows[] = {
-        {300000, kLength, 22050, true, 520500}, {300000, kLength, 22050, false, 79500},
-        {kLength - 220500, kLength, 22050, true, kLength}, // the last 10 s: to the end
-        {kLength + 5, kLength, 22050, true, kLength}, {220500, kLength, 22050, false, 0},
-        {100, 0, 44100, true, kNone}, {100, kLength, 0, false, kNone}}; // no song, no rate
+    const uint64_t arrows[][5] = {{300000, kLength, 22050, 1, 520500}, {300000, kLength, 22050, 0, 79500},
+        {kLength - 220500, kLength, 22050, 1, kLength}, {kLength + 5, kLength, 22050, 1, kLength},
+        {220500, kLength, 22050, 0, 0}, {100, 0, 44100, 1, kNone}, {100, kLength, 0, 0, kNone}};
     // clang-format on
-    for (const auto& c : arrows)
+    for (const auto& [position, length, rate, forward, target] : arrows)
         EXPECT_EQ(
-            regions::arrow_seek_target(c.position, c.length, c.rate, c.forward).value_or(kNone),
-            c.target)
-            << c.position << (c.forward ? " forward" : " back") << " at " << c.rate;
+            regions::arrow_seek_target(position, length, int32_t(rate), forward).value_or(kNone),
+            target)
+            << position << (forward ? " forward" : " back") << " at " << rate;
 }
 
 TEST(InputHandlers, DropsPressesAndKeys) {
