@@ -1,14 +1,14 @@
 // The application shell without a window: the preferences file, what confirming the dialog
 // changes and putting it into effect (the engine restart included), resource location and the
 // first song loaded.
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <gio/gio.h>
 #include <glib.h>
 #include <gtest/gtest.h>
 
-#include <cstdlib>
+#include <filesystem>
+#include <fstream>
 #include <memory>
 #include <string>
 
@@ -24,29 +24,24 @@
 
 namespace {
 
+namespace fs = std::filesystem;
 constexpr const char* kSong = VELTA_BINARY_DIR "/tests/songs/melodic.mid";
-constexpr const char* kDefaultSummary =
-    "Preferences: 44100Hz, 10fps, 2.0s block, wave set SCC like Full-Set (0)";
 
 // GLib reads XDG_CONFIG_HOME once per process: point it at a private directory before any test
 // runs. An empty runtime directory leaves PipeWire unreachable, so the output cannot start.
 class PrivateDirs : public ::testing::Environment {
   public:
     void SetUp() override {
-        gchar* dir = g_dir_make_tmp("velta-app-XXXXXX", nullptr);
-        char* real = realpath(dir, nullptr);
-        root = real;
-        free(real);
-        g_free(dir);
+        fs::create_directories(root + "/run");
         g_setenv("XDG_CONFIG_HOME", (root + "/config").c_str(), TRUE);
-        g_mkdir_with_parents((root + "/run").c_str(), 0700);
         for (const char* var : {"XDG_RUNTIME_DIR", "PIPEWIRE_RUNTIME_DIR"})
             g_setenv(var, (root + "/run").c_str(), TRUE);
         g_unsetenv("PIPEWIRE_REMOTE");
-        key_file = root + "/config/velta/preferences.ini";
     }
-    void TearDown() override { EXPECT_EQ(system(("rm -rf '" + root + "'").c_str()), 0); }
-    static inline std::string root, key_file;
+    void TearDown() override { fs::remove_all(root); }
+    static inline const std::string root = fs::canonical(fs::temp_directory_path()).string() +
+                                           "/velta-app-" + std::to_string(getpid());
+    static inline const std::string key_file = root + "/config/velta/preferences.ini";
 };
 const auto* const kPrivateDirs = ::testing::AddGlobalTestEnvironment(new PrivateDirs);
 
@@ -58,25 +53,19 @@ std::string fields(const Preferences& prefs) {
 }
 
 std::string read(const std::string& path) {
-    gchar* text = nullptr;
-    gsize length = 0;
-    if (!g_file_get_contents(path.c_str(), &text, &length, nullptr)) return "<unreadable>";
-    std::string result(text, length);
-    g_free(text);
-    return result;
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), {}};
 }
 
 void put(const std::string& path, const std::string& data = "x") {
-    gchar* dir = g_path_get_dirname(path.c_str());
-    g_mkdir_with_parents(dir, 0755);
-    g_free(dir);
-    ASSERT_TRUE(g_file_set_contents(path.c_str(), data.data(), gssize(data.size()), nullptr));
+    fs::create_directories(fs::path(path).parent_path());
+    std::ofstream(path, std::ios::binary) << data;
 }
 
 TEST(PrefsFile, UnusableValuesGiveDefaultsAndSaveWritesTheSevenKeys) {
     const std::string path = PrivateDirs::root + "/load.ini";
     EXPECT_EQ(fields(prefs_load_from(path.c_str())), fields(Preferences{})) << "no file";
-    EXPECT_FALSE(g_file_test(path.c_str(), G_FILE_TEST_EXISTS)) << "loading creates nothing";
+    EXPECT_FALSE(fs::exists(path)) << "loading creates nothing";
     // clang-format off
     const struct { const char* text; Preferences expected; } cases[] = {
         {"this is not = a key file\n[[[\n\x01\x02", {}},
@@ -101,9 +90,7 @@ TEST(PrefsFile, UnusableValuesGiveDefaultsAndSaveWritesTheSevenKeys) {
               "[Preferences]\noutput_frequency_hz=48000\nauto_detune_mode=0\nredraw_timing_fps=25\n"
               "buffer_block_tenths=2\ndrumset_mode=0\ninstrument_set=6\nequalizer_mode=5\n");
     EXPECT_EQ(fields(prefs_load()), fields(changed));
-    struct stat info = {};
-    ASSERT_EQ(stat((PrivateDirs::root + "/config/velta").c_str(), &info), 0);
-    EXPECT_EQ(info.st_mode & 0777, 0700u);
+    EXPECT_EQ(fs::status(PrivateDirs::root + "/config/velta").permissions(), fs::perms::owner_all);
 }
 
 TEST(PrefsPlan, ChosenRowsGiveSettingsSummaryAndWhatToRedo) {
@@ -122,9 +109,11 @@ TEST(PrefsPlan, ChosenRowsGiveSettingsSummaryAndWhatToRedo) {
         PrefsSelection selection = prefs_selection_of(Preferences{});
         selection[static_cast<int32_t>(c.field)] = c.row;
         const PrefsApplyPlan plan = plan_prefs_apply(Preferences{}, selection);
-        EXPECT_EQ(fields(plan.prefs), fields(c.expected)) << c.row.value_or(99);
-        EXPECT_EQ(plan.restart_engine, c.restart) << c.row.value_or(99);
-        EXPECT_EQ(plan.rearm_timer, c.rearm) << c.row.value_or(99);
+        EXPECT_EQ(fields(plan.prefs) + "restart " + std::to_string(plan.restart_engine) +
+                      " rearm " + std::to_string(plan.rearm_timer),
+                  fields(c.expected) + "restart " + std::to_string(c.restart) + " rearm " +
+                      std::to_string(c.rearm))
+            << c.row.value_or(99);
     }
     // A set number other than 0 to 7 is named as the full set; the number is the synth's.
     char text[kPrefsSummaryCapacity];
@@ -155,15 +144,14 @@ TEST(ApplyPrefs, OnlyAChangedRateRestartsTheEngine) {
     };
     apply(PrefField::instrument_set, 7);
     EXPECT_EQ(player.synth.instrument_set, 7);
-    EXPECT_EQ(read(PrivateDirs::key_file).find("instrument_set=7\n") != std::string::npos, true);
+    EXPECT_NE(read(PrivateDirs::key_file).find("instrument_set=7\n"), std::string::npos) << "saved";
     EXPECT_EQ(player.position, 12345u) << "not restarted";
     apply(PrefField::output_frequency_hz, 0);
     EXPECT_STREQ(player.status_text, kAudioFailedText);
-    EXPECT_EQ(player.synth.sample_rate, 48000);
-    EXPECT_EQ(player.song.rate, 48000u);
     EXPECT_STREQ(player.song_path, kSong);
-    EXPECT_EQ(player.active, 1);
-    EXPECT_EQ(player.position, 0u);
+    EXPECT_EQ(std::vector<uint64_t>({uint64_t(player.synth.sample_rate), player.song.rate,
+                                     uint64_t(player.active), player.position}),
+              std::vector<uint64_t>({48000, 48000, 1, 0}));
     // A song that no longer loads leaves no song and the loader's text for the status decision.
     ASSERT_TRUE(copy_song_path(player.song_path, "/nonexistent/gone.mid"));
     const EngineRestartResult result = restart_engine(*app, 22050);

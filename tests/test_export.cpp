@@ -19,70 +19,63 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr const char* kSong = VELTA_BINARY_DIR "/tests/songs/melodic.mid";
+const fs::path kDir = fs::temp_directory_path() / ("velta-export-" + std::to_string(getpid()));
 
 std::string read_all(const fs::path& path) {
     std::ifstream in(path, std::ios::binary);
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
-class ExportTest : public ::testing::Test {
-  protected:
-    void SetUp() override { fs::create_directories(out); }
-    void TearDown() override {
-        fs::permissions(out, fs::perms::owner_all, fs::perm_options::add);
-        fs::remove_all(dir);
-    }
-    // Polls as the window's redraw tick does, until the final text arrives.
-    static std::string wait_for_result(ExportJob& job) {
-        std::string text;
-        for (int tick = 0; tick < 6000; ++tick) {
-            if (export_job_poll(job, text) && !export_job_busy(job)) return text;
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        }
-        return "timed out";
-    }
-    static std::string run(ExportRequest r, const std::string& song, const fs::path& output) {
-        r.song_path = song;
-        r.output_path = output.string();
-        ExportJob job;
-        EXPECT_TRUE(export_job_start(job, r));
-        return wait_for_result(job);
-    }
-    size_t files_out() const { return size_t(std::distance(fs::directory_iterator(out), {})); }
-    const fs::path dir = fs::temp_directory_path() / ("velta-export-" + std::to_string(getpid()));
-    const fs::path out = dir / "out";
-};
+// Polls as the window's redraw tick does, until the final text arrives.
+std::string wait_for_result(ExportJob& job) {
+    std::string text;
+    for (int tick = 0; tick < 6000 && !(export_job_poll(job, text) && !export_job_busy(job));
+         ++tick)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    return text;
+}
 
-TEST_F(ExportTest, WritesTheBytesVeltaRenderWritesAndSilenceWhenAllIsMuted) {
+std::string run(ExportRequest r, const std::string& song, const fs::path& output) {
+    r.song_path = song;
+    r.output_path = output.string();
+    ExportJob job;
+    EXPECT_TRUE(export_job_start(job, r));
+    return wait_for_result(job);
+}
+
+TEST(Export, WritesTheBytesVeltaRenderWritesAndSilenceWhenAllIsMuted) {
+    fs::create_directories(kDir);
     ExportRequest r;
     r.rate = 22050;
     r.instrument_set = 9;
     r.muted[1] = true;
-    EXPECT_EQ(run(r, kSong, out / "song.wav"), "Exported song.wav");
+    EXPECT_EQ(run(r, kSong, kDir / "song.wav"), "Exported song.wav");
     const std::string command = std::string("'") + VELTA_RENDER_PATH +
                                 "' --rate 22050 --set 9 --mute 2 '" + kSong + "' '" +
-                                (dir / "reference.wav").string() + "'";
+                                (kDir / "reference.wav").string() + "'";
     ASSERT_EQ(std::system(command.c_str()), 0) << command;
-    EXPECT_GT(read_all(out / "song.wav").size(), 44u);
-    EXPECT_TRUE(read_all(out / "song.wav") == read_all(dir / "reference.wav")) << command;
-    EXPECT_EQ(files_out(), 1u) << "the temporary file was renamed";
+    EXPECT_GT(read_all(kDir / "song.wav").size(), 44u);
+    EXPECT_TRUE(read_all(kDir / "song.wav") == read_all(kDir / "reference.wav")) << command;
     r.muted.fill(true);
-    ASSERT_EQ(run(r, kSong, out / "silent.wav"), "Exported silent.wav");
-    const std::string data = read_all(out / "silent.wav").substr(44);
+    ASSERT_EQ(run(r, kSong, kDir / "silent.wav"), "Exported silent.wav");
+    const std::string data = read_all(kDir / "silent.wav").substr(44);
     EXPECT_FALSE(data.empty());
     EXPECT_EQ(data.find_first_not_of('\0'), std::string::npos);
+    EXPECT_EQ(std::distance(fs::directory_iterator(kDir), {}), 3) << "temporary files renamed";
+    fs::remove_all(kDir);
 }
 
-TEST_F(ExportTest, CancelAndFailuresLeaveNoFileAndSayWhy) {
+TEST(Export, CancelAndFailuresLeaveNoFileAndSayWhy) {
+    fs::create_directories(kDir / "out");
     // One note held for an hour.
     const std::string song("MThd\0\0\0\6\0\0\0\1\1\xE0"
                            "MTrk\0\0\0\x0F\0\x90\x3C\x64\x81\xD2\xF8\0\x80\x3C\0\0\xFF\x2F\0",
                            37);
-    std::ofstream((dir / "long.mid").string(), std::ios::binary) << song;
-    std::ofstream((out / "long.wav").string(), std::ios::binary) << "old";
+    std::ofstream((kDir / "long.mid").string(), std::ios::binary) << song;
+    std::ofstream((kDir / "out/long.wav").string(), std::ios::binary) << "old";
     ExportRequest r;
-    r.song_path = (dir / "long.mid").string();
-    r.output_path = (out / "long.wav").string();
+    r.song_path = (kDir / "long.mid").string();
+    r.output_path = (kDir / "out/long.wav").string();
     ExportJob job;
     ASSERT_TRUE(export_job_start(job, r));
     EXPECT_FALSE(export_job_start(job, r)) << "a second export while one runs";
@@ -90,18 +83,18 @@ TEST_F(ExportTest, CancelAndFailuresLeaveNoFileAndSayWhy) {
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     export_job_cancel(job);
     EXPECT_EQ(wait_for_result(job), "Export cancelled");
-    EXPECT_EQ(read_all(out / "long.wav"), "old");
-    EXPECT_EQ(files_out(), 1u);
-
+    EXPECT_EQ(read_all(kDir / "out/long.wav"), "old");
     // Root may write into a folder without write permission; sysfs refuses new files to anyone.
-    fs::remove(out / "long.wav");
-    fs::permissions(out, fs::perms::owner_read | fs::perms::owner_exec);
-    const fs::path unwritable = geteuid() == 0 ? "/sys/velta-export-test.wav" : out / "song.wav";
+    fs::remove(kDir / "out/long.wav");
+    fs::permissions(kDir / "out", fs::perms::owner_read | fs::perms::owner_exec);
+    const fs::path unwritable = geteuid() == 0 ? "/sys/velta-export-test.wav" : kDir / "out/a.wav";
     EXPECT_EQ(run({}, kSong, unwritable), "Could not write WAV file. (Permission denied)");
-    EXPECT_EQ(run({}, (dir / "absent.mid").string(), dir / "song.wav"),
+    EXPECT_EQ(run({}, (kDir / "absent.mid").string(), kDir / "b.wav"),
               "Could not open MIDI file. (No such file or directory)");
-    EXPECT_FALSE(fs::exists(unwritable) || fs::exists(dir / "song.wav"));
-    EXPECT_EQ(files_out(), 0u);
+    EXPECT_FALSE(fs::exists(unwritable) || fs::exists(kDir / "b.wav"));
+    EXPECT_TRUE(fs::is_empty(kDir / "out"));
+    fs::permissions(kDir / "out", fs::perms::owner_all);
+    fs::remove_all(kDir);
 }
 
 } // namespace
