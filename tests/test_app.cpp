@@ -7,10 +7,12 @@
 #include <glib.h>
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <memory>
 #include <string>
+#include <tuple>
 
 #include "app/app_state.h"
 #include "app/engine_restart.h"
@@ -29,21 +31,20 @@ constexpr const char* kSong = VELTA_BINARY_DIR "/tests/songs/melodic.mid";
 
 // GLib reads XDG_CONFIG_HOME once per process: point it at a private directory before any test
 // runs. An empty runtime directory leaves PipeWire unreachable, so the output cannot start.
-class PrivateDirs : public ::testing::Environment {
-  public:
-    void SetUp() override {
-        fs::create_directories(root + "/run");
-        g_setenv("XDG_CONFIG_HOME", (root + "/config").c_str(), TRUE);
-        for (const char* var : {"XDG_RUNTIME_DIR", "PIPEWIRE_RUNTIME_DIR"})
-            g_setenv(var, (root + "/run").c_str(), TRUE);
-        g_unsetenv("PIPEWIRE_REMOTE");
-    }
-    void TearDown() override { fs::remove_all(root); }
-    static inline const std::string root = fs::canonical(fs::temp_directory_path()).string() +
-                                           "/velta-app-" + std::to_string(getpid());
-    static inline const std::string key_file = root + "/config/velta/preferences.ini";
-};
-const auto* const kPrivateDirs = ::testing::AddGlobalTestEnvironment(new PrivateDirs);
+const std::string kRoot = [] {
+    const std::string dir = fs::canonical(fs::temp_directory_path()).string() + "/velta-app-" +
+                            std::to_string(getpid());
+    fs::create_directories(dir + "/run");
+    g_setenv("XDG_CONFIG_HOME", (dir + "/config").c_str(), TRUE);
+    for (const char* var : {"XDG_RUNTIME_DIR", "PIPEWIRE_RUNTIME_DIR"})
+        g_setenv(var, (dir + "/run").c_str(), TRUE);
+    g_unsetenv("PIPEWIRE_REMOTE");
+    return dir;
+}();
+const std::string kKeyFile = [] { // registered after kRoot, so it runs while kRoot still exists
+    std::atexit([] { fs::remove_all(kRoot); });
+    return kRoot + "/config/velta/preferences.ini";
+}();
 
 std::string fields(const Preferences& prefs) {
     std::string text;
@@ -63,15 +64,13 @@ void put(const std::string& path, const std::string& data = "x") {
 }
 
 TEST(PrefsFile, UnusableValuesGiveDefaultsAndSaveWritesTheSevenKeys) {
-    const std::string path = PrivateDirs::root + "/load.ini";
+    const std::string path = kRoot + "/load.ini";
     EXPECT_EQ(fields(prefs_load_from(path.c_str())), fields(Preferences{})) << "no file";
     EXPECT_FALSE(fs::exists(path)) << "loading creates nothing";
     // clang-format off
     const struct { const char* text; Preferences expected; } cases[] = {
         {"this is not = a key file\n[[[\n\x01\x02", {}},
-        {"[Settings]\noutput_frequency_hz=22050\n", {}},
-        {"[Preferences]\noutput_frequency_hz=48001\nauto_detune_mode=2\nredraw_timing_fps=0\n"
-         "buffer_block_tenths=15\ndrumset_mode=3\ninstrument_set=9\nequalizer_mode=1\n", {}},
+        {"[Preferences]\noutput_frequency_hz=48001\nredraw_timing_fps=0\nbuffer_block_tenths=15\n", {}},
         {"[Preferences]\noutput_frequency_hz=22050\nauto_detune_mode=0\nredraw_timing_fps=50\n"
          "buffer_block_tenths=1\ndrumset_mode=0\ninstrument_set=7\nequalizer_mode=5\n",
          {22050, 0, 50, 1, 0, 7, 5}},
@@ -86,44 +85,39 @@ TEST(PrefsFile, UnusableValuesGiveDefaultsAndSaveWritesTheSevenKeys) {
     // A save writes only the seven keys, in private directories.
     const Preferences changed{48000, 0, 25, 2, 0, 6, 5};
     prefs_save(changed);
-    EXPECT_EQ(read(PrivateDirs::key_file),
+    EXPECT_EQ(read(kKeyFile),
               "[Preferences]\noutput_frequency_hz=48000\nauto_detune_mode=0\nredraw_timing_fps=25\n"
               "buffer_block_tenths=2\ndrumset_mode=0\ninstrument_set=6\nequalizer_mode=5\n");
     EXPECT_EQ(fields(prefs_load()), fields(changed));
-    EXPECT_EQ(fs::status(PrivateDirs::root + "/config/velta").permissions(), fs::perms::owner_all);
+    EXPECT_EQ(fs::status(kRoot + "/config/velta").permissions(), fs::perms::owner_all);
 }
 
 TEST(PrefsPlan, ChosenRowsGiveSettingsSummaryAndWhatToRedo) {
+    // The value chosen, whether the engine restarts and whether the redraw timer is re-armed.
     // A row past the end is the last; nothing selected reads as a negative row: the first.
     // clang-format off
-    const struct { PrefField field; std::optional<int32_t> row; Preferences expected; bool restart, rearm; } cases[] = {
-        {PrefField::output_frequency_hz, 1, {}, false, false},
-        {PrefField::redraw_timing_fps, 2, {44100, 1, 25, 20, 0, 0, 0}, false, true},
-        {PrefField::instrument_set, 7, {44100, 1, 10, 20, 0, 7, 0}, false, false},
-        {PrefField::buffer_block_tenths, 6, {44100, 1, 10, 1, 0, 0, 0}, false, false},
-        {PrefField::output_frequency_hz, -1, {48000, 1, 10, 20, 0, 0, 0}, true, false},
-        {PrefField::redraw_timing_fps, 9, {44100, 1, 50, 20, 0, 0, 0}, false, true},
-        {PrefField::equalizer_mode, std::nullopt, {}, false, false}}; // no drop-down
+    const struct { PrefField field; std::optional<int32_t> row; int32_t value; bool restart, rearm; } cases[] = {
+        {PrefField::output_frequency_hz, 1, 44100, false, false},
+        {PrefField::redraw_timing_fps, 2, 25, false, true}, {PrefField::instrument_set, 7, 7, false, false},
+        {PrefField::buffer_block_tenths, 6, 1, false, false}, {PrefField::redraw_timing_fps, 9, 50, false, true},
+        {PrefField::output_frequency_hz, -1, 48000, true, false},
+        {PrefField::equalizer_mode, std::nullopt, 0, false, false}}; // no drop-down
     // clang-format on
     for (const auto& c : cases) {
         PrefsSelection selection = prefs_selection_of(Preferences{});
         selection[static_cast<int32_t>(c.field)] = c.row;
         const PrefsApplyPlan plan = plan_prefs_apply(Preferences{}, selection);
-        EXPECT_EQ(fields(plan.prefs) + "restart " + std::to_string(plan.restart_engine) +
-                      " rearm " + std::to_string(plan.rearm_timer),
-                  fields(c.expected) + "restart " + std::to_string(c.restart) + " rearm " +
-                      std::to_string(c.rearm))
-            << c.row.value_or(99);
+        EXPECT_EQ(
+            std::tuple(pref_field(plan.prefs, c.field), plan.restart_engine, plan.rearm_timer),
+            std::tuple(c.value, c.restart, c.rearm))
+            << pref_field_info(c.field).key << " row " << c.row.value_or(99);
     }
     // A set number other than 0 to 7 is named as the full set; the number is the synth's.
     char text[kPrefsSummaryCapacity];
-    format_prefs_summary(text, Preferences{22050, 0, 1, 5, 0, 7, 5}, 9);
-    EXPECT_STREQ(text, "Preferences: 22050Hz, 1fps, 0.5s block, wave set All PulsedSquare Set (9)");
     format_prefs_summary(text, Preferences{22050, 0, 1, 5, 0, 9, 5}, 9);
     EXPECT_STREQ(text, "Preferences: 22050Hz, 1fps, 0.5s block, wave set SCC like Full-Set (9)");
     // A silenced output outranks a failed reload, which outranks the summary.
     const char* loader = "Could not open MIDI file.";
-    EXPECT_STREQ(prefs_status_text(false, false, loader, "S"), "S");
     EXPECT_STREQ(prefs_status_text(false, true, loader, "S"), loader);
     EXPECT_STREQ(prefs_status_text(true, true, loader, "S"), kAudioFailedText);
 }
@@ -144,7 +138,6 @@ TEST(ApplyPrefs, OnlyAChangedRateRestartsTheEngine) {
     };
     apply(PrefField::instrument_set, 7);
     EXPECT_EQ(player.synth.instrument_set, 7);
-    EXPECT_NE(read(PrivateDirs::key_file).find("instrument_set=7\n"), std::string::npos) << "saved";
     EXPECT_EQ(player.position, 12345u) << "not restarted";
     apply(PrefField::output_frequency_hz, 0);
     EXPECT_STREQ(player.status_text, kAudioFailedText);
@@ -169,7 +162,7 @@ TEST(Resources, CandidatesInOrderThenTheFirstSong) {
         if (access((std::string(system_dir) + "/" + kSkinFile).c_str(), R_OK) == 0)
             GTEST_SKIP() << "installed skin in " << system_dir;
     }
-    const std::string tmp = PrivateDirs::root, top = tmp + "/top", work = top + "/work";
+    const std::string tmp = kRoot, top = tmp + "/top", work = top + "/work";
     put(work + "/share/velta/" + kSkinFile);
     ASSERT_EQ(chdir(work.c_str()), 0);
     const auto locate = [](const char* argv0) {
@@ -193,12 +186,6 @@ TEST(Resources, CandidatesInOrderThenTheFirstSong) {
         ASSERT_EQ(unlink((candidate[1] + "/" + kSkinFile).c_str()), 0);
     }
     EXPECT_EQ(locate(nullptr), ".");
-    // Beside the executable, found only through a name with a slash (links resolved).
-    put(top + "/opt/bin/velta");
-    put(top + "/opt/share/velta/" + kSkinFile);
-    ASSERT_EQ(symlink((top + "/opt/bin/velta").c_str(), "velta"), 0);
-    EXPECT_EQ(locate("./velta"), top + "/opt/bin/../share/velta");
-    EXPECT_EQ(locate("velta"), ".") << "a bare name is looked up on PATH";
 
     // The first song: the named one, else the demo song; the audio failure is shown after it,
     // while a named song that fails keeps its own message with no fallback to the demo song.
@@ -208,19 +195,14 @@ TEST(Resources, CandidatesInOrderThenTheFirstSong) {
         synth_init(app->player, 44100);
         app->audio_failed = 1;
         snprintf(app->resource_dir, kPathCapacity, "%s/%s", top.c_str(), resources);
-        if (!named.empty()) {
-            GFile* file = g_file_new_for_path(named.c_str());
-            remember_initial_song(*app, file);
-            g_object_unref(file);
-        }
+        g_autoptr(GFile) file = named.empty() ? nullptr : g_file_new_for_path(named.c_str());
+        if (file != nullptr) remember_initial_song(*app, file);
         load_first_song(*app);
         return std::string(app->player.song_path) + " | " + app->player.status_text;
     };
     EXPECT_EQ(first_load("res", ""), top + "/res/" + kDemoSongFile + " | " + kAudioFailedText);
     EXPECT_EQ(first_load("nothing", ""), std::string(" | ") + kAudioFailedText);
     EXPECT_EQ(first_load("res", top + "/absent.mid"), std::string(" | ") + kMidiOpenFailedText);
-    EXPECT_EQ(first_load("res", "/" + std::string(5000, 'h')),
-              std::string(" | ") + kMidiOpenFailedText);
 }
 
 } // namespace

