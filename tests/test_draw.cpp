@@ -59,14 +59,12 @@ TEST(DrawSnapshotTest, ValuesAreLimitedToWhatTheWindowShows) {
     melodic.pan = -5;
     melodic.bend = 9000;
     p.synth.channels[1].bend = -9000;
-    for (int i = 0; i < 8; ++i) { // eight voices on channel 0 (one stray), the last one loud
-        Voice& voice = p.synth.voices[i];
-        voice.active = 1;
-        voice.channel = i == 7 ? 16 : 0;
-        voice.env_level = i == 6 ? kEnvFullLevel : 0;
-        voice.level = 126.6f;
-        voice.frequency = i == 6 ? 440.4f : 1e9f;
-    }
+    for (int i = 0; i < 8; ++i) // eight voices on channel 0 (one stray), the last one loud
+        p.synth.voices[i] = {.active = 1,
+                             .channel = i == 7 ? 16 : 0,
+                             .frequency = i == 6 ? 440.4f : 1e9f,
+                             .level = 126.6f,
+                             .env_level = i == 6 ? kEnvFullLevel : 0};
     DrawSnapshot shot;
     take_draw_snapshot(p, shot);
     ASSERT_TRUE(p.lock.try_lock()) << "the lock was left held";
@@ -140,13 +138,11 @@ TEST(DrawText, CutsOnCharacterBoundaries) {
     };
     // clang-format off
     const struct { const char* text; double width; bool ellipsis; const char* shown; } cases[] = {
-        {"song.mid", 48, false, "song.mid"}, {"\xc3\xa9t\xc3\xa9.mid", 18, false, "\xc3\xa9t\xc3\xa9"},
-        {"Could not open", 30, true, "Coul\xe2\x80\xa6"}, {"abc", 5, true, ""},
+        {"\xc3\xa9t\xc3\xa9.mid", 18, false, "\xc3\xa9t\xc3\xa9"}, {"abc", 5, true, ""},
         {"\xe6\x97\xa5\xe6\x9c\xac\xe8\xaa\x9e", 12, true, "\xe6\x97\xa5\xe2\x80\xa6"}};
     // clang-format on
     for (const auto& c : cases)
         EXPECT_EQ(fit_text(c.text, c.width, width_of, c.ellipsis), c.shown) << c.text;
-    EXPECT_EQ(display_file_name("/a/b/"), "");
     EXPECT_TRUE(g_utf8_validate(display_file_name("/a/\xff\xfe.mid").c_str(), -1, nullptr));
     EXPECT_EQ(valid_utf8("ok \xe2\x82").rfind("ok \xef\xbf\xbd", 0), 0u);
 }

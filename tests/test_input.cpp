@@ -45,7 +45,6 @@ TEST(Regions, SkinPointsAndArrowKeys) {
     EXPECT_NEAR(regions::to_skin(959.9, 704.9, 1.5, 0, 0).value().y, 469.93, 0.01);
     for (const double x : {980.0, 19.9})
         EXPECT_FALSE(regions::to_skin(x, 300, 1.5, 20, 0).has_value()) << x;
-    EXPECT_DOUBLE_EQ(regions::seek_bar_fraction(180), 0.5);
     // Position, length, rate, forward and target of an arrow key; the last and first 10 s go
     // to the end and the start; no song or no rate: none.
     constexpr uint64_t kLength = 1'000'000, kNone = ~0ull;
@@ -77,15 +76,12 @@ TEST(InputHandlers, DropsPressesAndKeys) {
     EXPECT_FALSE(on_key_pressed(nullptr, GDK_KEY_Right, 0, GdkModifierType(0), &app)) << "no song";
     // Presses act once per click (the second press of a double click does nothing) and only on
     // drawn regions: none before the first frame, in the gap after channel 3, right of the skin.
-    const auto press = [&](double sx, double sy, int count = 1) {
-        on_press(nullptr, count, sx * 1.5, sy * 1.5, &app);
-    };
-    press(180, 80);
+    on_press(nullptr, 1, 180 * 1.5, 80 * 1.5, &app);
     app.view_scale = 1.5;
     const int presses[][4] = {
         {180, 80, 1, 1}, {180, 80, 2, 1}, {180, 80, 1, 0}, {204, 80, 1, 0}, {700, 80, 1, 0}};
     for (const auto& [x, y, count, muted] : presses) {
-        press(x, y, count);
+        on_press(nullptr, count, x * 1.5, y * 1.5, &app);
         EXPECT_EQ(app.player.synth.channels[3].mute, muted) << x << ", " << y << " x" << count;
     }
     EXPECT_EQ(app.player.status_text, initial_status);
