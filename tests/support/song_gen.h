@@ -52,25 +52,20 @@ class SmfBuilder {
     void program(uint32_t tick, int ch, int program) {
         add(tick, {uint8_t(0xC0 | ch), uint8_t(program & 0x7F)});
     }
-    void note_on(uint32_t tick, int ch, int note, int velocity) {
-        channel(tick, 0x90 | ch, note, velocity);
-    }
+    void note_on(uint32_t tick, int ch, int note, int vel) { channel(tick, 0x90 | ch, note, vel); }
     void note_off(uint32_t tick, int ch, int note) { channel(tick, 0x80 | ch, note, 64); }
     void note(uint32_t tick, uint32_t length, int ch, int note, int velocity) {
         note_on(tick, ch, note, velocity);
         note_off(tick + length, ch, note);
     }
-    void control(uint32_t tick, int ch, int controller, int value) {
-        channel(tick, 0xB0 | ch, controller, value);
-    }
+    void control(uint32_t tick, int ch, int cc, int value) { channel(tick, 0xB0 | ch, cc, value); }
     void bend(uint32_t tick, int ch, int value) { // -8192..8191
         const int raw = std::clamp(value + 8192, 0, 16383);
         channel(tick, 0xE0 | ch, raw & 0x7F, raw >> 7);
     }
     void bend_range(uint32_t tick, int ch, int semitones) {
-        control(tick, ch, 101, 0);
-        control(tick, ch, 100, 0);
-        control(tick, ch, 6, semitones);
+        for (const auto& [cc, value] : {std::pair{101, 0}, {100, 0}, {6, semitones}})
+            control(tick, ch, cc, value);
     }
     void tempo(uint32_t tick, uint32_t us_per_quarter) {
         add(tick, {0xFF, 0x51, 0x03, uint8_t(us_per_quarter >> 16), uint8_t(us_per_quarter >> 8),
@@ -82,6 +77,17 @@ class SmfBuilder {
         put_vlq(bytes, uint32_t(payload.size()));
         bytes.insert(bytes.end(), payload.begin(), payload.end());
         add(tick, std::move(bytes));
+    }
+    // A user waveform for `slot`, sample(i) for i in 0..31, and the user-waveform mode.
+    template <class Sample> void wave_upload(uint32_t tick, int slot, Sample sample) {
+        std::vector<uint8_t> payload = {0x77, 0x10, 0x42, 0x12, 0xF1, uint8_t(slot), 0};
+        for (int i = 0; i < 32; ++i)
+            payload.push_back(uint8_t(sample(i)));
+        payload.push_back(0xF7);
+        sysex(tick, payload);
+    }
+    void wave_mode(uint32_t tick, int on) {
+        sysex(tick, {0x77, 0x10, 0x42, 0x12, 0xF0, 0, 0, uint8_t(on), 0xF7});
     }
 
     std::vector<uint8_t> bytes() const { return file({this}, kDivision, 0); }
@@ -102,17 +108,15 @@ class SmfBuilder {
     };
     // Events of one tick keep the order they were added in; End of Track closes the chunk.
     void put_chunk(std::vector<uint8_t>& out) const {
-        std::vector<const Event*> sorted;
-        for (const Event& e : events_)
-            sorted.push_back(&e);
+        std::vector<Event> sorted = events_;
         std::stable_sort(sorted.begin(), sorted.end(),
-                         [](const Event* a, const Event* b) { return a->tick < b->tick; });
+                         [](const Event& a, const Event& b) { return a.tick < b.tick; });
         std::vector<uint8_t> track;
         uint32_t last = 0;
-        for (const Event* e : sorted) {
-            put_vlq(track, e->tick - last);
-            last = e->tick;
-            track.insert(track.end(), e->bytes.begin(), e->bytes.end());
+        for (const Event& e : sorted) {
+            put_vlq(track, e.tick - last);
+            last = e.tick;
+            track.insert(track.end(), e.bytes.begin(), e.bytes.end());
         }
         track.insert(track.end(), {0x00, 0xFF, 0x2F, 0x00});
         out.insert(out.end(), {'M', 'T', 'r', 'k'});
@@ -154,27 +158,20 @@ inline std::vector<uint8_t> stress_song(uint32_t seconds = 60) {
         const int root = 24 + index * 5;
         std::vector<int> notes = {root, root + 7, root + 16};
         if (ch == 0) notes.push_back(115); // a high note: the widest box filter
-        for (int note : notes) {
+        for (int note : notes)
             smf.note_on(0, ch, note, 70 + (note % 50));
-        }
         // Each channel moves one controller every 16 ticks (about 17 ms), taking turns.
         const uint32_t phase = static_cast<uint32_t>(index) * 3;
         for (uint32_t tick = 16 + phase, turn = 0; tick < end; tick += 16, ++turn) {
-            switch (turn % 3) {
-            case 0:
+            if (turn % 3 == 0)
                 smf.bend(tick, ch, sweep(tick, 1920 + index * 64, -8192, 8191));
-                break;
-            case 1:
+            else if (turn % 3 == 1)
                 smf.control(tick, ch, 11, sweep(tick, 2880 + index * 96, 30, 127));
-                break;
-            default:
+            else
                 smf.control(tick, ch, 10, sweep(tick, 3840 + index * 32, 0, 127));
-                break;
-            }
         }
-        for (int note : notes) {
+        for (int note : notes)
             smf.note_off(end, ch, note);
-        }
         ++index;
     }
     return smf.bytes();
@@ -191,14 +188,12 @@ inline std::vector<uint8_t> dense_song(uint32_t seconds = 60) {
     constexpr uint32_t kTempos[] = {500000, 428571, 600000, 375000, 461538, 545454};
     constexpr int kScale[] = {0, 2, 3, 5, 7, 8, 10};
     constexpr int kRoots[] = {45, 41, 43, 40, 45, 48, 43, 38};
+    constexpr int kPrograms[] = {38, 16, 80, 81, 48, 0};
 
     smf.add(0, {0xF0, 0x05, 0x7E, 0x7F, 0x09, 0x01, 0xF7}); // General MIDI System On
-    smf.program(0, 0, 38);                                  // bass
-    smf.program(0, 1, 16);                                  // chords: attack, then hold
-    smf.program(0, 2, 80);                                  // lead
-    smf.program(0, 3, 81);                                  // arpeggio
-    smf.program(0, 4, 48);                                  // pad
-    smf.program(0, 5, 0);                                   // piano stabs: decaying sustain
+    // Bass, chords (attack, then hold), lead, arpeggio, pad, piano stabs (decaying sustain).
+    for (int ch = 0; ch < 6; ++ch)
+        smf.program(0, ch, kPrograms[ch]);
     smf.control(0, 4, 7, 70);
     smf.control(0, 3, 7, 80);
     smf.bend_range(0, 2, 12);
@@ -227,9 +222,8 @@ inline std::vector<uint8_t> dense_song(uint32_t seconds = 60) {
         if (bar % 4 == 0) smf.note(bar_tick, 60, 9, 49, 100);
         if (bar % 4 == 3) {
             constexpr int kToms[] = {50, 47, 45, 41};
-            for (uint32_t i = 0; i < 4; ++i) {
+            for (uint32_t i = 0; i < 4; ++i)
                 smf.note(bar_tick + (12 + i) * k16th, 60, 9, kToms[i], 100);
-            }
         }
 
         // Bass: eighths.
@@ -265,9 +259,8 @@ inline std::vector<uint8_t> dense_song(uint32_t seconds = 60) {
         smf.control(bar_tick, 2, 11, sweep(bar, 8, 80, 127));
 
         // Arpeggio: sixteenths over the chord.
-        for (uint32_t s = 0; s < 16; ++s) {
+        for (uint32_t s = 0; s < 16; ++s)
             smf.note(bar_tick + s * k16th, k16th - 5, 3, chord[s % 4] + 12, 80);
-        }
 
         // Pad: a long note every two bars, pan and expression sweeping.
         if (bar % 2 == 0) smf.note(bar_tick, 2 * kBar - 60, 4, root + 7, 90);
@@ -279,11 +272,9 @@ inline std::vector<uint8_t> dense_song(uint32_t seconds = 60) {
         }
 
         // Piano stabs on the off-beats.
-        if (bar % 2 == 1) {
-            for (uint32_t e = 1; e < 8; e += 2) {
-                smf.note(bar_tick + e * kDivision / 2, k16th, 5, root + 24, 100);
-                smf.note(bar_tick + e * kDivision / 2, k16th, 5, root + 28, 100);
-            }
+        for (uint32_t e = 1; e < 8 && bar % 2 == 1; e += 2) {
+            smf.note(bar_tick + e * kDivision / 2, k16th, 5, root + 24, 100);
+            smf.note(bar_tick + e * kDivision / 2, k16th, 5, root + 28, 100);
         }
     }
     return smf.bytes();
@@ -309,22 +300,15 @@ inline std::vector<uint8_t> held_song(uint32_t seconds) {
 inline std::vector<uint8_t> wave_upload_song() {
     SmfBuilder smf;
     smf.tempo(0, 500000);
-    auto upload = [&smf](uint32_t tick, int slot, int shape) {
-        std::vector<uint8_t> bytes = {
-            0xF0, 40, 0x77, 0x10, 0x42, 0x12, 0xF1, static_cast<uint8_t>(slot), 0x00};
-        for (int i = 0; i < 32; ++i) {
-            const int sample = shape == 0 ? (i < 16 ? 100 : -100) : (i * 8 - 128) * shape / 2;
-            bytes.push_back(static_cast<uint8_t>(sample));
-        }
-        bytes.push_back(0xF7);
-        smf.add(tick, bytes);
+    auto shape = [](int s) {
+        return [s](int i) { return s == 0 ? (i < 16 ? 100 : -100) : (i * 8 - 128) * s / 2; };
     };
-    upload(0, 80, 0);
-    smf.add(0, {0xF0, 9, 0x77, 0x10, 0x42, 0x12, 0xF0, 0x00, 0x00, 0x01, 0xF7}); // mode on
+    smf.wave_upload(0, 80, shape(0));
+    smf.wave_mode(0, 1);
     smf.note(10, 2400, 0, 69, 110);
     smf.note(10, 2400, 1, 45, 100);
-    upload(480, 80, 1);
-    upload(960, 80, 2);
+    smf.wave_upload(480, 80, shape(1));
+    smf.wave_upload(960, 80, shape(2));
     return smf.bytes();
 }
 
@@ -399,29 +383,19 @@ inline std::vector<uint8_t> drum_song() {
 
 inline std::vector<uint8_t> wave_song() {
     SmfBuilder song;
-    auto upload = [&song](int slot, auto sample) {
-        std::vector<uint8_t> payload = {0x77, 0x10, 0x42, 0x12, 0xF1, uint8_t(slot), 0};
-        for (int i = 0; i < 32; ++i)
-            payload.push_back(uint8_t(sample(i)));
-        payload.push_back(0xF7);
-        song.sysex(0, payload);
-    };
-    auto mode = [&song](uint32_t tick, int on) {
-        song.sysex(tick, {0x77, 0x10, 0x42, 0x12, 0xF0, 0, 0, uint8_t(on), 0xF7});
-    };
-    upload(0, [](int i) { return -128 + 8 * i; });
-    upload(0x81, [](int i) { return i % 7 == 0 ? 127 : -100 + 5 * i; });
-    mode(0, 1);
+    song.wave_upload(0, 0, [](int i) { return -128 + 8 * i; });
+    song.wave_upload(0, 0x81, [](int i) { return i % 7 == 0 ? 127 : -100 + 5 * i; });
+    song.wave_mode(0, 1);
     const int start[][4] = {{0, 0xC0, 0, 0},     {0, 0xC1, 1, 0},      {0, 0xC2, 2, 0},
                             {0, 0x90, 57, 100},  {480, 0x80, 57, 64},  {240, 0x91, 64, 100},
                             {720, 0x81, 64, 64}, {480, 0x92, 69, 100}, {960, 0x82, 69, 64}};
     messages(song, start);
     // Mode off: back to the instrument set; then GM System On resets everything but the banks.
-    mode(960, 0);
+    song.wave_mode(960, 0);
     messages(song, {{960, 0x90, 60, 100}, {1400, 0x80, 60, 64}, {1440, 0xC0, 33, 0}});
     song.sysex(1440, {0x7E, 0x7F, 0x09, 0x01, 0xF7});
     messages(song, {{1440, 0x90, 62, 100}, {1900, 0x80, 62, 64}});
-    mode(1920, 1);
+    song.wave_mode(1920, 1);
     messages(song, {{1920, 0xC3, 1, 0}, {1920, 0x93, 67, 100}, {2400, 0x83, 67, 64}});
     return SmfBuilder::file({&song}, 240);
 }
