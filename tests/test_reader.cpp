@@ -33,52 +33,41 @@ Song parse_ok(const Bytes& file, int32_t rate = 44100) {
 }
 
 TEST(MidiParse, EachFailureNamesTheFirstFailingStep) {
-    const Bytes one_note = note_on(0, 60) + kEndOfTrack;
-    const Bytes good = smf(96, {one_note}), mtrk{'M', 'T', 'r', 'k'};
-    const std::string kParse = "Could not parse MIDI track.", kChunk = "Invalid MIDI track chunk.";
-    const std::string kHeaderLength = "Invalid MIDI header length.";
-    const struct {
-        const char* what;
-        Bytes file;
-        std::string message;
-    } cases[] = {
-        {"13 bytes", Bytes(good.begin(), good.begin() + 13), "Invalid MIDI header."},
-        {"wrong magic", Bytes{'M', 'T', 'h', 'x'} + Bytes(good.begin() + 4, good.end()),
-         "Invalid MIDI header."},
-        {"header length 5", header(1, 96, 5) + chunk(one_note), kHeaderLength},
-        {"header past the file", header(1, 96, 100) + chunk(one_note), kHeaderLength},
-        {"header length + 8 wraps in 32 bits",
-         Bytes{'M', 'T', 'h', 'd'} + be32(0xFFFFFFF8) + Bytes{0, 1, 0, 1, 0, 96} + chunk(one_note),
-         kHeaderLength},
-        {"SMPTE", smf(0xE728, {one_note}), "SMPTE time-division MIDI is not supported."},
-        {"no tracks", header(0, 96), "MIDI has no events."},
-        {"only text meta events", smf(96, {Bytes{0, 0xFF, 0x01, 2, 'h', 'i'} + kEndOfTrack}),
-         "MIDI has no events."},
-        {"fewer chunks than tracks", header(2, 96) + chunk(one_note), kChunk},
-        {"chunk header cut short", header(1, 96) + Bytes{'M', 'T', 'r', 'k', 0, 0}, kChunk},
-        {"foreign chunk", header(2, 96) + chunk(one_note, "XFIH") + chunk(one_note), kChunk},
-        {"chunk one byte too long", header(1, 96) + mtrk + be32(9) + one_note,
-         "Truncated MIDI track."},
-        {"chunk length 2^32 - 1", header(1, 96) + mtrk + be32(0xFFFFFFFF) + one_note,
-         "Truncated MIDI track."},
+    const Bytes note = note_on(0, 60), one = note + kEndOfTrack, good = smf(96, {one});
+    const Bytes mtrk{'M', 'T', 'r', 'k'};
+    auto track = [](const Bytes& events) { return smf(96, {events}); };
+    const std::string kHeader = "Invalid MIDI header.", kLength = "Invalid MIDI header length.";
+    const std::string kNone = "MIDI has no events.", kChunk = "Invalid MIDI track chunk.";
+    const std::string kCut = "Truncated MIDI track.", kParse = "Could not parse MIDI track.";
+    const std::pair<Bytes, std::string> cases[] = {
+        {Bytes(good.begin(), good.begin() + 13), kHeader},
+        {Bytes{'M', 'T', 'h', 'x'} + Bytes(good.begin() + 4, good.end()), kHeader},
+        {header(1, 96, 5) + chunk(one), kLength},
+        {header(1, 96, 100) + chunk(one), kLength}, // past the file
+        // length + 8 wraps in 32 bits
+        {Bytes{'M', 'T', 'h', 'd'} + be32(0xFFFFFFF8) + Bytes{0, 1, 0, 1, 0, 96} + chunk(one),
+         kLength},
+        {smf(0xE728, {one}), "SMPTE time-division MIDI is not supported."},
+        {header(0, 96), kNone},
+        {track(Bytes{0, 0xFF, 0x01, 2, 'h', 'i'} + kEndOfTrack), kNone}, // only a text event
+        {header(1, 96) + Bytes{'M', 'T', 'r', 'k', 0, 0}, kChunk},       // chunk header cut short
+        {header(2, 96) + chunk(one, "XFIH") + chunk(one), kChunk},
+        {header(1, 96) + mtrk + be32(9) + one, kCut}, // one byte too long
+        {header(1, 96) + mtrk + be32(0xFFFFFFFF) + one, kCut},
         // Each chunk is parsed before the next one is looked at.
-        {"bad events before a bad chunk", header(2, 96) + chunk(Bytes{0, 0x3C, 0x40}) + Bytes{1},
-         kParse},
-        {"data byte after a meta event", smf(96, {note_on(0, 60) + Bytes{0, 0xFF, 1, 0, 0, 62, 1}}),
-         kParse},
-        {"data byte after a system byte", smf(96, {note_on(0, 60) + Bytes{0, 0xF8, 0, 62, 1}}),
-         kParse},
-        {"delta runs off the chunk", smf(96, {note_on(0, 60) + Bytes{0x81}}), kParse},
-        {"five-byte quantity", smf(96, {Bytes{0x81, 0x80, 0x80, 0x80, 0x00, 0x90, 60, 1}}), kParse},
-        {"note missing its velocity", smf(96, {Bytes{0, 0x90, 60}}), kParse},
-        {"meta data one byte past the chunk",
-         smf(96, {note_on(0, 60) + Bytes{0, 0xFF, 0x51, 3, 7, 0xA1}}), kParse},
-        {"SysEx data past the chunk", smf(96, {Bytes{0, 0xF0, 4, 1, 2, 0xF7}}), kParse},
-        {"undefined 0xF4", smf(96, {note_on(0, 60) + Bytes{0, 0xF4} + kEndOfTrack}), kParse},
+        {header(2, 96) + chunk(Bytes{0, 0x3C, 0x40}) + Bytes{1}, kParse},
+        {track(note + Bytes{0, 0xFF, 1, 0, 0, 62, 1}), kParse}, // data byte after a meta event
+        {track(note + Bytes{0, 0xF8, 0, 62, 1}), kParse},       // data byte after a system byte
+        {track(note + Bytes{0x81}), kParse},                    // delta runs off the chunk
+        {track(Bytes{0x81, 0x80, 0x80, 0x80, 0x00, 0x90, 60, 1}), kParse}, // five-byte quantity
+        {track(Bytes{0, 0x90, 60}), kParse},
+        {track(note + Bytes{0, 0xFF, 0x51, 3, 7, 0xA1}), kParse}, // meta data past the chunk
+        {track(Bytes{0, 0xF0, 4, 1, 2, 0xF7}), kParse},
+        {track(note + Bytes{0, 0xF4} + kEndOfTrack), kParse}, // undefined status
     };
-    for (const auto& c : cases) {
+    for (const auto& [file, message] : cases) {
         Song song;
-        EXPECT_EQ(parse(c.file, song), c.message) << c.what;
+        EXPECT_EQ(parse(file, song), message) << testing::PrintToString(file);
     }
     // Whatever follows the counted chunks is ignored, even junk.
     EXPECT_EQ(parse_ok(good + chunk(Bytes{1, 2, 3}, "JUNK") + Bytes{0xFF}).events.size(), 1u);
