@@ -87,7 +87,7 @@ TEST(MidiParse, RunningStatusSystemBytesAndEndOfTrack) {
     Bytes got;
     for (const MidiEvent& e : song.events)
         got = got + Bytes{e.status, e.data1, e.data2};
-    EXPECT_EQ(got, (Bytes{0x91, 60, 100, 0x91, 61, 90, 0xC2, 5, 0, 0xC2, 7, 0,
+    ASSERT_EQ(got, (Bytes{0x91, 60, 100, 0x91, 61, 90, 0xC2, 5, 0, 0xC2, 7, 0,
                           0xD3, 9,  0,   0xD3, 10, 0,  0xF0, 0, 0, 0xF0, 0, 0}));
     const MidiEvent& f7 = song.events.back();
     EXPECT_EQ(Bytes(song_event_sysex(song, f7), song_event_sysex(song, f7) + f7.sysex_length),
