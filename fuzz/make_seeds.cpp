@@ -20,15 +20,14 @@ int main(int argc, char** argv) {
         {"wave-upload", song_gen::wave_upload_song()}};
     for (const auto& song : song_gen::kTestSongs)
         songs.emplace_back(song.name, song.make());
-    // Seek fraction, then block size low and high byte.
+    // None, then seek fraction, block size low and high byte.
     const std::vector<uint8_t> tails[] = {{}, {0x00, 0xFF, 0x03}, {0x80, 0x3F, 0x00}, {0xF0, 0, 0}};
     for (const auto& [name, bytes] : songs) {
         for (size_t i = 0; i < std::size(tails); ++i) {
             std::vector<uint8_t> seed = bytes;
             seed.insert(seed.end(), tails[i].begin(), tails[i].end());
-            const std::string suffix = i == 0 ? "" : "-tail" + std::to_string(i - 1);
-            if (!song_gen::write_file(std::string(argv[1]) + "/" + name + suffix + ".mid", seed))
-                return 1;
+            const std::string path = std::string(argv[1]) + "/" + name + "-" + std::to_string(i);
+            if (!song_gen::write_file(path + ".mid", seed)) return 1;
         }
     }
     return 0;
