@@ -18,8 +18,8 @@ int main(int argc, char** argv) {
         {"dense", song_gen::dense_song(6)},
         {"held", song_gen::held_song(1)},
         {"wave-upload", song_gen::wave_upload_song()}};
-    for (const auto& song : song_gen::kTestSongs)
-        songs.emplace_back(song.name, song.make());
+    for (const auto& [name, make] : song_gen::kTestSongs)
+        songs.emplace_back(name, make());
     // None, then seek fraction, block size low and high byte.
     const std::vector<uint8_t> tails[] = {{}, {0x00, 0xFF, 0x03}, {0x80, 0x3F, 0x00}, {0xF0, 0, 0}};
     for (const auto& [name, bytes] : songs) {

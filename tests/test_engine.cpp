@@ -52,10 +52,8 @@ struct Golden {
     int32_t rate;
     double seek; // < 0: from the start
     uint32_t block;
-    uint64_t skip;   // frames rendered before the hashed ones
-    uint64_t frames; // hashed frames
-    uint64_t fnv;    // FNV-1a 64 of the little-endian PCM
-    bool finishes;   // the song ends with the last block
+    uint64_t skip, frames, fnv; // frames rendered unhashed, then hashed; FNV-1a 64 of the PCM
+    bool finishes;              // the song ends with the last block
 };
 
 // clang-format off
@@ -103,8 +101,8 @@ constexpr uint32_t kScene[][4] = {
 // clang-format on
 
 std::vector<uint8_t> song_bytes(const std::string& name) {
-    for (const auto& song : song_gen::kTestSongs)
-        if (name == song.name) return song.make();
+    for (const auto& [test_song, make] : song_gen::kTestSongs)
+        if (name == test_song) return make();
     return name == "stress"  ? song_gen::stress_song()
            : name == "dense" ? song_gen::dense_song()
            : name == "held"  ? song_gen::held_song(400)

@@ -12,12 +12,11 @@ int main(int argc, char** argv) {
         return 2;
     }
     std::filesystem::create_directories(argv[1]);
-    for (const auto& song : song_gen::kTestSongs) {
+    for (const auto& [name, make] : song_gen::kTestSongs) {
         bool wanted = argc == 2;
         for (int i = 2; i < argc; ++i)
-            wanted = wanted || song.name == std::string(argv[i]);
-        if (wanted &&
-            !song_gen::write_file(std::string(argv[1]) + "/" + song.name + ".mid", song.make()))
+            wanted = wanted || name == std::string(argv[i]);
+        if (wanted && !song_gen::write_file(std::string(argv[1]) + "/" + name + ".mid", make()))
             return 1;
     }
     return 0;

@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <initializer_list>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace song_gen {
@@ -414,11 +415,7 @@ inline std::vector<uint8_t> minute_song() {
     return SmfBuilder::file({&conductor, &lead, &bass, &kit}, 480);
 }
 
-struct NamedSong {
-    const char* name;
-    std::vector<uint8_t> (*make)();
-};
-inline constexpr NamedSong kTestSongs[] = {
+inline const std::pair<const char*, std::vector<uint8_t> (*)()> kTestSongs[] = {
     {"melodic", melodic_song}, {"drums", drum_song}, {"waves", wave_song}, {"minute", minute_song}};
 
 inline bool write_file(const std::string& path, const std::vector<uint8_t>& bytes) {
