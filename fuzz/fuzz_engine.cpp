@@ -7,7 +7,6 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
-#include <mutex>
 
 #include "sequencer/event_loop.h"
 #include "sequencer/load_song.h"
@@ -17,8 +16,7 @@
 
 namespace {
 
-constexpr int32_t kRate = 22050;
-constexpr uint32_t kStretchFrames = 1024; // about 0.05 s
+constexpr uint32_t kStretchFrames = 1024; // about 0.05 s at 22050 Hz
 constexpr uint32_t kMaxBlockFrames = 1024;
 
 // Set up once: building the synthesizer's tables costs far more than a typical input.
@@ -26,49 +24,32 @@ struct Engine {
     Player player;
     SynthState fresh;
     int16_t scratch[kMaxBlockFrames * 2];
-
     Engine() {
-        synth_init(player, kRate);
+        synth_init(player, 22050);
         fresh = player.synth;
     }
 };
 
-Engine& engine() {
-    static Engine* instance = new Engine;
-    return *instance;
-}
-
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    Engine& e = engine();
-    Player& player = e.player;
-    {
-        // Every input starts from the same synthesizer and noise, so a find replays on its own.
-        std::lock_guard guard(player.lock);
-        player.synth = e.fresh;
-        player.noise = NoiseGenerator{};
-    }
-
+    static Engine* engine = new Engine;
+    Player& player = engine->player;
+    // Every input starts from the same synthesizer and noise, so a find replays on its own.
+    player.synth = engine->fresh;
+    player.noise = NoiseGenerator{};
     const uint8_t* tail = size >= 3 ? data + size - 3 : nullptr;
-    const double fraction = tail != nullptr ? tail[0] / 255.0 : 0.0;
-    const uint32_t block =
-        tail != nullptr ? 1 + (uint32_t{tail[1]} | uint32_t{tail[2]} << 8) % kMaxBlockFrames : 256;
-
+    const uint32_t block = tail ? 1 + (tail[1] | uint32_t{tail[2]} << 8) % kMaxBlockFrames : 256;
     if (load_song_from_memory(player, data, size)) {
         start_playback(player);
-        seek_fraction(player, fraction);
-        for (uint32_t done = 0; done < kStretchFrames;) {
-            const uint32_t frames = std::min(block, kStretchFrames - done);
-            std::lock_guard guard(player.lock);
-            memset(e.scratch, 0, sizeof e.scratch);
-            if (player.active && !player.paused && !player.song.events.empty())
-                synth_render(player, e.scratch, frames);
-            done += frames;
+        seek_fraction(player, tail ? tail[0] / 255.0 : 0.0);
+        for (uint32_t done = 0; done < kStretchFrames; done += block) {
+            std::memset(engine->scratch, 0, sizeof engine->scratch);
+            if (player.active && !player.paused)
+                synth_render(player, engine->scratch, std::min(block, kStretchFrames - done));
         }
         stop_playback(player);
     }
-    std::lock_guard guard(player.lock);
     free_song(player.song);
     return 0;
 }

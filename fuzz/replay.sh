@@ -9,18 +9,12 @@
 set -euo pipefail
 fuzzer=$1 seeds=$2 regressions=$3 corpus=$4
 shift 4
-if [ -n "${FUZZ_WORK_DIR:-}" ]; then
-    scratch=$FUZZ_WORK_DIR
-    mkdir -p "$scratch"
-else
-    scratch=$(mktemp -d)
-    trap 'rm -rf "$scratch"' EXIT
-fi
-
+scratch=${FUZZ_WORK_DIR:-$(mktemp -d)}
+mkdir -p "$scratch"
+[ -n "${FUZZ_WORK_DIR:-}" ] || trap 'rm -rf "$scratch"' EXIT
 dirs=("$seeds")
-[ -d "$regressions" ] && dirs+=("$regressions")
-for sub in valid invalid; do
-    [ -d "$corpus/$sub" ] && dirs+=("$corpus/$sub")
+for dir in "$regressions" "$corpus/valid" "$corpus/invalid"; do
+    [ -d "$dir" ] && dirs+=("$dir")
 done
 export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1}
 export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}

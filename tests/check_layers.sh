@@ -3,7 +3,7 @@
 # repository root as include path, so the compiler alone would not notice.
 # Usage: check_layers.sh SOURCE_DIR
 set -euo pipefail
-root=$1
+cd "$1"
 # Lower number, lower layer. Folders of equal rank must not include each other either.
 declare -A rank=([base]=0 [song]=1 [synth]=2 [sequencer]=3 [export]=4 [audio]=5 [prefs]=5
                  [ui]=6 [app]=7 [tools]=6)
@@ -12,23 +12,19 @@ declare -A rank=([base]=0 [song]=1 [synth]=2 [sequencer]=3 [export]=4 [audio]=5 
 app_core='app/(app_state|initial_song|resources|engine_restart)\.h$'
 
 status=0
-for folder in "${!rank[@]}"; do
-  [ -d "$root/$folder" ] || continue
-  while IFS=: read -r file line include; do
-    target=${include#*\"}
-    target=${target%%/*}
-    [ -n "${rank[$target]+set}" ] || continue
-    header=${include#*\"}
-    header=${header%%\"*}
-    [ "$folder" = ui ] && [[ $header =~ $app_core ]] && continue
-    if [ "$target" = ui ] && [[ ${file%.cpp}.h =~ $app_core ]]; then
-      echo "${file#"$root"/}:$line: app's core must not include ui (${include#*#})"
-      status=1
-    fi
-    if [ "$target" != "$folder" ] && [ "${rank[$target]}" -ge "${rank[$folder]}" ]; then
-      echo "${file#"$root"/}:$line: $folder must not include $target (${include#*#})"
-      status=1
-    fi
-  done < <(grep -rnE '^\s*#\s*include\s*"' "$root/$folder" --include='*.h' --include='*.cpp' || true)
-done
+while IFS=: read -r file line include; do
+  folder=${file%%/*} header=${include#*\"}
+  header=${header%%\"*}
+  target=${header%%/*}
+  [ -n "${rank[$target]+set}" ] || continue
+  [ "$folder" = ui ] && [[ $header =~ $app_core ]] && continue
+  if [ "$target" = ui ] && [[ ${file%.cpp}.h =~ $app_core ]]; then
+    echo "$file:$line: app's core must not include ui ($header)"
+    status=1
+  fi
+  if [ "$target" != "$folder" ] && [ "${rank[$target]}" -ge "${rank[$folder]}" ]; then
+    echo "$file:$line: $folder must not include $target ($header)"
+    status=1
+  fi
+done < <(grep -rnE '^\s*#\s*include\s*"' "${!rank[@]}" --include='*.h' --include='*.cpp' 2>/dev/null || true)
 exit $status

@@ -9,7 +9,6 @@
 #include <cstring>
 #include <fstream>
 #include <iterator>
-#include <mutex>
 #include <string>
 #include <vector>
 
@@ -17,8 +16,6 @@
 #include "sequencer/event_loop.h"
 #include "sequencer/load_song.h"
 #include "sequencer/transport.h"
-#include "synth/drums.h"
-#include "synth/noise.h"
 #include "synth/tables.h"
 #include "synth/voice.h"
 #include "tests/support/engine_support.h"
@@ -26,51 +23,22 @@
 
 namespace {
 
-std::unique_ptr<Player> make_running_player(int32_t rate) {
-    auto player = make_player(rate);
-    player->active = 1;
-    return player;
-}
-
-std::vector<int16_t> render(Player& player, uint32_t frames, bool* processed = nullptr) {
+std::vector<int16_t> render(Player& player, uint32_t frames) {
     std::vector<int16_t> out(size_t{frames} * 2, 0);
-    const bool result = synth_render(player, out.data(), frames);
-    if (processed != nullptr) *processed = result;
+    synth_render(player, out.data(), frames);
     return out;
 }
 
-std::string status(Player& player) {
-    std::lock_guard guard(player.lock);
-    return player.status_text;
-}
-
-Voice& start_voice(SynthState& synth, int index, int32_t program, int32_t kind) {
-    Voice& voice = synth.voices[index];
-    voice.active = 1;
-    voice.kind = kind;
-    voice.program = program;
-    return voice;
-}
-
-int count_active(const SynthState& synth) {
-    return int(std::count_if(synth.voices, synth.voices + kVoiceCount,
-                             [](const Voice& v) { return v.active != 0; }));
+void add_sysex(Song& song, uint64_t time, std::vector<uint8_t> bytes) {
+    song.events.push_back({time, song.sysex_data.size(), bytes.size(), 0xF0});
+    song.sysex_data.insert(song.sysex_data.end(), bytes.begin(), bytes.end());
 }
 
 // Installs the song as a successful load would: stopped at frame 0, channels reset.
 void install(Player& player, Song song) {
-    std::lock_guard guard(player.lock);
-    song.rate = uint32_t(player.synth.sample_rate);
-    song.length_frames = (song.events.empty() ? 0 : song.events.back().time) + 4 * song.rate;
+    song.length_frames = song.events.back().time + 4 * 44100;
     player.song = std::move(song);
-    player.position = player.cursor = 0;
-    player.active = player.paused = 0;
-    reset_synth(player.synth);
-}
-
-void dispatch_to(Player& player, uint64_t frame) {
-    std::lock_guard guard(player.lock);
-    dispatch_events(player, frame);
+    stop_playback(player);
 }
 
 const Voice* first_voice(const Player& player, int32_t channel) {
@@ -79,51 +47,13 @@ const Voice* first_voice(const Player& player, int32_t channel) {
     return nullptr;
 }
 
-void add_sysex(Song& song, uint64_t time, std::vector<uint8_t> bytes) {
-    add_event(song, time, 0xF0, 0);
-    song.events.back().sysex_offset = song.sysex_data.size();
-    song.events.back().sysex_length = bytes.size();
-    song.sysex_data.insert(song.sysex_data.end(), bytes.begin(), bytes.end());
-}
-
-// A short arrangement touching every sound path: melodic sets, bends, pan and expression,
-// the sustain pedal and every drum family; events placed on frames directly.
-void install_scene(Player& player) {
-    player.active = 1;
-    const uint32_t events[][4] = {
-        {0, 0xC1, 16, 0},      {0, 0xB0, 10, 20},     {0, 0x90, 69, 110},   {0, 0x91, 52, 90},
-        {0, 0x99, 36, 127},    {300, 0xB0, 11, 60},   {700, 0xE0, 0, 96},   {900, 0x99, 38, 100},
-        {1500, 0xB1, 64, 127}, {1600, 0x81, 52, 0},   {1800, 0x99, 42, 80}, {2200, 0x99, 46, 80},
-        {2600, 0x99, 49, 90},  {3000, 0x99, 45, 120}, {3100, 0x99, 51, 70}, {3300, 0x93, 90, 127},
-        {5000, 0x80, 69, 0},   {6000, 0x83, 90, 0}};
-    for (const auto& e : events)
-        add_event(player.song, e[0], uint8_t(e[1]), uint8_t(e[2]), uint8_t(e[3]));
-    player.song.length_frames = 9000;
-}
-
-std::string song_path(const std::string& name) {
-    static const std::string dir = [] {
-        const std::string path = testing::TempDir();
-        song_gen::write_file(path + "/stress.mid", song_gen::stress_song());
-        song_gen::write_file(path + "/dense.mid", song_gen::dense_song());
-        song_gen::write_file(path + "/held.mid", song_gen::held_song(400));
-        song_gen::write_file(path + "/upload.mid", song_gen::wave_upload_song());
-        return path;
-    }();
-    if (name == "melodic" || name == "drums" || name == "waves")
-        return VELTA_BINARY_DIR "/tests/songs/" + name + ".mid"; // written by make_midi.py
-    return dir + "/" + name + ".mid";
-}
-
 struct Golden {
-    const char* song; // "scene": install_scene
+    const char* song; // "scene": events placed on frames directly, see play()
     int32_t rate;
     double seek; // < 0: from the start
     uint32_t block;
-    uint64_t skip;   // frames rendered before the hashed ones
-    uint64_t frames; // hashed frames
-    uint64_t fnv;    // FNV-1a 64 of the little-endian PCM
-    bool finishes;   // the song ends with the last block
+    uint64_t skip, frames, fnv; // frames rendered unhashed, then hashed; FNV-1a 64 of the PCM
+    bool finishes;              // the song ends with the last block
 };
 
 // clang-format off
@@ -139,11 +69,15 @@ constexpr Golden kGoldens[] = {
     {"stress", 44100, 0.5, 333, 0, 2 * 44100, 0x04847e55f8b7c5cfull, false},
     {"dense", 48000, 0.37, 333, 0, 3 * 48000, 0x32356f97c7edd5b3ull, false},
     {"dense", 22050, 0.811, 4096, 0, 3 * 22050, 0x51d19bf9ea87c05aull, false},
+    // The same samples however the audio thread slices the stream into blocks.
+    {"dense", 44100, 0.25, 1, 0, 2 * 44100, 0xf755a02089442afdull, false},
+    {"dense", 44100, 0.25, 1000, 0, 2 * 44100, 0xf755a02089442afdull, false},
+    {"dense", 44100, 0.25, 4096, 0, 2 * 44100, 0xf755a02089442afdull, false},
     // A user waveform replaced twice while two notes play it.
     {"upload", 44100, -1, 1024, 0, 3 * 44100, 0xedd9ca2cfb6193f3ull, false},
     // Held notes past 2^24 samples, where the counters stop being exact as floats.
     {"held", 44100, -1, 4410, 380 * 44100, 5 * 44100, 0x14658ed61ddf2527ull, false},
-    // Small files played to their end, as velta-render writes them.
+    // The small test songs played to their end, as velta-render writes them.
     {"melodic", 22050, -1, 1024, 0, 86016, 0xb6ef8615ebfe9e23ull, true},
     {"melodic", 44100, -1, 1024, 0, 168960, 0x88241159366177b6ull, true},
     {"melodic", 48000, -1, 1024, 0, 184320, 0x7b7859865994da29ull, true},
@@ -156,23 +90,41 @@ constexpr Golden kGoldens[] = {
     {"scene", 44100, -1, 333, 0, 82 * 333, 0x9b58b3e24ea834b4ull, true},
     {"scene", 22050, -1, 333, 0, 82 * 333, 0xa8f07567c1561517ull, true},
 };
+// Every sound path in a few frames: melodic sets, bends, pan and expression, the sustain pedal
+// and every drum family, events inside the blocks.
+constexpr uint32_t kScene[][4] = {
+    {0, 0xC1, 16, 0}, {0, 0xB0, 10, 20}, {0, 0x90, 69, 110}, {0, 0x91, 52, 90}, {0, 0x99, 36, 127},
+    {300, 0xB0, 11, 60}, {700, 0xE0, 0, 96}, {900, 0x99, 38, 100}, {1500, 0xB1, 64, 127},
+    {1600, 0x81, 52, 0}, {1800, 0x99, 42, 80}, {2200, 0x99, 46, 80}, {2600, 0x99, 49, 90},
+    {3000, 0x99, 45, 120}, {3100, 0x99, 51, 70}, {3300, 0x93, 90, 127}, {5000, 0x80, 69, 0},
+    {6000, 0x83, 90, 0}};
 // clang-format on
+
+std::vector<uint8_t> song_bytes(const std::string& name) {
+    for (const auto& [test_song, make] : song_gen::kTestSongs)
+        if (name == test_song) return make();
+    return name == "stress"  ? song_gen::stress_song()
+           : name == "dense" ? song_gen::dense_song()
+           : name == "held"  ? song_gen::held_song(400)
+                             : song_gen::wave_upload_song();
+}
 
 std::vector<int16_t> play(const Golden& take, Player& player) {
     if (std::string(take.song) == "scene") {
-        install_scene(player);
+        add_events(player.song, kScene);
+        player.song.length_frames = 9000;
+        player.active = true;
     } else {
-        EXPECT_TRUE(load_song(player, song_path(take.song).c_str())) << player.status_text;
+        const std::vector<uint8_t> bytes = song_bytes(take.song);
+        EXPECT_TRUE(load_song_from_memory(player, bytes.data(), bytes.size()));
         start_playback(player);
         if (take.seek >= 0) seek_fraction(player, take.seek);
     }
-    std::vector<int16_t> pcm, block(size_t{take.block} * 2);
+    std::vector<int16_t> pcm;
     for (uint64_t done = 0; done < take.skip + take.frames; done += take.block) {
         const auto n = uint32_t(std::min<uint64_t>(take.block, take.skip + take.frames - done));
-        std::fill(block.begin(), block.end(), 0);
-        std::lock_guard guard(player.lock);
-        synth_render(player, block.data(), n);
-        if (done >= take.skip) pcm.insert(pcm.end(), block.begin(), block.begin() + 2 * n);
+        const std::vector<int16_t> block = render(player, n);
+        if (done >= take.skip) pcm.insert(pcm.end(), block.begin(), block.end());
     }
     return pcm;
 }
@@ -182,137 +134,50 @@ std::vector<int16_t> play(const Golden& take, Player& player) {
 TEST(Golden, WholeRendersUnchanged) {
     for (const Golden& take : kGoldens) {
         auto player = make_player(take.rate);
-        const uint64_t hash = pcm_fnv1a(play(take, *player));
+        const std::vector<int16_t> pcm = play(take, *player);
+        const uint64_t hash = fnv1a(pcm.data(), pcm.size() * 2);
         EXPECT_EQ(hash, take.fnv) << take.song << " at " << take.rate << " seek " << take.seek
-                                  << std::hex << ": 0x" << hash;
-        if (take.finishes) { // the next call reports the end
-            std::vector<int16_t> after(size_t{take.block} * 2);
-            synth_render(*player, after.data(), take.block);
-            EXPECT_EQ(player->active, 0) << take.song << " at " << take.rate;
-        }
-    }
-}
-
-// Output must not depend on how the audio thread slices the stream into blocks.
-TEST(Golden, BlockSizeDoesNotChangeSamples) {
-    auto whole_player = make_player(44100);
-    const auto whole = play({"dense", 44100, 0.25, 4096, 0, 2 * 44100, 0, false}, *whole_player);
-    for (uint32_t block : {1u, 64u, 1000u}) {
-        auto player = make_player(44100);
-        EXPECT_TRUE(play({"dense", 44100, 0.25, block, 0, 2 * 44100, 0, false}, *player) == whole)
-            << block;
+                                  << " block " << take.block << std::hex << ": 0x" << hash;
+        if (take.finishes) render(*player, take.block); // the call after the end reports it
+        EXPECT_FALSE(take.finishes && player->active) << take.song << " at " << take.rate;
     }
 }
 
 // ---- synthesizer ------------------------------------------------------------------------------
 
-TEST(Synth, TablesAndInitialState) {
-    EXPECT_STREQ(kWaveTable[0].name, "SQUARE 50%");
-    EXPECT_EQ(kWaveTable[32].samples[15], 127);
-    EXPECT_EQ(kInstrumentSets[7][0], 32);
-    EXPECT_EQ(kInstrumentSetNames[8], nullptr);
-    EXPECT_EQ(kEnvelopeTable[122].release_samples, 12985);
-    auto player = make_running_player(44100);
-    const SynthState& synth = player->synth;
-    EXPECT_EQ(synth.wave_bank[3][24], -128 * 255);
-    EXPECT_EQ(synth.wave_decay[15], -1.0f / 65536);
-    EXPECT_EQ(synth.envelope_table[6].sustain_samples, 88200);
-    EXPECT_STREQ(player->status_text, "Ready (VELTA236 synth tables loaded)");
-    EXPECT_EQ(synth.channels[0].detune, -14);
-    EXPECT_EQ(make_player(-22050)->synth.sample_rate, 44100) << "a rate below one runs at 44100";
-}
-
 TEST(Synth, InstrumentSetClampsAndRetunesSoundingMelodicVoicesOnly) {
-    auto player = make_running_player(44100);
+    auto player = make_player();
     SynthState& synth = player->synth;
     EXPECT_EQ(synth_select_instrument_set(synth, 12), 9);
     EXPECT_EQ(synth_select_instrument_set(synth, -3), 0);
-    Voice& last = start_voice(synth, 0, 127, kVoiceMelodic);
-    synth.voices[1].program = 127; // inactive
-    Voice& drum = start_voice(synth, 2, 127, kVoiceToneDrum);
-    Voice& wide = start_voice(synth, 3, 128 + 5, kVoiceMelodic); // masked, not read past the set
+    for (int i : {0, 1, 2}) // program masked to 5, not read past the set
+        synth.voices[i] = {.active = i != 1, .program = 133, .kind = i == 2 ? kVoiceToneDrum : 1};
     synth_select_instrument_set(synth, 3);
-    EXPECT_EQ(last.wave, synth.wave_bank[0]);
-    EXPECT_EQ(synth.voices[1].wave, nullptr);
-    EXPECT_EQ(drum.wave, nullptr);
-    EXPECT_EQ(wide.wave, synth.wave_bank[kInstrumentSets[3][5]]);
-    synth.custom_wave_mode = 1; // user waveforms on: only the number is stored
-    last.wave = synth.custom_wave_bank[3];
-    EXPECT_EQ(synth_select_instrument_set(synth, 5), 5);
-    EXPECT_EQ(last.wave, synth.custom_wave_bank[3]);
-
-    for (int32_t rate : {22050, 44100}) { // the decaying waveform's slope doubles at 22050
-        auto p = make_running_player(rate);
-        p->synth.set_table[8][40] = 15;
-        const Voice& voice = start_voice(p->synth, 5, 40, kVoiceMelodic);
-        synth_select_instrument_set(p->synth, 8);
-        EXPECT_EQ(voice.wave, p->synth.wave_bank[15]);
-        EXPECT_EQ(voice.level_slope, (rate == 22050 ? -2.0f : -1.0f) / 65536);
-    }
+    EXPECT_EQ(synth.voices[0].wave, synth.wave_bank[kInstrumentSets[3][5]]);
+    EXPECT_EQ(synth.voices[1].wave, nullptr) << "silent";
+    EXPECT_EQ(synth.voices[2].wave, nullptr) << "a drum";
 }
 
-TEST(Synth, PitchInterpolatesInHertzAndDetuneAppliesAtFirstSample) {
-    Voice v;
-    v.rate = 44100.0f;
-    for (const auto& [cents, expected] :
-         {std::pair{100.0f, note_frequency(61)},
-          std::pair{50.0f, (note_frequency(60) + note_frequency(61)) / 2},
-          std::pair{-150.0f, (note_frequency(59) + note_frequency(58)) / 2},
-          std::pair{86.0f, 275.009277f}}) { // single precision, left to right
-        v.cents = cents;
-        voice_set_pitch(v, 60);
-        EXPECT_FLOAT_EQ(v.frequency, expected) << cents;
-    }
-    EXPECT_EQ(v.frequency, 275.009277f);
-    EXPECT_EQ(v.period, 44100.0f / v.frequency);
-    auto player = make_running_player(44100);
-    synth_note_on(player->synth, 0, 69, 100);
-    EXPECT_EQ(player->synth.voices[0].cents, -14.0f);
-    render(*player, 1);
-    EXPECT_LT(player->synth.voices[0].frequency, 440.0f);
-}
-
-TEST(Synth, MixWorkedExampleAndSymmetricClipOnBothSides) {
-    auto player = make_running_player(44100);
-    player->synth.channels[0].volume = 127;
-    synth_note_on(player->synth, 0, 69, 127); // program 80 of set 0 plays "SQUARE 50%"
-    EXPECT_EQ(render(*player, 2), (std::vector<int16_t>{1089, 1106, 1089, 1106}));
-    // Seven "PULSE SQUARE 50%" voices sum far above 32767, fourteen squares far below -32767;
-    // both channels, through the four-frame conversion and the frame-by-frame tail.
+// Seven "PULSE SQUARE 50%" voices sum far above 32767, fourteen squares far below -32767: both
+// channels clip symmetrically, through the four-frame conversion and the frame-by-frame tail.
+TEST(Synth, SymmetricClipOnBothSides) {
     for (int voices : {7, 14}) {
         for (int pan : {0, 127}) {
-            auto loud = make_running_player(44100);
-            synth_select_instrument_set(loud->synth, voices == 7 ? 7 : 0);
-            loud->synth.channels[0].volume = 127;
-            loud->synth.channels[0].pan = pan;
+            auto player = make_player();
+            synth_select_instrument_set(player->synth, voices == 7 ? 7 : 0);
+            player->synth.channels[0].volume = 127;
+            player->synth.channels[0].pan = pan;
             for (int i = 0; i < voices; ++i)
-                synth_note_on(loud->synth, 0, 60, 127);
-            const auto out = render(*loud, 203);
+                synth_note_on(player->synth, 0, 60, 127);
+            const auto out = render(*player, 203);
             const auto [low, high] = std::minmax_element(out.begin(), out.end());
             EXPECT_EQ(voices == 7 ? *high : *low, voices == 7 ? 32767 : -32767) << pan;
         }
     }
 }
 
-TEST(Synth, HeldNoteKeepsTableIndexInRangePast2To24) {
-    auto player = make_running_player(44100);
-    synth_note_on(player->synth, 0, 60, 127);
-    render(*player, 1);
-    Voice& v = player->synth.voices[0];
-    // Floats above 2^24 are even: 16777219 compares as 16777220, the boundary fires early.
-    v.period = 100.0f;
-    v.period_start = 16777120.0f;
-    v.period_end = 16777220.0f;
-    v.phase_counter = 16777218;
-    auto out = render(*player, 3);
-    EXPECT_LT(out[0], 0);
-    EXPECT_EQ(v.period_start, 16777220.0f);
-    EXPECT_EQ(out[2], out[0]) << "the end of the previous cycle, not index 0 or beyond";
-    EXPECT_GT(out[4], 0);
-}
-
 TEST(Synth, StealsOldestThenLowerIndexFromAFullPool) {
-    auto player = make_running_player(44100);
+    auto player = make_player();
     SynthState& synth = player->synth;
     for (int i = 0; i < kVoiceCount; ++i)
         synth_note_on(synth, 0, 40 + i % 40, 100);
@@ -327,281 +192,120 @@ TEST(Synth, StealsOldestThenLowerIndexFromAFullPool) {
     EXPECT_EQ(&voice_allocate(synth), &synth.voices[7]);
 }
 
-TEST(Synth, DrumRows) {
-    for (int32_t rate : {44100, 22050}) {
-        SCOPED_TRACE(rate);
-        const int scale = rate == 22050 ? 2 : 1;
-        auto player = make_running_player(rate);
-        SynthState& synth = player->synth;
-        synth.channels[9].volume = 127;
-        synth_note_on(synth, 9, 36, 127);
-        const Voice& bass = synth.voices[0];
-        EXPECT_EQ(bass.pending_pitch_note, 38);
-        EXPECT_EQ(bass.hold_samples, 540 / scale);
-        EXPECT_EQ(bass.level_slope, -0.004f * scale);
-        synth.channels[9].volume = 100;
-        synth_note_on(synth, 9, 38, 127); // noise plus a tone
-        const Voice& noise = synth.voices[1];
-        const Voice& tone = synth.voices[2];
-        EXPECT_EQ(noise.pending_pitch_note, 140);
-        EXPECT_NEAR(noise.level, 50.0f, 1e-4);
-        EXPECT_EQ(noise.cents_slide, 0.8f * scale);
-        EXPECT_EQ(tone.kind, kVoiceToneDrum);
-        EXPECT_EQ(tone.level, 100.0f * 0.74999994f) << "from its own level, not V";
-        render(*player, uint32_t(540 / scale)); // the bass drum runs exactly its hold time
-        EXPECT_EQ(bass.stop_pending, 1);
-    }
-    // Program 50 splits the kit: up to note 59 the bass drum, above it the snare.
+// Program 50 splits the kit: up to note 59 the bass drum, above it the snare.
+TEST(Synth, DrumKitSplit) {
     for (int note : {59, 60}) {
-        auto player = make_running_player(44100);
+        auto player = make_player();
         player->synth.channels[9].program = 50;
         synth_note_on(player->synth, 9, note, 100);
         EXPECT_EQ(player->synth.voices[0].pending_pitch_note, note == 59 ? 38 : 140) << note;
     }
 }
 
-TEST(Synth, EventsLandOnTheirFrameInsideABlock) {
-    auto player = make_running_player(44100);
-    add_event(player->song, 100, 0xC0, 81, 0);
-    add_event(player->song, 100, 0x90, 60, 127);
-    add_event(player->song, 100000, 0x80, 60, 0);
-    player->song.length_frames = 200000;
-    auto out = render(*player, 256);
-    EXPECT_TRUE(std::all_of(out.begin(), out.begin() + 200, [](int16_t s) { return s == 0; }));
-    EXPECT_NE(out[200], 0);
-    EXPECT_EQ(player->synth.voices[0].age, 156u);
-    EXPECT_EQ(player->synth.voices[0].program, 81) << "same-frame events all apply first";
-}
-
 TEST(Synth, EndOfSongIsReportedByTheBlockThatReachesIt) {
-    auto empty = make_running_player(44100);
-    std::vector<int16_t> out(64, 7);
-    EXPECT_FALSE(synth_render(*empty, out.data(), 32));
-    EXPECT_STREQ(empty->status_text, "Finished");
+    auto empty = make_player();
+    empty->active = true;
+    std::vector<int16_t> out(2048, 7);
+    EXPECT_FALSE(synth_render(*empty, out.data(), 32) || empty->active);
     EXPECT_EQ(out[0], 7) << "nothing to play: nothing written";
-
     // A releasing voice keeps the song alive past its length until it is freed; the block
     // that frees it at the length itself finishes the song.
     for (uint64_t length : {20, 2048}) {
-        auto player = make_running_player(44100);
-        add_event(player->song, 0, 0x90, 60, 100);
-        add_event(player->song, 10, 0x80, 60, 0);
+        auto player = make_player();
+        add_events(player->song, {{0, 0x90, 60, 100}, {10, 0x80, 60, 0}});
         player->song.length_frames = length;
-        bool processed = false;
-        render(*player, 1024);
-        EXPECT_EQ(player->active, 1);
-        render(*player, 1024, &processed); // the 1985-sample release ends in this block
-        EXPECT_TRUE(processed);
-        EXPECT_EQ(player->active + count_active(player->synth), 0) << length;
-        EXPECT_STREQ(player->status_text, "Finished");
-        render(*player, 1024, &processed);
-        EXPECT_FALSE(processed);
+        player->active = true;
+        EXPECT_TRUE(synth_render(*player, out.data(), 1024) && player->active);
+        EXPECT_TRUE(synth_render(*player, out.data(), 1024)) << "the release ends in this one";
+        EXPECT_FALSE(player->active) << length;
+        EXPECT_FALSE(synth_render(*player, out.data(), 1024));
     }
-}
-
-// Each Player draws its own noise: rand() from seed 1, continued across re-initialisation.
-TEST(Synth, NoiseIsTheRandSequenceFromSeedOne) {
-    NoiseGenerator generator;
-    std::srand(1);
-    for (int i = 0; i < 1000; ++i)
-        ASSERT_EQ(generator.next(), std::rand()) << i;
-    auto player = make_player();
-    NoiseGenerator reference;
-    player->noise.next();
-    reference.next();
-    synth_init(*player, 22050);
-    EXPECT_EQ(player->noise.next(), reference.next());
 }
 
 // ---- dispatch ---------------------------------------------------------------------------------
 
-TEST(Dispatch, BendRangeRoundingAndControllersDeferredToVoices) {
+TEST(Dispatch, BendRangeRoundingAndResetAllControllers) {
     auto player = make_player();
     Song song;
     const uint32_t events[][4] = {
-        {0, 0x90, 69, 100},    {0, 0x91, 60, 127},
-        {0, 0xB0, 6, 5},       // no parameter selected yet: ignored
-        {1, 0xE0, 0x7F, 0x7F}, // 8191 at range 2: 199.98 -> 200
-        {1, 0xE9, 0x7F, 0x7F}, // drum channel: ignored
-        {2, 0xB0, 101, 0},     {2, 0xB0, 100, 0},
-        {2, 0xB0, 6, 1},       {2, 0xB0, 6, 25}, // above 24: ignored, not clamped
-        {3, 0xE0, 0, 72},                        // +1024 at range 1: exactly 12.5 cents
-        {4, 0xE0, 0, 56},                        // -1024
-        {5, 0xB0, 100, 1},     {5, 0xB0, 6, 12}, // fine tuning: data entry leaves the range
-        {5, 0xE0, 0, 0},       {6, 0xB1, 7, 30},
-        {6, 0xB1, 10, 5},      {6, 0xB1, 11, 40},
-        {6, 0xC1, 0x85, 0},    {7, 0xB1, 121, 0},
-        {7, 0xB0, 100, 0},     {7, 0xB0, 6, 24},
-        {7, 0xE0, 0x7F, 0x7F}, {8, 0xB0, 121, 0}};
-    for (const auto& e : events)
-        add_event(song, e[0], uint8_t(e[1]), uint8_t(e[2]), uint8_t(e[3]));
+        {0, 0x91, 60, 127},    {0, 0xB0, 6, 5},       // no parameter selected: ignored
+        {1, 0xE0, 0x7F, 0x7F}, {1, 0xE9, 0x7F, 0x7F}, // 8191 at range 2: 199.98; drums: ignored
+        {2, 0xB0, 101, 0},     {2, 0xB0, 100, 0},     {2, 0xB0, 6, 1},   {2, 0xB0, 6, 25}, // > 24
+        {3, 0xE0, 0, 72},      {4, 0xB0, 100, 1},     {4, 0xB0, 6, 12}, // fine tuning: no range
+        {4, 0xE0, 0, 56},      {5, 0xB1, 7, 30},      {5, 0xB1, 121, 0}, {5, 0xB0, 100, 0},
+        {5, 0xB0, 6, 24},      {5, 0xE0, 0x7F, 0x7F}, {6, 0xB0, 121, 0}};
+    add_events(song, events);
     install(*player, std::move(song));
     const ChannelState& ch = player->synth.channels[0];
-    const ChannelState& ch1 = player->synth.channels[1];
-
-    dispatch_to(*player, 1);
-    const Voice* voice = first_voice(*player, 0);
-    const Voice* other = first_voice(*player, 1);
-    ASSERT_TRUE(voice != nullptr && other != nullptr);
-    EXPECT_EQ(ch.bend_cents, 200);
-    EXPECT_EQ(voice->pending_cents, 186.0f);
-    EXPECT_EQ(voice->cents, -14.0f) << "the voice keeps its pitch until a period boundary";
+    // +-1024 at range 1 is +-12.5 cents; reset all controllers drops the bend, keeps the range.
+    const int32_t expected[][3] = {{1, 2, 200}, {2, 1, 200},   {3, 1, 13},
+                                   {4, 1, -13}, {5, 24, 2400}, {6, 24, 0}};
+    for (const auto& [frame, range, cents] : expected) {
+        dispatch_events(*player, uint64_t(frame));
+        EXPECT_EQ(std::pair(ch.bend_range, ch.bend_cents), std::pair(range, cents)) << frame;
+    }
     EXPECT_EQ(player->synth.channels[9].bend_cents, 0);
-    auto expect_bend = [&](uint64_t frame, int range, int cents) {
-        dispatch_to(*player, frame);
-        EXPECT_EQ(ch.bend_range, range) << frame;
-        EXPECT_EQ(ch.bend_cents, cents) << frame;
-    };
-    expect_bend(2, 1, 200);
-    expect_bend(3, 1, 13);
-    expect_bend(4, 1, -13);
-    expect_bend(5, 1, -100);
-    dispatch_to(*player, 6);
-    EXPECT_EQ(ch1.volume, 30);
-    EXPECT_EQ(other->level, 100.0f) << "volume reaches only later notes";
-    EXPECT_EQ(other->pending_pan, 5);
-    EXPECT_EQ(other->pending_expression, 40);
-    EXPECT_EQ(ch1.program, 5);
-    EXPECT_EQ(voice->pending_pan, 64) << "other channels' voices are untouched";
-    expect_bend(7, 24, 2400);
-    expect_bend(8, 24, 0); // reset all controllers drops the bend, keeps the range
-    EXPECT_EQ(ch1.expression, 127) << "reset all controllers";
-    EXPECT_EQ(ch1.volume, 30) << "reset all controllers keeps volume";
-    EXPECT_EQ(other->pending_expression, 127);
+    EXPECT_EQ(player->synth.channels[1].volume, 30) << "121 keeps the volume";
+    EXPECT_EQ(first_voice(*player, 1)->pending_expression, 127) << "deferred to the voice";
 }
 
-TEST(Dispatch, SysExRhythmPartsAndUserWaveforms) {
+// Rhythm part 0 is channel 10, parts 1-9 channels 1-9, part 10 channel 11.
+TEST(Dispatch, SysExRhythmParts) {
     auto player = make_player();
     Song song;
-    for (uint8_t part : {0x11, 0x19, 0x1A})
-        add_sysex(song, 0, {0xF0, 0x41, 0x10, 0x42, 0x12, 0x40, part, 0x15, 0x01, 0x19, 0xF7});
-    add_sysex(song, 0, {0xF0, 0x41, 0x10, 0x42, 0x12, 0x40, 0x10, 0x15, 0x00, 0x1B, 0xF7});
-    // Not recognised: other device, other address, too short.
-    add_sysex(song, 0, {0xF0, 0x41, 0x11, 0x42, 0x12, 0x40, 0x12, 0x15, 0x01, 0x00});
-    add_sysex(song, 0, {0xF0, 0x41, 0x10, 0x42, 0x12, 0x40, 0x13, 0x16, 0x01, 0x00});
-    add_sysex(song, 0, {0xF0, 0x41, 0x10, 0x42, 0x12, 0x40, 0x14, 0x15, 0x01});
-    std::vector<uint8_t> upload = {0xF0, 0x77, 0x10, 0x42, 0x12, 0xF1, 0x85, 0x00};
-    for (int i = 0; i < 31; ++i)
-        upload.push_back(uint8_t(0x70 + 8 * i));
-    add_sysex(song, 1, upload); // 39 bytes: ignored
-    upload.push_back(0x68);
-    add_sysex(song, 2, upload); // 40 bytes: slot 5
-    add_sysex(song, 3, {0xF0, 0x77, 0x10, 0x42, 0x12, 0xF0, 0x00, 0x00, 0x01});
-    add_sysex(song, 4, {0xF0, 0x7E, 0x7F, 0x09, 0x01, 0xF7});
+    for (uint8_t part : {0x11, 0x19, 0x1A, 0x10})
+        add_sysex(song, 0, {0xF0, 0x41, 0x10, 0x42, 0x12, 0x40, part, 0x15, part != 0x10, 0, 0xF7});
+    add_sysex(song, 0, {0xF0, 0x41, 0x11, 0x42, 0x12, 0x40, 0x12, 0x15, 0x01, 0x00}); // device 17
     install(*player, std::move(song));
-    const SynthState& synth = player->synth;
-
-    dispatch_to(*player, 1);
+    dispatch_events(*player, 0);
     std::string drums;
-    for (const ChannelState& ch : synth.channels)
+    for (const ChannelState& ch : player->synth.channels)
         drums += ch.drum != 0 ? 'D' : '-';
     EXPECT_EQ(drums, "D-------D-D-----");
-    EXPECT_EQ(synth.custom_waves_present, 0);
-    dispatch_to(*player, 2);
-    EXPECT_EQ(synth.custom_wave_mode, 0) << "an upload does not switch the mode on";
-    EXPECT_EQ(synth.custom_wave_bank[5][0], 0x70 * 256);
-    EXPECT_EQ(synth.custom_wave_bank[5][2], -32768);
-    dispatch_to(*player, 3);
-    EXPECT_EQ(synth.custom_wave_mode, 1);
-    dispatch_to(*player, 4);
-    EXPECT_EQ(synth.custom_wave_mode + synth.custom_waves_present, 0) << "GM System On";
-    EXPECT_EQ(synth.custom_wave_bank[5][0], 0x70 * 256) << "keeps the uploads";
 }
 
 // ---- transport --------------------------------------------------------------------------------
 
 // 14 s at 44100 Hz: volume and a short note at 0, one note from 5 s to 10 s, channel 1 volume
 // changes at 1 s and 8 s; fraction 0.5 is exactly 7 s.
-Song seek_song() {
-    Song song;
-    for (const auto& e : {std::array<uint32_t, 4>{0, 0xB0, 7, 50},
-                          {0, 0x92, 60, 100},
-                          {20000, 0x82, 60, 0},
-                          {44100, 0xB1, 7, 30},
-                          {220500, 0x90, 60, 100},
-                          {352800, 0xB1, 7, 90},
-                          {441000, 0x80, 60, 0}})
-        add_event(song, e[0], uint8_t(e[1]), uint8_t(e[2]), uint8_t(e[3]));
-    return song;
-}
-
-void render_until_finished(Player& player, uint64_t max_frames) {
-    for (uint64_t done = 0; done < max_frames && player.active != 0; done += 1000) {
-        std::lock_guard guard(player.lock);
-        std::vector<int16_t> block(2000);
-        synth_render(player, block.data(), 1000);
-    }
-}
-
-TEST(Transport, StateTransitionsAndStatusTexts) {
+std::unique_ptr<Player> seek_player() {
     auto player = make_player();
-    start_playback(*player);
-    toggle_pause(*player);
-    seek_fraction(*player, 0.5);
-    EXPECT_EQ(status(*player), "No MIDI loaded") << "nothing happens without a song";
-    EXPECT_EQ(player->active + player->paused, 0);
+    Song song;
+    const uint32_t events[][4] = {
+        {0, 0xB0, 7, 50},        {0, 0x92, 60, 100},    {20000, 0x82, 60, 0}, {44100, 0xB1, 7, 30},
+        {220500, 0x90, 60, 100}, {352800, 0xB1, 7, 90}, {441000, 0x80, 60, 0}};
+    add_events(song, events);
+    install(*player, std::move(song));
+    return player;
+}
 
-    install(*player, seek_song());
+TEST(Transport, PlayPauseSeekAndTheEnd) {
+    auto player = seek_player();
+    seek_fraction(*player, 0.5); // stopped: Play then starts from the top
     start_playback(*player);
-    EXPECT_EQ(status(*player), "Playing");
-    render_until_finished(*player, 3000);
-    start_playback(*player);
-    EXPECT_EQ(player->position, 3000u) << "Play while playing does not rewind";
+    render(*player, 3000);
     toggle_pause(*player);
-    EXPECT_EQ(status(*player), "Paused");
     start_playback(*player);
     EXPECT_EQ(player->position, 3000u) << "Play resumes a paused transport in place";
-    toggle_pause(*player);
-    toggle_pause(*player);
-    EXPECT_EQ(status(*player), "Resumed");
-    stop_playback(*player);
-    EXPECT_EQ(status(*player), "Stopped");
-    EXPECT_EQ(player->position + player->cursor, 0u);
-    start_playback(*player);
-    render_until_finished(*player, 1u << 26);
-    EXPECT_EQ(status(*player), "Finished");
-    start_playback(*player);
-    EXPECT_EQ(player->position, 0u) << "Play after the end starts from the top";
-}
-
-TEST(Transport, SeekPreRollsAndRebuildsControllerState) {
-    auto player = make_player();
-    install(*player, seek_song());
-    seek_fraction(*player, 0.5); // stopped: Play then starts from the top
-    EXPECT_EQ(player->active, 0);
-    start_playback(*player);
-    EXPECT_EQ(player->position, 0u);
-
     seek_fraction(*player, 0.5);
-    EXPECT_EQ(status(*player), "Position: 50.0%");
-    EXPECT_EQ(player->position, 308700u);
     EXPECT_EQ(player->synth.channels[1].volume, 30) << "a change before the target is in force";
     ASSERT_NE(first_voice(*player, 0), nullptr);
     EXPECT_EQ(first_voice(*player, 0)->age, 22050u) << "only the pre-roll advanced the note";
     seek_fraction(*player, 0.05); // backwards, before the change: rebuilt from the start
     EXPECT_EQ(player->synth.channels[1].volume, 100);
     EXPECT_EQ(first_voice(*player, 0), nullptr);
-    seek_fraction(*player, 0.0);
-    EXPECT_EQ(player->synth.channels[0].volume, 50) << "events at the target frame are applied";
-    ASSERT_NE(first_voice(*player, 2), nullptr);
-    EXPECT_EQ(first_voice(*player, 2)->age, 0u) << "no pre-roll at frame 0";
-    {
-        std::lock_guard guard(player->lock);
-        seek_frame(*player, 10000); // inside the first half second: pre-roll from frame 0
-    }
-    EXPECT_EQ(first_voice(*player, 2)->age, 10000u);
-
+    seek_frame(*player, 10000); // inside the first half second: pre-roll from frame 0
+    EXPECT_EQ(first_voice(*player, 2)->age, 10000u) << "events at frame 0 applied, then rendered";
     toggle_pause(*player);
     seek_fraction(*player, std::nan(""));
-    EXPECT_EQ(status(*player), "Position: 0.0%");
-    EXPECT_EQ(player->active + player->paused, 2) << "a seek keeps the pause";
-    seek_fraction(*player, 3.0); // past the end: the length, finishing on the next block
-    EXPECT_EQ(status(*player), "Position: 100.0%");
+    EXPECT_TRUE(player->active && player->paused) << "a seek keeps the pause";
     toggle_pause(*player);
-    render_until_finished(*player, 1000);
-    EXPECT_EQ(status(*player), "Finished");
+    while (player->active)
+        render(*player, 4096);
+    start_playback(*player);
+    EXPECT_EQ(player->position, 0u) << "Play after the end starts from the top";
 
-    // The text never follows the locale's decimal comma.
+    // The status text never follows the locale's decimal comma.
     const std::string dir = testing::TempDir() + "/velta_locales";
     const std::string command = "mkdir -p '" + dir + "' && localedef -i de_DE -f UTF-8 '" + dir +
                                 "/de_DE.UTF-8' > /dev/null 2>&1";
@@ -610,7 +314,7 @@ TEST(Transport, SeekPreRollsAndRebuildsControllerState) {
     if (std::setlocale(LC_ALL, "de_DE.UTF-8") == nullptr) GTEST_SKIP() << "no de_DE locale";
     seek_fraction(*player, 0.12345);
     std::setlocale(LC_ALL, "C");
-    EXPECT_EQ(status(*player), "Position: 12.3%");
+    EXPECT_STREQ(player->status_text, "Position: 12.3%");
 }
 
 // ---- the demo song ----------------------------------------------------------------------------
@@ -619,18 +323,11 @@ TEST(Transport, SeekPreRollsAndRebuildsControllerState) {
 TEST(DemoSong, GeneratedFileIsTheScoresAndShowsTheSynthesizer) {
     const std::string path = VELTA_BINARY_DIR "/share/velta/final-bowser.mid";
     std::ifstream file(path, std::ios::binary);
-    ASSERT_TRUE(file) << path << " was not generated";
     const std::vector<char> bytes{std::istreambuf_iterator<char>(file), {}};
-    uint64_t hash = 0xcbf29ce484222325ull;
-    for (char byte : bytes)
-        hash = (hash ^ uint8_t(byte)) * 0x100000001b3ull;
-    EXPECT_EQ(hash, 0xce0a87512ebc0a44ull) << std::hex << hash;
-
-    auto player = make_player(44100);
+    EXPECT_EQ(fnv1a(bytes.data(), bytes.size()), 0xce0a87512ebc0a44ull) << path;
+    auto player = make_player();
     ASSERT_TRUE(load_song(*player, path.c_str())) << player->status_text;
     const Song& song = player->song;
-    EXPECT_GE(song.length_frames, 60u * 44100);
-    EXPECT_LE(song.length_frames, 120u * 44100);
     EXPECT_GE(song.tempo_map.size(), 3u) << "no tempo change";
     std::string seen;
     for (const MidiEvent& e : song.events) {

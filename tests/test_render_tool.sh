@@ -1,6 +1,6 @@
 #!/bin/bash
 # Runs the real velta-render: command line, --dump output, WAV files and exit statuses.
-# Usage: test_render_tool.sh PATH/TO/velta-render PATH/TO/make_midi.py
+# Usage: test_render_tool.sh PATH/TO/velta-render TEST_SONG_DIR
 render=$1
 . "$(dirname "$0")/harness/session.sh"
 
@@ -78,7 +78,7 @@ for size in 1P 15T 8T; do
 done
 
 # Output that cannot be written: status 3.
-python3 "$2" "$work" || { echo "FAIL: could not generate songs"; exit 1; }
+cp "$2/melodic.mid" "$2/drums.mid" "$work/" || { echo "FAIL: no test songs in $2"; exit 1; }
 if [ -w /dev/full ]; then
   expect 3 sh -c '"$0" --dump "$1" >/dev/full' "$render" "$work/one.mid"
   expect 3 "$render" "$work/melodic.mid" /dev/full

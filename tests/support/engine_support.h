@@ -1,9 +1,9 @@
 // Helpers shared by the engine tests.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
-#include <vector>
 
 #include "sequencer/player.h"
 #include "song/song.h"
@@ -15,23 +15,16 @@ inline std::unique_ptr<Player> make_player(int32_t rate = 44100) {
     return player;
 }
 
-inline void add_event(Song& song, uint64_t time, uint8_t status, uint8_t data1, uint8_t data2 = 0) {
-    MidiEvent event;
-    event.time = time;
-    event.status = status;
-    event.data1 = data1;
-    event.data2 = data2;
-    song.events.push_back(event);
+// Appends channel messages given as {frame, status, data1, data2}.
+template <size_t N> void add_events(Song& song, const uint32_t (&rows)[N][4]) {
+    for (const auto& [time, status, data1, data2] : rows)
+        song.events.push_back({time, 0, 0, uint8_t(status), uint8_t(data1), uint8_t(data2)});
 }
 
-// FNV-1a 64 over the samples as little-endian bytes: the golden checksums' hash.
-inline uint64_t pcm_fnv1a(const std::vector<int16_t>& samples) {
+// FNV-1a 64, the golden checksums' hash (over PCM: little-endian samples).
+inline uint64_t fnv1a(const void* data, size_t size) {
     uint64_t hash = 0xcbf29ce484222325ull;
-    for (int16_t sample : samples) {
-        const auto value = static_cast<uint16_t>(sample);
-        for (uint8_t byte : {static_cast<uint8_t>(value), static_cast<uint8_t>(value >> 8)}) {
-            hash = (hash ^ byte) * 0x100000001b3ull;
-        }
-    }
+    for (size_t i = 0; i < size; ++i)
+        hash = (hash ^ static_cast<const uint8_t*>(data)[i]) * 0x100000001b3ull;
     return hash;
 }
