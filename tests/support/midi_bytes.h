@@ -3,9 +3,10 @@
 
 #include <algorithm>
 #include <cstdint>
-#include <fstream>
 #include <string>
 #include <vector>
+
+#include "tests/support/song_gen.h"
 
 using Bytes = std::vector<uint8_t>;
 
@@ -19,9 +20,8 @@ inline Bytes be32(uint32_t v) {
 }
 
 inline Bytes vlq(uint32_t v) {
-    Bytes out{uint8_t(v & 0x7F)};
-    while (v >>= 7)
-        out.insert(out.begin(), uint8_t(0x80 | (v & 0x7F)));
+    Bytes out;
+    song_gen::put_vlq(out, v);
     return out;
 }
 
@@ -59,19 +59,6 @@ inline Bytes note_on(uint32_t delta, uint8_t key, uint8_t channel = 0) {
 inline const Bytes kEndOfTrack{0, 0xFF, 0x2F, 0};
 
 inline std::string write_file(const std::string& path, const Bytes& bytes) {
-    std::ofstream(path, std::ios::binary)
-        .write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+    song_gen::write_file(path, bytes);
     return path;
-}
-
-// `beats` quarter notes at 120 bpm on channels 0 and 1 with a bend on each beat. No drums: their
-// noise would depend on what the Player played before.
-inline Bytes melody(int beats) {
-    Bytes track{0, 0xC0, 10, 0, 0xC1, 80, 0, 0xB1, 10, 20};
-    for (int beat = 0; beat < beats; ++beat) {
-        const uint8_t note = uint8_t(60 + beat % 12), bass = uint8_t(note - 12);
-        track = track + note_on(0, note) + note_on(0, bass, 1) +
-                Bytes{48, 0xE1, 0, uint8_t(0x40 + beat % 16), 12, 0x80, note, 0, 36, 0x81, bass, 0};
-    }
-    return smf(96, {track + kEndOfTrack});
 }
