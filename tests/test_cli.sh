@@ -58,7 +58,7 @@ frames() {
   local size
   size=$(stat -c %s "$1")
   [ "$(xxd -p -l 44 "$1" | tr -d '\n')" = "52494646$(le32 $((size - 8)))57415645666d7420$(le32 16)01000200$(le32 "$2")$(le32 $(($2 * 4)))0400100064617461$(le32 $((size - 44)))" ] ||
-    { fail "$1: header $(xxd -p -l 44 "$1")"; return 1; }
+    { echo "$1: header $(xxd -p -l 44 "$1")" >&2; echo -1; return 1; }
   echo $(((size - 44) / 4))
 }
 # --max-seconds cuts at exactly floor(S x rate) frames, also inside a block.

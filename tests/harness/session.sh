@@ -70,7 +70,7 @@ start_app() {
 window_of() { xdotool search --onlyvisible --pid "$1" 2>/dev/null | head -1 | grep .; }
 # app_exits WHAT: the program ends by itself with status 0.
 app_exits() {
-  poll 100 eval '! kill -0 $app 2>/dev/null' || { fail "$1: still running"; return 1; }
+  poll 100 eval '! kill -0 $app 2>/dev/null' || { fail "$1: still running"; kill "$app"; wait "$app"; app=; return 1; }
   wait "$app" || fail "$1: exit $?"
   app=
 }
