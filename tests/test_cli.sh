@@ -53,12 +53,13 @@ grep -qx "velta-render: $work/bad.mid: Invalid MIDI header." "$work/err" || fail
 expect 3 "$render" "$songs/melodic.mid" "$work/no/such/dir/out.wav"
 
 # frames FILE RATE: checks every header field; prints the frame count.
+hex() { od -An -tx1 -j "$1" -N "$2" "$3" | tr -d ' \n'; }
 le32() { printf '%02x' $(($1 & 255)) $(($1 >> 8 & 255)) $(($1 >> 16 & 255)) $(($1 >> 24)); }
 frames() {
   local size
   size=$(stat -c %s "$1")
-  [ "$(xxd -p -l 44 "$1" | tr -d '\n')" = "52494646$(le32 $((size - 8)))57415645666d7420$(le32 16)01000200$(le32 "$2")$(le32 $(($2 * 4)))0400100064617461$(le32 $((size - 44)))" ] ||
-    { echo "$1: header $(xxd -p -l 44 "$1")" >&2; echo -1; return 1; }
+  [ "$(hex 0 44 "$1")" = "52494646$(le32 $((size - 8)))57415645666d7420$(le32 16)01000200$(le32 "$2")$(le32 $(($2 * 4)))0400100064617461$(le32 $((size - 44)))" ] ||
+    { echo "$1: header $(hex 0 44 "$1")" >&2; echo -1; return 1; }
   echo $(((size - 44) / 4))
 }
 # --max-seconds cuts at exactly floor(S x rate) frames, also inside a block.
@@ -75,7 +76,7 @@ expect 0 "$render" "$songs/drums.mid" "$work/file.wav"
 "$render" "$songs/drums.mid" - | cat >"$work/pipe.wav"
 known() { head -c 4 "$1"; tail -c +9 "$1" | head -c 32; tail -c +45 "$1"; }
 cmp -s <(known "$work/file.wav") <(known "$work/pipe.wav") &&
-  [ "$(xxd -p -s 4 -l 4 "$work/pipe.wav")$(xxd -p -s 40 -l 4 "$work/pipe.wav")" = ffffffffffffffff ] ||
+  [ "$(hex 4 4 "$work/pipe.wav")$(hex 40 4 "$work/pipe.wav")" = ffffffffffffffff ] ||
   fail "'-' through a pipe"
 # --mute: all channels silent; the drums' channel changes the drum song.
 expect 0 "$render" --mute "$(seq -s, 16)" "$songs/drums.mid" "$work/mute-all.wav"

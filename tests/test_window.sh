@@ -66,7 +66,8 @@ steps_song() {
     for _ in $(seq 10); do body+=2890${n}6e00914e6e833880${n}4000814e40; done
   done
   body+=00ff2f00
-  { printf 'MThd\0\0\0\6\0\0\0\1\1\340MTrk'; printf '%08x%s' $((${#body} / 2)) "$body" | xxd -r -p; } >"$1"
+  body=$(printf '%08x%s' $((${#body} / 2)) "$body" | sed 's/../\\x&/g')
+  printf "MThd\0\0\0\6\0\0\0\1\1\340MTrk$body" >"$1"
 }
 
 play() {
@@ -231,10 +232,10 @@ prefs() {
   sleep 1.5
   capture_stop
   "$render" --rate 48000 --max-seconds 2 "$work/song.mid" "$work/ref.wav"
-  frames() { xxd -p -c 4 | tr '\n' ' '; }
+  frames() { od -An -v -tx4 -w4 | tr -d '\n'; }
   sox -V1 -D "$work/playing.wav" -t s16 - | frames >"$work/heard"
-  needle=$(tail -c +45 "$work/ref.wav" | frames | sed 's/^\(00000000 \)*//' | cut -c1-9000)
-  [ ${#needle} = 9000 ] && grep -qF " $needle" "$work/heard" || fail "the opening not heard sample-exact"
+  needle=$(tail -c +45 "$work/ref.wav" | frames | sed 's/^\( 00000000\)*//' | cut -c1-9000)
+  [ ${#needle} = 9000 ] && grep -qF "$needle" "$work/heard" || fail "the opening not heard sample-exact"
   # Twenty changes while the song plays.
   for n in $(seq 20); do
     prefs_dialog $((n % 2)) alt+o || break
