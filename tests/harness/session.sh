@@ -9,7 +9,7 @@ cleanup() {
   capture_stop
   [ -n "$app" ] && kill "$app" 2>/dev/null && wait "$app" 2>/dev/null
   [ -n "$pws_dir" ] && "$harness/pipewire-session.sh" stop "$pws_dir"
-  [ -n "$xvfb" ] && kill "$xvfb" && wait "$xvfb" 2>/dev/null
+  [ -n "$xvfb" ] && kill "$xvfb" 2>/dev/null && wait "$xvfb" 2>/dev/null
   chmod -R u+w "$work" 2>/dev/null
   rm -rf "$work"
 }
