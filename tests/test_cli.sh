@@ -48,6 +48,13 @@ grep -qx "velta-render: $work/missing.mid: Could not open MIDI file. (No such fi
 printf 'RIFF not a MIDI file' >"$work/bad.mid"
 expect 2 "$render" "$work/bad.mid" "$work/none.wav"
 grep -qx "velta-render: $work/bad.mid: Invalid MIDI header." "$work/err" || fail "$(cat "$work/err")"
+# A file bigger than any memory (sparse, where the file system allows one): status 2.
+for size in 1P 15T 8T; do
+  truncate -s "$size" "$work/huge.mid" 2>/dev/null || continue
+  ASAN_OPTIONS=${ASAN_OPTIONS:+$ASAN_OPTIONS:}allocator_may_return_null=1 expect 2 "$render" --dump "$work/huge.mid"
+  grep -q ': Out of memory loading MIDI\.' "$work/err" || fail "huge: $(cat "$work/err")"
+  break
+done
 # Output that cannot be written: status 3.
 [ -w /dev/full ] && expect 3 "$render" "$songs/melodic.mid" /dev/full
 expect 3 "$render" "$songs/melodic.mid" "$work/no/such/dir/out.wav"
@@ -83,11 +90,17 @@ expect 0 "$render" --mute "$(seq -s, 16)" "$songs/drums.mid" "$work/mute-all.wav
 [ "$(tail -c +45 "$work/mute-all.wav" | tr -d '\0' | wc -c)" = 0 ] || fail "--mute all is not silent"
 expect 0 "$render" --mute 10 "$songs/drums.mid" "$work/mute-10.wav"
 cmp -s "$work/file.wav" "$work/mute-10.wav" && fail "--mute 10 left the drums sounding"
+# A song with no playable events: an empty but valid file.
+printf 'MThd\0\0\0\6\0\0\0\1\1\340MTrk\0\0\0\13\0\377\121\3\7\241\40\0\377\57\0' >"$work/tempo.mid"
+expect 0 "$render" "$work/tempo.mid" "$work/empty.wav"
+[ "$(frames "$work/empty.wav" 44100)" = 0 ] || fail "tempo-only song"
 # A seek renders the rest only: it ends where the whole song does.
 expect 0 "$render" --seek 0.3 "$songs/melodic.mid" "$work/seek.wav"
 expect 0 "$render" "$songs/melodic.mid" "$work/whole.wav"
 gap=$(($(frames "$work/whole.wav" 44100) - 102863 - $(frames "$work/seek.wav" 44100)))
 [ "$gap" -gt -1024 ] && [ "$gap" -lt 1024 ] || fail "seek 0.3: gap $gap"
+expect 0 "$render" --mute=16 "$songs/melodic.mid" "$work/mute-16.wav"
+cmp -s "$work/whole.wav" "$work/mute-16.wav" || fail "--mute of an unused channel changed the output"
 
 # The desktop entry and the metainfo pass their validators (where installed).
 if command -v desktop-file-validate >/dev/null && command -v appstreamcli >/dev/null; then

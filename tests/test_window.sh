@@ -88,9 +88,14 @@ play() {
   silent paused
   pc play
   poll 50 status Playing || fail "MPRIS status after play: $(pc status)"
+  pc position 30
+  above "$(pc position)" 29.9 || fail "MPRIS position after seeking to 30 s: $(pc position)"
   pc stop
   poll 50 status Stopped || fail "MPRIS status after stop: $(pc status)"
-  # A second launch hands its file to the running window and ends.
+  # A second launch hands its file to the running window and ends; without --play it stays stopped.
+  expect 0 timeout 20 "$velta" song.mid
+  listen handed-over-stopped 1 44100
+  silent handed-over-stopped
   expect 0 timeout 20 "$velta" --play song.mid
   listen handed-over 1 44100
   heard handed-over
