@@ -43,12 +43,11 @@ hz=$(getconf CLK_TCK)
 cpu_ticks() { awk '{print $14 + $15}' "/proc/$1/stat"; }
 for rate in ${BENCH_RATES:-10 50}; do
   set_rate "$rate"
-  "$velta" "$song" >"$work/velta.log" 2>&1 &
-  app=$!
-  win=$(xh_wait_window "$app" 20) || { echo "no window" >&2; exit 1; }
+  start_app "$velta" "$song" || exit 1
   sleep 0.5
-  xh_key "$win" space
-  xh_wait_pixel 700 90 'srgb(255,210,162)' 5 || { echo "not playing: $(cat "$work/velta.log")" >&2; exit 1; }
+  key space
+  poll 50 eval '[ "$(import -window root png:- | pixels - 700 90)" = "srgb(255,210,162) " ]' ||
+    { echo "not playing: $(cat "$work/app.log")" >&2; exit 1; }
   sleep 2
   rss=$(awk '/VmRSS/{print $2}' "/proc/$app/status")
   before=$(cpu_ticks "$app")

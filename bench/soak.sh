@@ -24,7 +24,6 @@ printf '[Preferences]\noutput_frequency_hz=44100\nauto_detune_mode=1\nredraw_tim
 mkdir -p "$work/gen"
 cp "$(dirname "$velta")"/../tests/songs/{minute,waves}.mid "$work/gen/" ||
   { echo "build the tests first: they write the test songs"; exit 1; }
-python3 "$tests/input_e2e.py" song "$work/gen/steps.mid"
 mapfile -t generated < <(ls "$work"/gen/*.mid)
 corpus=()
 [ -d "$song_dir" ] && mapfile -t corpus < <(ls "$song_dir"/*.mid "$song_dir"/*.MID 2>/dev/null)
@@ -39,11 +38,9 @@ now() { date +%s.%N; }
 log_event() { echo "$(now) $1" >>"$work/events"; }
 rss_kb() { awk '/^VmRSS/ { print $2 }' "/proc/$app/status"; }
 
-"$velta" "${generated[0]}" >"$work/velta.log" 2>&1 &
-app=$!
-win=$(xh_wait_window "$app" 20) || { echo "no window: $(cat "$work/velta.log")"; exit 1; }
+start_app "$velta" "${generated[0]}" || exit 1
 sleep 1
-recorder=$("$tests/harness/capture.sh" start "$work/capture.wav" 44100) || exit 1
+capture_start "$work/capture.wav" 44100
 log_event capture
 
 loads=0 seeks=0 pauses=0 next=0 rss_minute=
@@ -56,16 +53,16 @@ load_next() {
   log_event load
 }
 seek() {
-  local x=$((200 + RANDOM % 500))
-  xh_click "$x" 649 # the seek bar, at the window's 1.5 scale
+  local x=$((70 + RANDOM % 220))
+  click "$x" 433 # the seek bar
   seeks=$((seeks + 1))
   log_event seek
 }
 pause_resume() {
-  xh_key "$win" space
+  key space
   log_event pause
   sleep 1
-  xh_key "$win" space
+  key space
   log_event resume
   pauses=$((pauses + 1))
 }
@@ -77,20 +74,19 @@ while [ $SECONDS -lt $end ]; do
   sleep 3
   pause_resume
   sleep 2
-  xh_key "$win" $([ $((RANDOM % 2)) = 0 ] && echo Right || echo Left)
+  key $([ $((RANDOM % 2)) = 0 ] && echo Right || echo Left)
   seeks=$((seeks + 1))
   log_event seek
   sleep 3
   if [ -z "$rss_minute" ] && [ $((SECONDS - start)) -ge 60 ]; then rss_minute=$(rss_kb); fi
-  kill -0 "$app" 2>/dev/null || { fail "the program died: $(tail -5 "$work/velta.log")"; break; }
+  kill -0 "$app" 2>/dev/null || { fail "the program died: $(tail -5 "$work/app.log")"; break; }
 done
 rss_end=$(rss_kb)
 duration=$((SECONDS - start))
 log_event close
-"$tests/harness/capture.sh" stop "$recorder"
-recorder=
+capture_stop
 
-xh_key "$win" ctrl+q
+key ctrl+q
 for _ in $(seq 200); do kill -0 "$app" 2>/dev/null || break; sleep 0.05; done
 if kill -0 "$app" 2>/dev/null; then fail "still running after Ctrl+Q"; else
   wait "$app" || fail "exit status $?"

@@ -9,11 +9,9 @@ harness=$here/../tests/harness
 start_audio 44100
 start_display
 export XDG_CONFIG_HOME=$work/config VELTA_RESOURCE_DIR=$build/share/velta
-"$build/bin/velta" "$build/share/velta/final-bowser.mid" >"$work/velta.log" 2>&1 &
-app=$!
-win=$(xh_wait_window "$app" 20) || { echo "no window" >&2; exit 1; }
+start_app "$build/bin/velta" "$build/share/velta/final-bowser.mid" || exit 1
 sleep 0.5
-xh_key "$win" space
+key space
 sleep "${2:-12}"
-xh_shot "$here/screenshot.png" "$win"
+import -window "$win" "$here/screenshot.png"
 echo "wrote $here/screenshot.png"

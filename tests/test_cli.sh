@@ -1,114 +1,112 @@
 #!/bin/bash
-# Command line and main window of the velta binary.
-#   test_cli.sh options VELTA            --help, --version and an unknown option, no display
-#   test_cli.sh window VELTA CLOSER      under Xvfb: the window with and without a song
-# CLOSER sends WM_DELETE_WINDOW to a window id (x11-close-window). Exit 77 = skipped.
-mode=${1:?mode}
-velta=$(readlink -f "${2:?velta binary}")
-closer=${3:+$(readlink -f "$3")}
-here=$(cd "$(dirname "$0")" && pwd)
-. "$here/harness/session.sh"
-bus_pid=
-on_exit() {
-  [ -n "$bus_pid" ] && [ "$(cat "/proc/$bus_pid/comm" 2>/dev/null)" = dbus-daemon ] && kill "$bus_pid"
+# The command lines of velta and velta-render, velta-render's WAV files and exit statuses, and
+# the desktop files. No display, no sound server.
+#   test_cli.sh VELTA VELTA_RENDER SONG_DIR DATA_DIR
+velta=$(readlink -f "${1:?velta}")
+render=$(readlink -f "${2:?velta-render}")
+songs=${3:?song directory}
+data=${4:?data directory}
+. "$(dirname "$0")/harness/session.sh"
+export XDG_CONFIG_HOME=$work/config DBUS_SESSION_BUS_ADDRESS=disabled:
+unset DISPLAY WAYLAND_DISPLAY # whatever reached the toolkit's start-up would fail loudly
+
+expect 0 "$velta" --help
+grep -q '^Usage:' "$work/out" && grep -q -- --version "$work/out" && [ ! -s "$work/err" ] || fail "--help"
+expect 0 "$velta" --version
+[ "$(cat "$work/out")" = "velta 0.1.0" ] || fail "--version: $(cat "$work/out")"
+expect 1 "$velta" --bogus song.mid
+[ ! -s "$work/out" ] && [ "$(wc -l <"$work/err")" = 1 ] && grep -q -- --bogus "$work/err" || fail "--bogus"
+[ -e "$XDG_CONFIG_HOME" ] && fail "velta created its settings directory"
+
+# One note at tick 480, 480 ticks per quarter, a SysEx at tick 0.
+printf 'MThd\0\0\0\6\0\0\0\1\1\340MTrk\0\0\0\17\0\360\3\176\11\367\203\140\220\74\144\0\377\57\0' \
+  >"$work/one.mid"
+expect 0 "$render" --dump -- "$work/one.mid"
+printf '%s\n' 'ev 0 f0 0 0 sysex f07e09f7' 'ev 22050 90 60 100' 'tempo 0 0 500000' 'length 198450' \
+  'division 480' 'rate 44100' 'events 2' | cmp -s - "$work/out" || fail "--dump: $(cat "$work/out")"
+expect 0 "$render" --dump "$work/one.mid" --rate=48000
+grep -qx 'ev 24000 90 60 100' "$work/out" && grep -qx 'rate 48000' "$work/out" || fail "--rate=48000"
+expect 0 "$render" --help
+grep -q -- --max-seconds "$work/out" && [ ! -s "$work/err" ] || fail "--help"
+expect 0 "$render" --version
+grep -qx 'velta-render [0-9]*\.[0-9]*\.[0-9]*' "$work/out" || fail "--version: $(cat "$work/out")"
+
+# Usage errors: one line on stderr, status 1.
+for args in "--bogus x.mid" "--dump" "--dump a.mid b.mid" "in.mid" "--rate 384001 --dump x.mid" \
+  "--rate=12k --dump x.mid" "--dump x.mid --rate" "--set 10 in.mid out.wav" \
+  "--block 65537 in.mid out.wav" "--seek nan in.mid out.wav" "--max-seconds inf in.mid out.wav" \
+  "--mute 0 in.mid out.wav" "--mute 17 in.mid out.wav" "--mute 1,,2 in.mid out.wav" \
+  "--mute 1, in.mid out.wav" "--mute 1 --dump x.mid"; do
+  expect 1 "$render" $args
+  [ "$(wc -l <"$work/err")" -eq 1 ] || fail "usage error for '$args' is not one line"
+done
+# A song that does not load: status 2, the reason, no output file.
+expect 2 "$render" "$work/missing.mid" "$work/none.wav"
+grep -qx "velta-render: $work/missing.mid: Could not open MIDI file. (No such file or directory)" \
+  "$work/err" || fail "load failure: $(cat "$work/err")"
+[ -e "$work/none.wav" ] && fail "an output file for a missing song"
+printf 'RIFF not a MIDI file' >"$work/bad.mid"
+expect 2 "$render" "$work/bad.mid" "$work/none.wav"
+grep -qx "velta-render: $work/bad.mid: Invalid MIDI header." "$work/err" || fail "$(cat "$work/err")"
+# A file bigger than any memory (sparse, where the file system allows one): status 2.
+for size in 1P 15T 8T; do
+  truncate -s "$size" "$work/huge.mid" 2>/dev/null || continue
+  ASAN_OPTIONS=${ASAN_OPTIONS:+$ASAN_OPTIONS:}allocator_may_return_null=1 expect 2 "$render" --dump "$work/huge.mid"
+  grep -q ': Out of memory loading MIDI\.' "$work/err" || fail "huge: $(cat "$work/err")"
+  break
+done
+# Output that cannot be written: status 3.
+[ -w /dev/full ] && expect 3 "$render" "$songs/melodic.mid" /dev/full
+expect 3 "$render" "$songs/melodic.mid" "$work/no/such/dir/out.wav"
+
+# frames FILE RATE: checks every header field; prints the frame count.
+hex() { od -An -tx1 -j "$1" -N "$2" "$3" | tr -d ' \n'; }
+le32() { printf '%02x' $(($1 & 255)) $(($1 >> 8 & 255)) $(($1 >> 16 & 255)) $(($1 >> 24)); }
+frames() {
+  local size
+  size=$(stat -c %s "$1")
+  [ "$(hex 0 44 "$1")" = "52494646$(le32 $((size - 8)))57415645666d7420$(le32 16)01000200$(le32 "$2")$(le32 $(($2 * 4)))0400100064617461$(le32 $((size - 44)))" ] ||
+    { echo "$1: header $(hex 0 44 "$1")" >&2; echo -1; return 1; }
+  echo $(((size - 44) / 4))
 }
-# Private settings and no session bus: nothing here may touch the user's files or desktop.
-export XDG_CONFIG_HOME=$work/config DBUS_SESSION_BUS_ADDRESS=disabled: GTK_A11Y=none
-export GSETTINGS_BACKEND=memory
-unset VELTA_RESOURCE_DIR
+# --max-seconds cuts at exactly floor(S x rate) frames, also inside a block.
+for cut in "1.5 44100 1000 66150" "2.0001 22050 1024 44102" "0 48000 64 0" "3 48000 7 144000"; do
+  set -- $cut
+  expect 0 "$render" --max-seconds "$1" --rate "$2" --block "$3" "$songs/drums.mid" "$work/cut.wav"
+  [ ! -s "$work/err" ] && [ "$(frames "$work/cut.wav" "$2")" = "$4" ] || fail "--max-seconds $cut"
+done
+# Standard output: to a file the same bytes as a file; through a pipe streamed, so the RIFF and
+# data sizes are 0xFFFFFFFF (unknown).
+expect 0 "$render" "$songs/drums.mid" "$work/file.wav"
+"$render" "$songs/drums.mid" - >"$work/stdout.wav" && cmp -s "$work/file.wav" "$work/stdout.wav" ||
+  fail "'-' to a file"
+"$render" "$songs/drums.mid" - | cat >"$work/pipe.wav"
+known() { head -c 4 "$1"; tail -c +9 "$1" | head -c 32; tail -c +45 "$1"; }
+cmp -s <(known "$work/file.wav") <(known "$work/pipe.wav") &&
+  [ "$(hex 4 4 "$work/pipe.wav")$(hex 40 4 "$work/pipe.wav")" = ffffffffffffffff ] ||
+  fail "'-' through a pipe"
+# --mute: all channels silent; the drums' channel changes the drum song.
+expect 0 "$render" --mute "$(seq -s, 16)" "$songs/drums.mid" "$work/mute-all.wav"
+[ "$(tail -c +45 "$work/mute-all.wav" | tr -d '\0' | wc -c)" = 0 ] || fail "--mute all is not silent"
+expect 0 "$render" --mute 10 "$songs/drums.mid" "$work/mute-10.wav"
+cmp -s "$work/file.wav" "$work/mute-10.wav" && fail "--mute 10 left the drums sounding"
+# A song with no playable events: an empty but valid file.
+printf 'MThd\0\0\0\6\0\0\0\1\1\340MTrk\0\0\0\13\0\377\121\3\7\241\40\0\377\57\0' >"$work/tempo.mid"
+expect 0 "$render" "$work/tempo.mid" "$work/empty.wav"
+[ "$(frames "$work/empty.wav" 44100)" = 0 ] || fail "tempo-only song"
+# A seek renders the rest only: it ends where the whole song does.
+expect 0 "$render" --seek 0.3 "$songs/melodic.mid" "$work/seek.wav"
+expect 0 "$render" "$songs/melodic.mid" "$work/whole.wav"
+gap=$(($(frames "$work/whole.wav" 44100) - 102863 - $(frames "$work/seek.wav" 44100)))
+[ "$gap" -gt -1024 ] && [ "$gap" -lt 1024 ] || fail "seek 0.3: gap $gap"
+expect 0 "$render" --mute=16 "$songs/melodic.mid" "$work/mute-16.wav"
+cmp -s "$work/whole.wav" "$work/mute-16.wav" || fail "--mute of an unused channel changed the output"
 
-options() {
-  # No display: anything that reached the toolkit's start-up would fail with a message.
-  unset DISPLAY WAYLAND_DISPLAY
-  expect 0 "$velta" --help
-  grep -q '^Usage:' "$work/out" && grep -q -- '--version' "$work/out" && [ ! -s "$work/err" ] ||
-    fail "--help: $(cat "$work/out" "$work/err")"
-  expect 0 "$velta" --version
-  [ "$(cat "$work/out")" = "velta 0.1.0" ] && [ ! -s "$work/err" ] || fail "--version"
-  expect 1 "$velta" --bogus song.mid
-  [ ! -s "$work/out" ] && [ "$(wc -l <"$work/err")" = 1 ] && grep -q -- '--bogus' "$work/err" ||
-    fail "--bogus message: $(cat "$work/err")"
-  [ -e "$XDG_CONFIG_HOME" ] && fail "the settings directory was created"
-}
-
-# close_and_wait NAME WINDOW: closes the window as a window manager would; velta must exit 0.
-close_and_wait() {
-  "$closer" "$2"
-  for _ in $(seq 200); do kill -0 "$app" 2>/dev/null || break; sleep 0.05; done
-  if kill -0 "$app" 2>/dev/null; then
-    fail "$1: still running after the window was closed"
-  else
-    wait "$app" || fail "$1: exit $?"
-  fi
-  app=
-}
-
-# run_window NAME COLOR ARGS...: starts velta, checks the window, closes it, checks the exit.
-run_window() {
-  local name=$1 color=$2 win
-  shift 2
-  "$velta" "$@" >"$work/$name.log" 2>&1 &
-  app=$!
-  win=$(xh_wait_window "$app" 20) || { fail "$name: no window $(cat "$work/$name.log")"; app=; return; }
-  [ "$(xh_geometry "$win" | cut -d+ -f1)" = 960x705 ] || fail "$name: geometry"
-  [ "$(xh_decorations "$win")" = 0 ] || fail "$name: decorated"
-  [ "$(xdotool getwindowname "$win")" = VELTA ] || fail "$name: title"
-  xh_wait_pixel 480 352 "$color" 5 || fail "$name: centre pixel"
-  sleep 0.3 # a few redraw ticks
-  close_and_wait "$name" "$win"
-  [ -s "$work/$name.log" ] && fail "$name printed: $(head -5 "$work/$name.log")"
-}
-
-window() {
-  command -v Xvfb >/dev/null && command -v xdotool >/dev/null && command -v import >/dev/null &&
-    [ -x "$closer" ] || { echo "SKIP: Xvfb, xdotool, ImageMagick or the closer missing"; exit 77; }
-  start_display
-  mkdir -p "$work/res" "$work/songs" "$work/empty" "$work/bin"
-  # A copy with no assets beside it, so only the resource directories set up here are found.
-  cp "$velta" "$work/bin/velta"
-  velta=$work/bin/velta
-  # A solid red 640x470 skin, written with the standard library only.
-  python3 - "$work/res/velta236_ui_skin.png" <<'PY'
-import struct, sys, zlib
-def chunk(kind, data):
-    return struct.pack(">I", len(data)) + kind + data + struct.pack(">I", zlib.crc32(kind + data))
-png = b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", struct.pack(">IIBBBBB", 640, 470, 8, 2, 0, 0, 0))
-png += chunk(b"IDAT", zlib.compress((b"\x00" + bytes((200, 40, 40)) * 640) * 470))
-open(sys.argv[1], "wb").write(png + chunk(b"IEND", b""))
-PY
-  python3 "$here/support/make_midi.py" "$work/songs" melodic >/dev/null || fail "make_midi.py"
-  cp "$work/songs/melodic.mid" "$work/res/final-bowser.mid"
-  mv "$work/songs/melodic.mid" "$work/songs/song.mid"
-
-  # Run from an empty directory so no relative resource candidate is found by accident.
-  cd "$work/empty" || exit 1
-  local panel='srgb(223,130,95)' skin='srgb(200,40,40)' # panel: no skin
-  VELTA_RESOURCE_DIR=$work/res run_window song "$skin" ../songs/song.mid
-  VELTA_RESOURCE_DIR=$work/res run_window demo "$skin"
-  run_window no-resources "$panel"
-  run_window long-path "$panel" "/$(head -c 5000 /dev/zero | tr '\0' 'a')"
-  run_window missing-song "$panel" "$work/songs/absent.mid" "$work/songs/song.mid"
-
-  # On a session bus a second launch hands its file to the running instance and exits.
-  command -v dbus-daemon >/dev/null || { echo "note: no dbus-daemon, second launch untested"; return; }
-  read -r address bus_pid < <(dbus-daemon --session --fork --address="unix:path=$work/bus" \
-    --print-address=1 --print-pid=1 | tr '\n' ' ')
-  export DBUS_SESSION_BUS_ADDRESS=$address
-  VELTA_RESOURCE_DIR=$work/res "$velta" >"$work/first.log" 2>&1 &
-  app=$!
-  win=$(xh_wait_window "$app" 20) || { fail "second launch: no first window"; return; }
-  for args in ../songs/song.mid ""; do
-    expect 0 timeout 20 "$velta" $args
-    sleep 0.5
-    [ "$(xdotool search --onlyvisible --pid "$app" 2>/dev/null | wc -l)" = 1 ] ||
-      fail "second launch '$args': the first instance does not show one window"
-  done
-  close_and_wait second-launch "$win"
-}
-
-case $mode in
-options) options ;;
-window) window ;;
-*) echo "unknown mode $mode"; exit 2 ;;
-esac
+# The desktop entry and the metainfo pass their validators (where installed).
+if command -v desktop-file-validate >/dev/null && command -v appstreamcli >/dev/null; then
+  expect 0 desktop-file-validate "$data/io.github.velta.Velta.desktop"
+  [ -s "$work/out" ] && fail "desktop-file-validate: $(cat "$work/out")"
+  expect 0 appstreamcli validate --no-net "$data/io.github.velta.Velta.metainfo.xml"
+  grep -qx 'Exec=velta --play %f' "$data/io.github.velta.Velta.desktop" || fail "Exec line"
+fi
 finish
