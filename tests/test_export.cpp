@@ -85,6 +85,8 @@ TEST(Export, TheBytesOfVeltaRenderAndNothingLeftWhenCancelled) {
     fs::remove(kDir / "out/long.wav");
     EXPECT_EQ(run({}, (kDir / "absent.mid").string(), kDir / "out/b.wav"),
               "Could not open MIDI file. (No such file or directory)");
+    EXPECT_EQ(run({}, kSong, kDir / "absent/b.wav"),
+              "Could not write WAV file. (No such file or directory)");
     EXPECT_TRUE(fs::is_empty(kDir / "out")) << "nothing left behind";
     fs::remove_all(kDir);
 }
