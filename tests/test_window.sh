@@ -82,6 +82,7 @@ play() {
   pc() { playerctl -p velta "$@" 2>&1; }
   status() { [ "$(pc status)" = "$1" ]; }
   poll 50 status Playing || fail "MPRIS status $(pc status), wanted Playing"
+  [ "$(pc metadata title)" = song.mid ] || fail "MPRIS title: $(pc metadata title)"
   pc pause
   poll 50 status Paused || fail "MPRIS status after pause: $(pc status)"
   listen paused 0.5 44100
