@@ -144,6 +144,10 @@ TEST(ApplyPrefs, OnlyAChangedRateRestartsTheEngine) {
     EXPECT_EQ(std::vector<uint64_t>({uint64_t(player.synth.sample_rate), player.song.rate,
                                      uint64_t(player.active), player.position}),
               std::vector<uint64_t>({48000, 48000, 1, 0}));
+    // A paused song comes back stopped at its beginning.
+    toggle_pause(player);
+    apply(PrefField::output_frequency_hz, 1);
+    EXPECT_TRUE(!player.active && player.position == 0 && player.song.rate == 44100);
     // A song that no longer loads leaves no song and the loader's text for the status decision.
     ASSERT_TRUE(copy_song_path(player.song_path, "/nonexistent/gone.mid"));
     const EngineRestartResult result = restart_engine(*app, 22050);

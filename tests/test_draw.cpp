@@ -77,6 +77,13 @@ TEST(DrawSnapshotTest, ValuesAreLimitedToWhatTheWindowShows) {
                   {2, 127, 0, 8191, -8192, 6, (127 * 127 * 127) >> 14, 440, 999, 43200, 240}));
     const int wave = p.synth.set_table[p.synth.instrument_set][2] & 127;
     EXPECT_EQ(0, std::memcmp(view.wave, p.synth.wave_bank_bytes[wave], kWaveLength));
+    // In user-waveform mode the strip shows the wave a sounding voice plays, not its program's.
+    p.synth.custom_wave_mode = p.synth.custom_waves_present = 1;
+    p.synth.channels[2].program = 5;
+    p.synth.custom_wave_bytes[9][3] = 77;
+    p.synth.voices[10] = {.active = 1, .channel = 2, .wave = p.synth.custom_wave_bank[9]};
+    take_draw_snapshot(p, shot);
+    EXPECT_EQ(0, std::memcmp(shot.channels[2].wave, p.synth.custom_wave_bytes[9], kWaveLength));
 }
 
 TEST(DrawPaint, SpritesDigitsBarsAndWaves) {
