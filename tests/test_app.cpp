@@ -206,7 +206,8 @@ TEST(Resources, CandidatesInOrderThenTheFirstSong) {
     EXPECT_EQ(first_load("res", ""), top + "/res/" + kDemoSongFile + " | " + kAudioFailedText);
     EXPECT_EQ(first_load("res", top + "/absent.mid"), std::string(" | ") + kMidiOpenFailedText);
     EXPECT_EQ(first_load("res", top + "/" + std::string(kPathCapacity, 'a')),
-              std::string(" | ") + kMidiOpenFailedText) << "a path too long to keep is never cut";
+              std::string(" | ") + kMidiOpenFailedText)
+        << "a path too long to keep is never cut";
 }
 
 } // namespace

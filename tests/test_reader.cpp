@@ -1,5 +1,6 @@
 // The MIDI reader: parsing rules, ordering, timing, failures, and loading real files.
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 
@@ -136,7 +137,9 @@ TEST(MidiParse, OutOfMemoryAtEachStage) {
 }
 
 TEST(LoadSong, FailuresLeaveNoSongAndAStoppedTransport) {
-    const fs::path dir = fs::path(testing::TempDir()) / "velta-reader";
+    const fs::path dir =
+        fs::path(testing::TempDir()) / ("velta-reader-" + std::to_string(getpid()));
+    fs::remove_all(dir);
     fs::create_directories(dir);
     auto player = std::make_unique<Player>();
     synth_init(*player, 44100);
