@@ -1,31 +1,19 @@
 #include "app/application.h"
 
-#include <algorithm>
 #include <cstdio>
 #include <gtk/gtk.h>
 
-#include "app/app_state.h"
-#include "app/audio_watch.h"
-#include "app/initial_song.h"
 #include "app/mpris.h"
 #include "sequencer/load_song.h"
-#include "sequencer/transport.h"
-#include "song/midi_reader.h"
-#include "synth/synth.h"
-#include "ui/draw.h"
+#include "shell/app_state.h"
+#include "shell/audio_watch.h"
+#include "shell/initial_song.h"
+#include "ui/actions.h"
 #include "ui/export_dialog.h"
-#include "ui/input.h"
 #include "ui/redraw_timer.h"
+#include "ui/window.h"
 
 namespace {
-
-constexpr const char* kApplicationId = "io.github.velta.Velta";
-constexpr int kWindowWidth = 960;
-constexpr int kWindowHeight = 705;
-// Every element is painted by on_draw: window, its children and the drawing area stay transparent.
-constexpr const char* kStyleSheet =
-    "window.velta-window, window.velta-window > *, .velta-surface {  background: transparent;  "
-    "background-color: transparent;}";
 
 const GOptionEntry kOptions[] = {
     {"version", '\0', G_OPTION_FLAG_NONE, G_OPTION_ARG_NONE, nullptr, "Show the program version",
@@ -41,10 +29,7 @@ const GOptionEntry kOptions[] = {
 // command line has been accepted, in the instance that will show the window.
 void start_engine(AppState& app) {
     synth_init(app.player, app.prefs.output_frequency_hz);
-    {
-        std::lock_guard<std::mutex> guard(app.player.lock);
-        synth_select_instrument_set(app.player.synth, app.prefs.instrument_set);
-    }
+    player_select_instrument_set(app.player, app.prefs.instrument_set);
     start_audio(app);
     // Also when the start failed: a daemon that appears later is picked up.
     start_audio_watch(app);
@@ -92,31 +77,21 @@ gint on_handle_local_options(GApplication* application, GVariantDict* options, g
 
 // Starts the song just loaded; a failed load keeps its message.
 void play_if_loaded(AppState& app) {
-    bool loaded = false;
-    {
-        std::lock_guard<std::mutex> guard(app.player.lock);
-        loaded = !app.player.song.events.empty();
-    }
-    if (loaded) start_playback(app.player);
+    if (player_transport(app.player).loaded) activate_action(app, "play");
 }
 
-void on_startup(GApplication*, gpointer data) {
-    start_engine(*static_cast<AppState*>(data));
-}
-
-void on_window_destroy(GtkWidget*, gpointer data) {
-    auto* app = static_cast<AppState*>(data);
-    // No timer tick may queue a draw on the destroyed area.
-    stop_redraw_timer(*app);
-    app->window = nullptr;
-    app->surface = nullptr;
+void on_startup(GApplication* application, gpointer data) {
+    auto& app = *static_cast<AppState*>(data);
+    start_engine(app);
+    install_actions(G_ACTION_MAP(application), app);
+    install_accelerators(GTK_APPLICATION(application));
 }
 
 // A file handed over once the window is up: the same as dropping it on the window.
 void open_later_file(AppState& app, GFile* file, bool play) {
     gchar* path = file != nullptr ? g_file_get_path(file) : nullptr;
     if (path != nullptr && path[0] != '\0' && load_song(app.player, path) && play)
-        start_playback(app.player);
+        activate_action(app, "play");
     g_free(path);
     if (app.surface != nullptr) gtk_widget_queue_draw(GTK_WIDGET(app.surface));
 }
@@ -142,50 +117,7 @@ void on_activate(GtkApplication* application, AppState* app) {
         return;
     }
     app->application = application;
-
-    if (GdkDisplay* display = gdk_display_get_default(); display != nullptr) {
-        GtkCssProvider* css = gtk_css_provider_new();
-        gtk_css_provider_load_from_data(css, kStyleSheet, -1);
-        gtk_style_context_add_provider_for_display(display, GTK_STYLE_PROVIDER(css),
-                                                   GTK_STYLE_PROVIDER_PRIORITY_APPLICATION);
-        g_object_unref(css);
-    }
-    GtkWidget* window = gtk_application_window_new(application);
-    app->window = GTK_APPLICATION_WINDOW(window);
-    gtk_window_set_title(GTK_WINDOW(window), "VELTA");
-    gtk_window_set_decorated(GTK_WINDOW(window), FALSE);
-    // Undecorated, so only the title strip's maximise button changes the size.
-    gtk_window_set_resizable(GTK_WINDOW(window), TRUE);
-    gtk_window_set_default_size(GTK_WINDOW(window), kWindowWidth, kWindowHeight);
-    gtk_widget_add_css_class(window, "velta-window");
-    g_signal_connect(window, "destroy", G_CALLBACK(on_window_destroy), app);
-
-    GtkWidget* area = gtk_drawing_area_new();
-    app->surface = GTK_DRAWING_AREA(area);
-    gtk_widget_set_focusable(area, TRUE);
-    gtk_drawing_area_set_content_width(app->surface, kWindowWidth);
-    gtk_drawing_area_set_content_height(app->surface, kWindowHeight);
-    gtk_drawing_area_set_draw_func(app->surface, on_draw, app, nullptr);
-    gtk_widget_add_css_class(area, "velta-surface");
-
-    GtkGesture* click = gtk_gesture_click_new();
-    gtk_gesture_single_set_button(GTK_GESTURE_SINGLE(click), GDK_BUTTON_PRIMARY);
-    g_signal_connect(click, "pressed", G_CALLBACK(on_press), app);
-    g_signal_connect(click, "released", G_CALLBACK(on_release), app);
-    gtk_widget_add_controller(area, GTK_EVENT_CONTROLLER(click));
-    GtkEventController* motion = gtk_event_controller_motion_new();
-    g_signal_connect(motion, "motion", G_CALLBACK(on_motion), app);
-    gtk_widget_add_controller(area, motion);
-    GtkDropTarget* drop = gtk_drop_target_new(G_TYPE_FILE, GDK_ACTION_COPY);
-    g_signal_connect(drop, "drop", G_CALLBACK(on_drop), app);
-    gtk_widget_add_controller(area, GTK_EVENT_CONTROLLER(drop));
-    GtkEventController* keys = gtk_event_controller_key_new();
-    g_signal_connect(keys, "key-pressed", G_CALLBACK(on_key_pressed), app);
-    gtk_widget_add_controller(area, keys);
-
-    gtk_window_set_child(GTK_WINDOW(window), area);
-    gtk_window_present(GTK_WINDOW(window));
-    gtk_widget_grab_focus(area);
+    build_main_window(application, *app);
 
     load_first_song(*app);
     if (app->play_on_open != 0) play_if_loaded(*app);

@@ -1,12 +1,9 @@
 #include <memory>
-#include <mutex>
 
-#include "app/app_state.h"
 #include "app/application.h"
-#include "app/audio_watch.h"
-#include "app/resources.h"
-#include "sequencer/load_song.h"
-#include "song/midi_reader.h"
+#include "shell/app_state.h"
+#include "shell/audio_watch.h"
+#include "shell/resources.h"
 #include "ui/redraw_timer.h"
 #include "ui/skin.h"
 
@@ -28,9 +25,6 @@ int main(int argc, char** argv) {
     if (app->atlas != nullptr) cairo_surface_destroy(app->atlas);
     app->skin = nullptr;
     app->atlas = nullptr;
-    {
-        std::lock_guard<std::mutex> guard(app->player.lock);
-        free_song(app->player.song);
-    }
+    player_release_song(app->player);
     return status;
 }

@@ -9,9 +9,9 @@
 
 #include <gtk/gtk.h>
 
-#include "app/app_state.h"
 #include "sequencer/load_song.h"
-#include "sequencer/transport.h"
+#include "shell/app_state.h"
+#include "ui/actions.h"
 
 namespace {
 
@@ -20,8 +20,6 @@ constexpr const char* kObjectPath = "/org/mpris/MediaPlayer2";
 constexpr const char* kRootInterface = "org.mpris.MediaPlayer2";
 constexpr const char* kPlayerInterface = "org.mpris.MediaPlayer2.Player";
 constexpr const char* kTrackPrefix = "/io/github/velta/Velta/track/";
-// A position that moved this much further than the clock did was a seek.
-constexpr int64_t kSeekJumpUs = 300000;
 
 constexpr const char* kIntrospection = R"(<node>
   <interface name="org.mpris.MediaPlayer2">
@@ -85,7 +83,6 @@ struct MprisService {
     guint player_id = 0;
     uint32_t track_number = 0;
     Snapshot last;
-    int64_t last_tick_us = 0;
 };
 
 namespace {
@@ -95,14 +92,13 @@ int64_t frames_to_us(uint64_t frames, int32_t rate) {
 }
 
 Snapshot take_snapshot(AppState& app) {
+    const TransportState state = player_transport(app.player);
     Snapshot s;
-    std::lock_guard<std::mutex> guard(app.player.lock);
-    const Player& p = app.player;
-    s.loaded = !p.song.events.empty();
-    s.status = !p.active ? "Stopped" : p.paused ? "Paused" : "Playing";
-    s.path = p.song_path;
-    s.length_us = frames_to_us(p.song.length_frames, p.synth.sample_rate);
-    s.position_us = frames_to_us(p.position, p.synth.sample_rate);
+    s.loaded = state.loaded;
+    s.status = !state.active ? "Stopped" : state.paused ? "Paused" : "Playing";
+    s.path = state.path;
+    s.length_us = frames_to_us(state.length_frames, state.rate);
+    s.position_us = frames_to_us(state.position, state.rate);
     return s;
 }
 
@@ -146,7 +142,7 @@ GVariant* get_property(GDBusConnection*, const gchar*, const gchar*, const gchar
         if (property == "CanQuit" || property == "CanRaise") return g_variant_new_boolean(TRUE);
         if (property == "HasTrackList") return g_variant_new_boolean(FALSE);
         if (property == "Identity") return g_variant_new_string("VELTA");
-        if (property == "DesktopEntry") return g_variant_new_string("io.github.velta.Velta");
+        if (property == "DesktopEntry") return g_variant_new_string(kApplicationId);
         if (property == "SupportedUriSchemes") return string_list({"file"});
         if (property == "SupportedMimeTypes") return string_list({"audio/midi", "audio/x-midi"});
         return nullptr;
@@ -164,46 +160,39 @@ GVariant* get_property(GDBusConnection*, const gchar*, const gchar*, const gchar
     return nullptr;
 }
 
-void seek_to_us(AppState& app, const Snapshot& s, int64_t target_us) {
-    if (!s.loaded || s.length_us <= 0) return;
-    target_us = std::clamp<int64_t>(target_us, 0, s.length_us);
-    seek_fraction(app.player, static_cast<double>(target_us) / static_cast<double>(s.length_us));
-}
-
+// Every method but OpenUri, Raise and the ones with nothing to do activates an action.
 void call_method(GDBusConnection*, const gchar*, const gchar*, const gchar*, const gchar* method,
                  GVariant* parameters, GDBusMethodInvocation* invocation, gpointer data) {
     auto& app = *static_cast<AppState*>(data);
     const std::string name = method;
-    const Snapshot s = take_snapshot(app);
     if (name == "Raise") {
         if (app.window != nullptr) gtk_window_present(GTK_WINDOW(app.window));
     } else if (name == "Quit") {
-        if (app.application != nullptr) g_application_quit(G_APPLICATION(app.application));
+        activate_action(app, "quit");
     } else if (name == "Play") {
-        if (s.status == "Stopped")
-            start_playback(app.player);
-        else if (s.status == "Paused")
-            toggle_pause(app.player);
+        activate_action(app, "play");
     } else if (name == "Pause") {
-        if (s.status == "Playing") toggle_pause(app.player);
+        // Pausing a paused song changes nothing, as the desktop expects.
+        if (take_snapshot(app).status == "Playing") activate_action(app, "pause");
     } else if (name == "PlayPause") {
-        if (s.status == "Stopped")
-            start_playback(app.player);
-        else
-            toggle_pause(app.player);
+        activate_action(app, "play-pause");
     } else if (name == "Stop") {
-        stop_playback(app.player);
+        activate_action(app, "stop");
     } else if (name == "Seek") {
         gint64 offset = 0;
         g_variant_get(parameters, "(x)", &offset);
-        seek_to_us(app, s, s.position_us + offset);
+        activate_action(app, "seek-by", g_variant_new_double(static_cast<double>(offset) / 1e6));
     } else if (name == "SetPosition") {
         const gchar* track = nullptr;
         gint64 position = 0;
         g_variant_get(parameters, "(&ox)", &track, &position);
+        const Snapshot s = take_snapshot(app);
         // A position for another track, or outside this one, is ignored.
-        if (track_id(*app.mpris) == track && position >= 0 && position <= s.length_us)
-            seek_to_us(app, s, position);
+        if (s.loaded && s.length_us > 0 && track_id(*app.mpris) == track && position >= 0 &&
+            position <= s.length_us)
+            activate_action(app, "seek-to",
+                            g_variant_new_double(static_cast<double>(position) /
+                                                 static_cast<double>(s.length_us)));
     } else if (name == "OpenUri") {
         const gchar* uri = nullptr;
         g_variant_get(parameters, "(&s)", &uri);
@@ -214,7 +203,7 @@ void call_method(GDBusConnection*, const gchar*, const gchar*, const gchar*, con
                                                        "Only local file URIs can be opened");
             return;
         }
-        if (load_song(app.player, path)) start_playback(app.player);
+        if (load_song(app.player, path)) activate_action(app, "play");
         g_free(path);
     }
     // Next and Previous do nothing: there is one song.
@@ -223,6 +212,14 @@ void call_method(GDBusConnection*, const gchar*, const gchar*, const gchar*, con
 }
 
 const GDBusInterfaceVTable kVTable = {call_method, get_property, nullptr, {}};
+
+// After a seek action: the new position, as the desktop's Seeked signal.
+void on_seeked(AppState& app) {
+    if (app.mpris == nullptr) return;
+    g_dbus_connection_emit_signal(app.mpris->connection, nullptr, kObjectPath, kPlayerInterface,
+                                  "Seeked", g_variant_new("(x)", take_snapshot(app).position_us),
+                                  nullptr);
+}
 
 void emit_changed(MprisService& service, const Snapshot& now, bool song_changed) {
     GVariantBuilder changed;
@@ -257,31 +254,21 @@ void mpris_start(AppState& app) {
     service->name_id = g_bus_own_name_on_connection(
         connection, kBusName, G_BUS_NAME_OWNER_FLAGS_NONE, nullptr, nullptr, nullptr, nullptr);
     service->last = take_snapshot(app);
-    service->last_tick_us = g_get_monotonic_time();
     app.mpris = service;
+    app.seeked_hook = on_seeked;
 }
 
 void mpris_poll(AppState& app) {
     MprisService* service = app.mpris;
     if (service == nullptr) return;
     const Snapshot now = take_snapshot(app);
-    const int64_t tick_us = g_get_monotonic_time();
     const bool song_changed = now.path != service->last.path ||
                               now.loaded != service->last.loaded ||
                               now.length_us != service->last.length_us;
     if (song_changed) ++service->track_number;
     if (song_changed || now.status != service->last.status)
         emit_changed(*service, now, song_changed);
-    // Playing moves the position with the clock; anything else is a seek.
-    const int64_t expected =
-        service->last.position_us +
-        (service->last.status == "Playing" ? tick_us - service->last_tick_us : 0);
-    if (!song_changed && now.status == service->last.status && now.status != "Stopped" &&
-        std::llabs(now.position_us - expected) > kSeekJumpUs)
-        g_dbus_connection_emit_signal(service->connection, nullptr, kObjectPath, kPlayerInterface,
-                                      "Seeked", g_variant_new("(x)", now.position_us), nullptr);
     service->last = now;
-    service->last_tick_us = tick_us;
 }
 
 void mpris_stop(AppState& app) {
@@ -294,4 +281,5 @@ void mpris_stop(AppState& app) {
     g_object_unref(service->connection);
     delete service;
     app.mpris = nullptr;
+    app.seeked_hook = nullptr;
 }

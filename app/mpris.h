@@ -6,6 +6,7 @@ struct AppState;
 
 // Exports the two objects on the application's bus connection, if it has one.
 void mpris_start(AppState& app);
-// Called on every redraw tick: emits PropertiesChanged and Seeked for what changed since.
+// Called on every redraw tick: emits PropertiesChanged for what changed since; the seek
+// actions emit Seeked themselves.
 void mpris_poll(AppState& app);
 void mpris_stop(AppState& app);

@@ -6,8 +6,10 @@
 #include <cstring>
 #include <mutex>
 
+#include <pipewire/pipewire.h>
 #include <spa/param/audio/format-utils.h>
 
+#include "audio/audio_status.h"
 #include "sequencer/event_loop.h"
 #include "sequencer/player.h"
 
@@ -57,7 +59,7 @@ void on_state_changed(void* data, pw_stream_state, pw_stream_state state, const 
     std::atomic_ref<int32_t>(audio.lost).store(1);
     if (audio.player == nullptr) return;
     std::lock_guard guard(audio.player->lock);
-    player_set_status(*audio.player, kAudioFailedText);
+    set_status_locked(*audio.player, kAudioFailedText);
 }
 
 void on_process(void* data) {
@@ -135,37 +137,24 @@ bool audio_output_prepare_scratch(AudioOutput& audio) {
     return audio.scratch != nullptr;
 }
 
-bool audio_output_start(AudioOutput& audio, Player& player, uint32_t rate) {
-    audio = AudioOutput{};
-    audio.player = &player;
-    PROBE(probe_set_phase(kProbeRunning));
-    if (!audio_output_prepare_scratch(audio)) return false;
+namespace {
 
-    pw_init(nullptr, nullptr);
-    audio.loop = pw_thread_loop_new("velta-audio", nullptr);
-    if (audio.loop == nullptr) return false;
-
-    pw_thread_loop_lock(audio.loop);
+// The stream, connected and listened to, on a thread loop that is not running yet; the caller
+// holds the loop's lock. False at the first step that fails; what was made is left for
+// audio_output_stop.
+bool connect_stream(AudioOutput& audio, uint32_t rate) {
     audio.context = pw_context_new(pw_thread_loop_get_loop(audio.loop), nullptr, 0);
-    if (audio.context == nullptr) {
-        pw_thread_loop_unlock(audio.loop);
-        return false;
-    }
+    if (audio.context == nullptr) return false;
     audio.core = pw_context_connect(audio.context, nullptr, 0);
-    if (audio.core == nullptr) {
-        pw_thread_loop_unlock(audio.loop);
-        return false;
-    }
+    if (audio.core == nullptr) return false;
 
     pw_properties* props = pw_properties_new(
         PW_KEY_MEDIA_TYPE, "Audio", PW_KEY_MEDIA_CATEGORY, "Playback", PW_KEY_MEDIA_ROLE, "Music",
         PW_KEY_APP_NAME, "VELTA", PW_KEY_NODE_NAME, "velta", nullptr);
     audio.stream = pw_stream_new(audio.core, "VELTA", props);
-    if (audio.stream == nullptr) {
-        pw_thread_loop_unlock(audio.loop);
-        return false;
-    }
-    pw_stream_add_listener(audio.stream, &audio.stream_listener, &kStreamEvents, &audio);
+    if (audio.stream == nullptr) return false;
+    audio.stream_listener = new spa_hook{};
+    pw_stream_add_listener(audio.stream, audio.stream_listener, &kStreamEvents, &audio);
 
     uint8_t pod_buffer[1024];
     spa_pod_builder builder{};
@@ -181,12 +170,28 @@ bool audio_output_start(AudioOutput& audio, Player& player, uint32_t rate) {
 
     auto flags = static_cast<pw_stream_flags>(
         PW_STREAM_FLAG_AUTOCONNECT | PW_STREAM_FLAG_MAP_BUFFERS | PW_STREAM_FLAG_RT_PROCESS);
-    if (pw_stream_connect(audio.stream, PW_DIRECTION_OUTPUT, PW_ID_ANY, flags, params, 1) < 0) {
+    return pw_stream_connect(audio.stream, PW_DIRECTION_OUTPUT, PW_ID_ANY, flags, params, 1) >= 0;
+}
+
+} // namespace
+
+bool audio_output_start(AudioOutput& audio, Player& player, uint32_t rate) {
+    audio = AudioOutput{};
+    audio.player = &player;
+    PROBE(probe_set_phase(kProbeRunning));
+    if (!audio_output_prepare_scratch(audio)) return false;
+
+    pw_init(nullptr, nullptr);
+    audio.loop = pw_thread_loop_new("velta-audio", nullptr);
+    bool started = audio.loop != nullptr;
+    if (started) {
+        pw_thread_loop_lock(audio.loop);
+        started = connect_stream(audio, rate);
         pw_thread_loop_unlock(audio.loop);
-        return false;
     }
-    pw_thread_loop_unlock(audio.loop);
-    return pw_thread_loop_start(audio.loop) == 0;
+    if (started) started = pw_thread_loop_start(audio.loop) == 0;
+    if (!started) audio_output_stop(audio);
+    return started;
 }
 
 bool audio_output_lost(AudioOutput& audio) noexcept {
@@ -203,9 +208,10 @@ void audio_output_stop(AudioOutput& audio) {
         // The process callback runs on the context's data loop, which outlives the thread
         // loop; disconnecting takes the node out of that loop and waits until it has left.
         pw_stream_disconnect(audio.stream);
-        spa_hook_remove(&audio.stream_listener);
+        if (audio.stream_listener != nullptr) spa_hook_remove(audio.stream_listener);
         pw_stream_destroy(audio.stream);
     }
+    delete audio.stream_listener;
     if (audio.core != nullptr) pw_core_disconnect(audio.core);
     if (audio.context != nullptr) pw_context_destroy(audio.context);
     if (audio.loop != nullptr) {

@@ -3,11 +3,14 @@
 
 #include <cstdint>
 
-#include <pipewire/pipewire.h>
-
+// The PipeWire objects are only pointed to here, so that the records holding an AudioOutput
+// need none of its headers.
 struct Player;
-
-inline constexpr const char* kAudioFailedText = "PipeWire output could not be started";
+struct pw_thread_loop;
+struct pw_context;
+struct pw_core;
+struct pw_stream;
+struct spa_hook;
 
 // The scratch buffer's size: PipeWire's largest quantum. A larger block is rendered in pieces.
 constexpr uint32_t kScratchFrames = 8192;
@@ -17,7 +20,7 @@ struct AudioOutput {
     pw_context* context = nullptr;
     pw_core* core = nullptr;
     pw_stream* stream = nullptr;
-    spa_hook stream_listener = {};
+    spa_hook* stream_listener = nullptr;
     Player* player = nullptr;
     int16_t* scratch = nullptr; // sized before the stream starts; the callback never allocates
     uint64_t scratch_frames = 0;
@@ -25,7 +28,7 @@ struct AudioOutput {
     int32_t lost = 0;
 };
 
-// Main thread only, without the Player lock held.
+// Main thread only, without the Player lock held. On failure everything it made is gone again.
 bool audio_output_start(AudioOutput& audio, Player& player, uint32_t rate);
 // When this returns, no process callback is running or will run again.
 void audio_output_stop(AudioOutput& audio);

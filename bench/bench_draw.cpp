@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "base/asset_names.h"
 #include "tests/support/song_gen.h"
 #include "sequencer/draw_snapshot.h"
 #include "sequencer/event_loop.h"
@@ -82,8 +83,8 @@ int main(int argc, char** argv) {
         synth_render(*player, block.data(), kBlock);
     }
 
-    const DrawImages images{load_png(assets.c_str(), "velta236_ui_skin.png"),
-                            load_png(assets.c_str(), "velta236_ui_atlas.png")};
+    const DrawImages images{load_png(assets.c_str(), kSkinFile),
+                            load_png(assets.c_str(), kAtlasFile)};
     if (images.skin == nullptr || images.atlas == nullptr) {
         std::fprintf(stderr, "skin or atlas missing in %s\n", assets.c_str());
         return 1;

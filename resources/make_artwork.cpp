@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <string>
 
+#include "base/asset_names.h"
 #include "ui/layout.h"
 
 namespace {
@@ -756,8 +757,8 @@ int main(int argc, char** argv) {
     const std::string dir = argv[1];
     Canvas skin = draw_skin();
     Canvas atlas = draw_atlas();
-    bool ok = write_png(skin, dir + "/velta236_ui_skin.png");
-    ok = write_png(atlas, dir + "/velta236_ui_atlas.png") && ok;
+    bool ok = write_png(skin, dir + "/" + kSkinFile);
+    ok = write_png(atlas, dir + "/" + kAtlasFile) && ok;
     ok = write_text(argv[2], kIconSvg) && ok;
     cairo_debug_reset_static_data();
     return ok ? 0 : 1;

@@ -57,7 +57,7 @@ bool synth_render(Player& player, int16_t* out, uint32_t frames) noexcept {
     if (processed && synth_any_voice_active(player.synth)) {
         return true;
     }
-    player_set_status(player, "Finished");
+    set_status_locked(player, "Finished");
     player.active = false;
     player.paused = false;
     return processed;

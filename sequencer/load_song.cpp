@@ -33,11 +33,11 @@ bool install_song(Player& player, Song&& song, const char* failure, const char* 
         reset_synth(player.synth);
         if (failure != nullptr) {
             player.song_path[0] = '\0';
-            player_set_status(player, failure);
+            set_status_locked(player, failure);
         } else {
             player.song = std::move(song);
             copy_bounded(player.song_path, path);
-            player_set_status(player, "Loaded MIDI");
+            set_status_locked(player, "Loaded MIDI");
         }
     }
     return failure == nullptr;

@@ -16,9 +16,55 @@ void synth_init(Player& player, int32_t rate) {
     std::fill(std::begin(player.song_path), std::end(player.song_path), '\0');
     std::fill(std::begin(player.status_text), std::end(player.status_text), '\0');
     synth_setup(player.synth, rate);
-    player_set_status(player, "Ready (VELTA236 synth tables loaded)");
+    set_status_locked(player, "Ready (VELTA236 synth tables loaded)");
 }
 
-void player_set_status(Player& player, const char* text) noexcept {
+void set_status_locked(Player& player, const char* text) noexcept {
     copy_bounded(player.status_text, text);
+}
+
+TransportState player_transport(Player& player) {
+    TransportState state;
+    std::lock_guard guard(player.lock);
+    state.loaded = !player.song.events.empty();
+    state.active = player.active;
+    state.paused = player.paused;
+    state.position = player.position;
+    state.length_frames = player.song.length_frames;
+    state.rate = player.output_rate;
+    state.path = player.song_path;
+    state.status = player.status_text;
+    return state;
+}
+
+void player_set_status(Player& player, const char* text) {
+    std::lock_guard guard(player.lock);
+    set_status_locked(player, text);
+}
+
+bool player_toggle_mute(Player& player, int32_t channel) {
+    if (channel < 0 || channel >= kChannelCount) return false;
+    std::lock_guard guard(player.lock);
+    int32_t& mute = player.synth.channels[channel].mute;
+    mute = mute == 0 ? 1 : 0;
+    return true;
+}
+
+int32_t player_select_instrument_set(Player& player, int32_t set_number) {
+    std::lock_guard guard(player.lock);
+    return synth_select_instrument_set(player.synth, set_number);
+}
+
+void player_release_song(Player& player) {
+    Song old;
+    {
+        std::lock_guard guard(player.lock);
+        old = std::move(player.song);
+        player.song = Song{};
+        player.position = 0;
+        player.cursor = 0;
+        player.active = false;
+        player.paused = false;
+        player.song_path[0] = '\0';
+    }
 }

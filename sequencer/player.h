@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <mutex>
+#include <string>
 
 #include "base/bounded_text.h"
 #include "song/song.h"
@@ -32,4 +33,27 @@ struct Player {
 void synth_init(Player& player, int32_t rate);
 
 // Replaces the status text, cutting it at 255 characters. Caller holds `lock`.
-void player_set_status(Player& player, const char* text) noexcept;
+void set_status_locked(Player& player, const char* text) noexcept;
+
+// What the layers above the engine read of the Player: one copy taken under the lock, so
+// none of them touches its fields.
+struct TransportState {
+    bool loaded = false; // a song with events is installed
+    bool active = false;
+    bool paused = false;
+    uint64_t position = 0;      // frames
+    uint64_t length_frames = 0; // the loaded song's length
+    int32_t rate = 0;           // the output rate the synthesizer runs at
+    std::string path;           // empty for a song from memory or none
+    std::string status;
+};
+
+// The operations of the layers above. Each takes `lock` itself: call them without it.
+TransportState player_transport(Player& player);
+void player_set_status(Player& player, const char* text);
+// Inverts the mute flag of MIDI channel `channel` (0 to 15); false for another number.
+bool player_toggle_mute(Player& player, int32_t channel);
+// The instrument set to use, by the preferences' number; returns the set in effect.
+int32_t player_select_instrument_set(Player& player, int32_t set_number);
+// Releases the song, leaving the transport stopped with none.
+void player_release_song(Player& player);

@@ -25,7 +25,7 @@ void set_position_status(Player& player, double fraction) {
     char* end = result.ec == std::errc{} ? result.ptr : start;
     *end++ = '%';
     *end = '\0';
-    player_set_status(player, text);
+    set_status_locked(player, text);
 }
 
 // length × fraction, truncated; a product beyond the 64-bit range saturates instead of
@@ -46,7 +46,7 @@ uint64_t fraction_to_frame(uint64_t length, double fraction) {
 void start_playback(Player& player) {
     std::lock_guard guard(player.lock);
     if (player.song.events.empty()) {
-        player_set_status(player, "No MIDI loaded");
+        set_status_locked(player, "No MIDI loaded");
         return;
     }
     if (!player.active) {
@@ -56,7 +56,7 @@ void start_playback(Player& player) {
     }
     player.active = true;
     player.paused = false;
-    player_set_status(player, "Playing");
+    set_status_locked(player, "Playing");
 }
 
 void stop_playback(Player& player) {
@@ -66,7 +66,7 @@ void stop_playback(Player& player) {
     player.active = false;
     player.paused = false;
     reset_synth(player.synth);
-    player_set_status(player, "Stopped");
+    set_status_locked(player, "Stopped");
 }
 
 void toggle_pause(Player& player) {
@@ -75,7 +75,7 @@ void toggle_pause(Player& player) {
         return;
     }
     player.paused = !player.paused;
-    player_set_status(player, player.paused ? "Paused" : "Resumed");
+    set_status_locked(player, player.paused ? "Paused" : "Resumed");
 }
 
 void seek_fraction(Player& player, double fraction) {
@@ -134,4 +134,42 @@ void seek_frame(Player& player, uint64_t target) {
     }
     dispatch_events(player, target);
     player.position = target;
+}
+
+void play_or_pause(Player& player) {
+    bool active = false;
+    {
+        std::lock_guard guard(player.lock);
+        active = player.active;
+    }
+    // toggle_pause checks `active` again under the lock.
+    if (active)
+        toggle_pause(player);
+    else
+        start_playback(player);
+}
+
+std::optional<uint64_t> seek_by_target(uint64_t position, uint64_t length_frames, int32_t rate,
+                                       double seconds) {
+    if (length_frames == 0 || rate < 1 || std::isnan(seconds)) return std::nullopt;
+    const double step = seconds * rate;
+    // Whole steps stay exact integers; a fraction of a frame is dropped towards the start.
+    const double target = static_cast<double>(position) + step;
+    if (!(target > 0.0)) return 0;
+    if (target >= static_cast<double>(length_frames)) return length_frames;
+    return static_cast<uint64_t>(target);
+}
+
+bool seek_by(Player& player, double seconds) {
+    std::optional<uint64_t> target;
+    uint64_t length = 0;
+    {
+        std::lock_guard guard(player.lock);
+        length = player.song.length_frames;
+        if (!player.song.events.empty())
+            target = seek_by_target(player.position, length, player.output_rate, seconds);
+    }
+    if (!target) return false;
+    seek_fraction(player, static_cast<double>(*target) / static_cast<double>(length));
+    return true;
 }

@@ -6,10 +6,7 @@ set -euo pipefail
 cd "$1"
 # Lower number, lower layer. Folders of equal rank must not include each other either.
 declare -A rank=([base]=0 [song]=1 [synth]=2 [sequencer]=3 [export]=4 [audio]=5 [prefs]=5
-                 [ui]=6 [app]=7 [tools]=6)
-# The window's handlers receive the application record: ui/ may use app/'s core (the record,
-# the first song, resource location, the engine restart), never the application itself.
-app_core='app/(app_state|initial_song|resources|engine_restart)\.h$'
+                 [shell]=6 [ui]=7 [app]=8 [tools]=8)
 
 status=0
 while IFS=: read -r file line include; do
@@ -17,11 +14,6 @@ while IFS=: read -r file line include; do
   header=${header%%\"*}
   target=${header%%/*}
   [ -n "${rank[$target]+set}" ] || continue
-  [ "$folder" = ui ] && [[ $header =~ $app_core ]] && continue
-  if [ "$target" = ui ] && [[ ${file%.cpp}.h =~ $app_core ]]; then
-    echo "$file:$line: app's core must not include ui ($header)"
-    status=1
-  fi
   if [ "$target" != "$folder" ] && [ "${rank[$target]}" -ge "${rank[$folder]}" ]; then
     echo "$file:$line: $folder must not include $target ($header)"
     status=1

@@ -14,10 +14,11 @@
 #include <string>
 #include <tuple>
 
-#include "app/app_state.h"
-#include "app/engine_restart.h"
-#include "app/initial_song.h"
-#include "app/resources.h"
+#include "audio/audio_status.h"
+#include "shell/app_state.h"
+#include "shell/engine_restart.h"
+#include "shell/initial_song.h"
+#include "shell/resources.h"
 #include "prefs/preferences.h"
 #include "prefs/prefs_apply.h"
 #include "sequencer/load_song.h"

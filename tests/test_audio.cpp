@@ -15,8 +15,9 @@
 #include <thread>
 #include <vector>
 
-#include "app/app_state.h"
-#include "app/audio_watch.h"
+#include "audio/audio_status.h"
+#include "shell/app_state.h"
+#include "shell/audio_watch.h"
 #include "audio/audio_probe.h"
 #include "audio/pipewire_output.h"
 #include "sequencer/event_loop.h"

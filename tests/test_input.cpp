@@ -1,13 +1,21 @@
-// Press regions at their edges, pointer to skin units, arrow-key targets, and the input handlers
-// called as the toolkit would, without a display.
+// Press regions at their edges, pointer to skin units, seek targets, every action from every
+// transport state, and the input handlers called as the toolkit would, without a display.
 #include <gtest/gtest.h>
 #include <gtk/gtk.h>
 
 #include <array>
+#include <cmath>
+#include <memory>
 #include <string>
+#include <tuple>
+#include <vector>
 
-#include "app/app_state.h"
+#include "sequencer/event_loop.h"
+#include "sequencer/load_song.h"
+#include "sequencer/transport.h"
+#include "shell/app_state.h"
 #include "synth/synth.h"
+#include "ui/actions.h"
 #include "ui/input.h"
 #include "ui/regions.h"
 
@@ -40,28 +48,169 @@ TEST(Regions, EveryRegionAtItsEdges) {
     }
 }
 
-TEST(Regions, SkinPointsAndArrowKeys) {
+TEST(Regions, SkinPoints) {
     // Window points in skin units, or none outside the skin (the letterbox margin included).
     EXPECT_NEAR(regions::to_skin(959.9, 704.9, 1.5, 0, 0).value().y, 469.93, 0.01);
     for (const double x : {980.0, 19.9})
         EXPECT_FALSE(regions::to_skin(x, 300, 1.5, 20, 0).has_value()) << x;
-    // Position, length, rate, forward and target of an arrow key; the last and first 10 s go
-    // to the end and the start; no song or no rate: none.
+}
+
+TEST(SeekBy, StopsAtTheStartAndTheEnd) {
+    // Position, length, rate, seconds and target; the last and first 10 s go to the end and
+    // the start; no song, no rate or a NaN: none.
     constexpr uint64_t kLength = 1'000'000, kNone = ~0ull;
+    const double nan = std::nan("");
     // clang-format off
-    const uint64_t arrows[][5] = {{300000, kLength, 22050, 1, 520500}, {300000, kLength, 22050, 0, 79500},
-        {kLength - 220500, kLength, 22050, 1, kLength}, {220500, kLength, 22050, 0, 0},
-        {100, 0, 44100, 1, kNone}, {100, kLength, 0, 0, kNone}};
+    const std::tuple<uint64_t, uint64_t, int32_t, double, uint64_t> seeks[] = {
+        {300000, kLength, 22050, 10, 520500}, {300000, kLength, 22050, -10, 79500},
+        {kLength - 220500, kLength, 22050, 10, kLength}, {220500, kLength, 22050, -10, 0},
+        {300000, kLength, 44100, 0.5, 322050}, {300000, kLength, 44100, -1e300, 0},
+        {100, 0, 44100, 10, kNone}, {100, kLength, 0, -10, kNone}, {100, kLength, 44100, nan, kNone}};
     // clang-format on
-    for (const auto& [from, length, rate, forward, to] : arrows)
-        EXPECT_EQ(regions::arrow_seek_target(from, length, int32_t(rate), forward).value_or(kNone),
-                  to)
-            << from << (forward ? " forward" : " back") << " at " << rate;
+    for (const auto& [from, length, rate, seconds, to] : seeks)
+        EXPECT_EQ(seek_by_target(from, length, rate, seconds).value_or(kNone), to)
+            << from << " by " << seconds << " at " << rate;
+}
+
+namespace {
+
+// An application record whose actions live in a plain group, as the window's do on the
+// application.
+struct ActionHarness {
+    std::unique_ptr<AppState> app = std::make_unique<AppState>();
+    GSimpleActionGroup* group = g_simple_action_group_new();
+
+    explicit ActionHarness(int32_t rate = 22050) {
+        synth_init(app->player, rate);
+        install_actions(G_ACTION_MAP(group), *app);
+    }
+    ~ActionHarness() { g_object_unref(group); }
+
+    void render(uint64_t frames) {
+        std::vector<int16_t> block(2 * 4096);
+        for (uint64_t done = 0; done < frames && player_transport(app->player).active;) {
+            const auto piece = static_cast<uint32_t>(std::min<uint64_t>(frames - done, 4096));
+            std::lock_guard guard(app->player.lock);
+            synth_render(app->player, block.data(), piece);
+            done += piece;
+        }
+    }
+};
+
+enum class State { kNoSong, kStopped, kPlaying, kPaused, kFinished };
+enum class Place { kTop, kSame, kAhead, kBack, kHalf, kEnd };
+
+} // namespace
+
+TEST(Actions, EachCommandFromEachTransportState) {
+    constexpr int32_t kRate = 22050;
+    constexpr uint64_t kPlayed = 15 * kRate; // where the playing and paused states stand
+    const std::string song = VELTA_BINARY_DIR "/tests/songs/minute.mid";
+    struct Row {
+        State state;
+        const char* action;
+        double seconds; // seek-by's and seek-to's parameter
+        bool active, paused;
+        Place place;
+        const char* status;
+    };
+    using S = State;
+    using P = Place;
+    // clang-format off
+    const Row rows[] = {
+        {S::kNoSong, "play", 0, false, false, P::kTop, "No MIDI loaded"},
+        {S::kNoSong, "pause", 0, false, false, P::kTop, "Ready (VELTA236 synth tables loaded)"},
+        {S::kNoSong, "play-pause", 0, false, false, P::kTop, "No MIDI loaded"},
+        {S::kNoSong, "stop", 0, false, false, P::kTop, "Stopped"},
+        {S::kNoSong, "seek-by", 10, false, false, P::kTop, "Ready (VELTA236 synth tables loaded)"},
+        {S::kNoSong, "seek-to", 0.5, false, false, P::kTop, "Ready (VELTA236 synth tables loaded)"},
+        {S::kStopped, "play", 0, true, false, P::kTop, "Playing"},
+        {S::kStopped, "pause", 0, false, false, P::kTop, "Loaded MIDI"},
+        {S::kStopped, "play-pause", 0, true, false, P::kTop, "Playing"},
+        {S::kStopped, "stop", 0, false, false, P::kTop, "Stopped"},
+        {S::kStopped, "seek-by", 10, false, false, P::kAhead, nullptr},
+        {S::kStopped, "seek-to", 0.5, false, false, P::kHalf, nullptr},
+        {S::kPlaying, "play", 0, true, false, P::kSame, "Playing"},
+        {S::kPlaying, "pause", 0, true, true, P::kSame, "Paused"},
+        {S::kPlaying, "play-pause", 0, true, true, P::kSame, "Paused"},
+        {S::kPlaying, "stop", 0, false, false, P::kTop, "Stopped"},
+        {S::kPlaying, "seek-by", 10, true, false, P::kAhead, nullptr},
+        {S::kPlaying, "seek-by", -10, true, false, P::kBack, nullptr},
+        {S::kPlaying, "seek-to", 0.5, true, false, P::kHalf, nullptr},
+        {S::kPaused, "play", 0, true, false, P::kSame, "Playing"},
+        {S::kPaused, "pause", 0, true, false, P::kSame, "Resumed"},
+        {S::kPaused, "play-pause", 0, true, false, P::kSame, "Resumed"},
+        {S::kPaused, "stop", 0, false, false, P::kTop, "Stopped"},
+        {S::kPaused, "seek-by", 10, true, true, P::kAhead, nullptr},
+        {S::kPaused, "seek-to", 0.5, true, true, P::kHalf, nullptr},
+        {S::kFinished, "play", 0, true, false, P::kTop, "Playing"},
+        {S::kFinished, "pause", 0, false, false, P::kSame, "Finished"},
+        {S::kFinished, "play-pause", 0, true, false, P::kTop, "Playing"},
+        {S::kFinished, "stop", 0, false, false, P::kTop, "Stopped"},
+        {S::kFinished, "seek-by", -10, false, false, P::kBack, nullptr},
+    };
+    // clang-format on
+    for (const Row& row : rows) {
+        ActionHarness harness(kRate);
+        AppState& app = *harness.app;
+        if (row.state != S::kNoSong) {
+            ASSERT_TRUE(load_song(app.player, song.c_str()));
+        }
+        if (row.state == S::kPlaying || row.state == S::kPaused) {
+            start_playback(app.player);
+            harness.render(kPlayed);
+        }
+        if (row.state == S::kPaused) toggle_pause(app.player);
+        if (row.state == S::kFinished) {
+            start_playback(app.player);
+            harness.render(UINT64_MAX);
+        }
+        const TransportState before = player_transport(app.player);
+        GVariant* parameter = std::string(row.action).starts_with("seek")
+                                  ? g_variant_new_double(row.seconds)
+                                  : nullptr;
+        g_action_group_activate_action(G_ACTION_GROUP(harness.group), row.action, parameter);
+
+        const TransportState after = player_transport(app.player);
+        const uint64_t length = before.length_frames, step = 10 * kRate;
+        uint64_t place = 0;
+        switch (row.place) {
+        case P::kTop: place = 0; break;
+        case P::kSame: place = before.position; break;
+        case P::kAhead: place = before.position + step; break;
+        case P::kBack: place = before.position - step; break;
+        case P::kHalf: place = static_cast<uint64_t>(length * 0.5); break;
+        case P::kEnd: place = length; break;
+        }
+        const std::string where = std::string(row.action) + " from state " +
+                                  std::to_string(int(row.state));
+        EXPECT_EQ(after.active, row.active) << where;
+        EXPECT_EQ(after.paused, row.paused) << where;
+        EXPECT_EQ(after.position, place) << where;
+        const std::string status = row.status != nullptr ? row.status : "Position: ";
+        EXPECT_TRUE(after.status.starts_with(status)) << where << ": " << after.status;
+    }
+}
+
+TEST(Actions, ToggleMuteTakesMidiChannelNumbers) {
+    ActionHarness harness;
+    Player& player = harness.app->player;
+    const auto mute = [&](int32_t channel) {
+        g_action_group_activate_action(G_ACTION_GROUP(harness.group), "toggle-mute",
+                                       g_variant_new_int32(channel));
+    };
+    for (const int32_t outside : {0, 17, -1})
+        mute(outside);
+    mute(1);
+    mute(16);
+    mute(16);
+    for (int channel = 0; channel < kChannelCount; ++channel)
+        EXPECT_EQ(player.synth.channels[channel].mute, channel == 0 ? 1 : 0) << channel;
 }
 
 TEST(InputHandlers, DropsPressesAndKeys) {
-    AppState app;
-    synth_init(app.player, 22050);
+    ActionHarness harness;
+    AppState& app = *harness.app;
     const auto drop = [&](GFile* file) {
         GValue value = G_VALUE_INIT;
         g_value_init(&value, G_TYPE_FILE);
@@ -88,6 +237,14 @@ TEST(InputHandlers, DropsPressesAndKeys) {
 
     EXPECT_TRUE(drop(g_file_new_for_path(VELTA_BINARY_DIR "/tests/songs/melodic.mid")));
     EXPECT_STREQ(app.player.status_text, "Loaded MIDI");
+    // Space and the play region reach the same action; Shift does not change Space.
+    EXPECT_TRUE(on_key_pressed(nullptr, GDK_KEY_space, 0, GDK_SHIFT_MASK, &app));
+    EXPECT_STREQ(app.player.status_text, "Playing");
+    on_press(nullptr, 1, 260 * 1.5, 50 * 1.5, &app); // pause
+    EXPECT_STREQ(app.player.status_text, "Paused");
+    EXPECT_TRUE(on_key_pressed(nullptr, GDK_KEY_Right, 0, GdkModifierType(0), &app));
+    const TransportState sought = player_transport(app.player);
+    EXPECT_EQ(sought.position, sought.length_frames) << "a song shorter than the step: its end";
     // A failed load is still a taken drop; it leaves its message and no song.
     EXPECT_TRUE(drop(g_file_new_for_path("/nonexistent/broken.mid")));
     EXPECT_STRNE(app.player.status_text, "Loaded MIDI");

@@ -6,7 +6,7 @@
 #include <cmath>
 #include <vector>
 
-#include "app/app_state.h"
+#include "shell/app_state.h"
 
 namespace {
 

@@ -1,22 +1,17 @@
 #include "ui/export_dialog.h"
 
-#include <mutex>
 #include <string>
 
 #include <gtk/gtk.h>
 
-#include "app/app_state.h"
+#include "shell/app_state.h"
 #include "export/export_job.h"
 
 namespace {
 
 constexpr const char* kDialogTitle = "Export WAV";
-constexpr const char* kNoSongText = "No song loaded";
-
-void set_status(AppState& app, const char* text) {
-    std::lock_guard<std::mutex> guard(app.player.lock);
-    player_set_status(app.player, text);
-}
+// The transport's own text for the same state.
+constexpr const char* kNoSongText = "No MIDI loaded";
 
 // The song's name with ".wav", and its folder.
 void proposed_target(const std::string& song_path, std::string& folder, std::string& name) {
@@ -39,7 +34,7 @@ void start_export(AppState& app, GFile* file) {
     if (path == nullptr) return;
     ExportRequest request;
     if (!export_request_from_player(app.player, request)) {
-        set_status(app, kNoSongText);
+        player_set_status(app.player, kNoSongText);
     } else if (!export_job_busy(app.export_job)) {
         request.output_path = path;
         export_job_start(app.export_job, std::move(request));
@@ -100,13 +95,10 @@ void export_wav_button(AppState& app) {
         export_job_cancel(app.export_job);
         return;
     }
-    std::string song_path;
-    {
-        std::lock_guard<std::mutex> guard(app.player.lock);
-        if (!app.player.song.events.empty()) song_path = app.player.song_path;
-    }
+    const TransportState state = player_transport(app.player);
+    const std::string song_path = state.loaded ? state.path : std::string();
     if (song_path.empty()) {
-        set_status(app, kNoSongText);
+        player_set_status(app.player, kNoSongText);
         return;
     }
     std::string folder;
@@ -117,5 +109,5 @@ void export_wav_button(AppState& app) {
 
 void export_poll(AppState& app) {
     std::string text;
-    if (export_job_poll(app.export_job, text)) set_status(app, text.c_str());
+    if (export_job_poll(app.export_job, text)) player_set_status(app.player, text.c_str());
 }

@@ -4,7 +4,7 @@
 
 struct AppState;
 
-// With no song: "No song loaded". During an export: cancels it. Otherwise asks where to save.
+// With no song: "No MIDI loaded". During an export: cancels it. Otherwise asks where to save.
 void export_wav_button(AppState& app);
 
 // Called on every redraw tick: the export's progress, then its final text once.

@@ -2,7 +2,7 @@
 
 #include <gtk/gtk.h>
 
-#include "app/app_state.h"
+#include "shell/app_state.h"
 #include "ui/input.h"
 
 namespace {

@@ -1,13 +1,8 @@
 #include "ui/input.h"
 
-#include <mutex>
-
-#include "app/app_state.h"
 #include "sequencer/load_song.h"
-#include "sequencer/transport.h"
-#include "ui/export_dialog.h"
-#include "ui/file_dialog.h"
-#include "ui/prefs_dialog.h"
+#include "shell/app_state.h"
+#include "ui/actions.h"
 #include "ui/regions.h"
 
 namespace {
@@ -42,30 +37,8 @@ void toggle_maximised(AppState& app) {
         gtk_window_maximize(window);
 }
 
-void toggle_mute(AppState& app, int channel) {
-    std::lock_guard<std::mutex> guard(app.player.lock);
-    int32_t& mute = app.player.synth.channels[channel].mute;
-    mute = mute == 0 ? 1 : 0;
-}
-
-bool player_active(AppState& app) {
-    std::lock_guard<std::mutex> guard(app.player.lock);
-    return app.player.active;
-}
-
-bool arrow_seek(AppState& app, bool forward) {
-    uint64_t length = 0;
-    std::optional<uint64_t> target;
-    {
-        std::lock_guard<std::mutex> guard(app.player.lock);
-        length = app.player.song.length_frames;
-        target = regions::arrow_seek_target(app.player.position, length, app.player.output_rate,
-                                            forward);
-    }
-    if (!target) return false;
-    seek_fraction(app.player, static_cast<double>(*target) / static_cast<double>(length));
-    redraw(app);
-    return true;
+void seek_to(AppState& app, double skin_x) {
+    activate_action(app, "seek-to", g_variant_new_double(regions::seek_bar_fraction(skin_x)));
 }
 
 } // namespace
@@ -90,35 +63,34 @@ void on_press(GtkGestureClick* gesture, int press_count, double x, double y, gpo
         if (app.window != nullptr) toggle_maximised(app);
         return;
     case Region::kClose:
-        if (app.window != nullptr) gtk_window_close(GTK_WINDOW(app.window));
+        activate_action(app, "quit");
         return;
     case Region::kSeekBar:
         app.seek_drag_active = 1;
-        seek_fraction(app.player, regions::seek_bar_fraction(point->x));
-        break;
+        seek_to(app, point->x);
+        return;
     case Region::kPlay:
-        start_playback(app.player);
-        break;
+        activate_action(app, "play");
+        return;
     case Region::kOpen:
-        open_file_dialog(app);
-        break;
+        activate_action(app, "open");
+        return;
     case Region::kStop:
-        stop_playback(app.player);
-        break;
+        activate_action(app, "stop");
+        return;
     case Region::kPause:
-        toggle_pause(app.player);
-        break;
+        activate_action(app, "pause");
+        return;
     case Region::kWavExport:
-        export_wav_button(app);
-        break;
+        activate_action(app, "export");
+        return;
     case Region::kPreferences:
-        prefs_dialog_open(app);
-        break;
+        activate_action(app, "preferences");
+        return;
     case Region::kMute:
-        toggle_mute(app, hit.channel);
-        break;
+        activate_action(app, "toggle-mute", g_variant_new_int32(hit.channel + 1));
+        return;
     }
-    redraw(app);
 }
 
 void on_release(GtkGestureClick*, int, double, double, gpointer data) {
@@ -131,8 +103,7 @@ void on_motion(GtkEventControllerMotion*, double x, double y, gpointer data) {
     // Outside the skin the drag stays active but does not seek.
     const auto point = skin_point(app, x, y);
     if (!point) return;
-    seek_fraction(app.player, regions::seek_bar_fraction(point->x));
-    redraw(app);
+    seek_to(app, point->x);
 }
 
 bool load_local_file(AppState& app, GFile* file) {
@@ -151,32 +122,20 @@ gboolean on_drop(GtkDropTarget*, const GValue* value, double, double, gpointer d
     return load_local_file(*static_cast<AppState*>(data), file) ? TRUE : FALSE;
 }
 
-gboolean on_key_pressed(GtkEventControllerKey*, guint keyval, guint, GdkModifierType state,
+gboolean on_key_pressed(GtkEventControllerKey*, guint keyval, guint, GdkModifierType,
                         gpointer data) {
     auto& app = *static_cast<AppState*>(data);
-    // The window has no menu: the usual shortcuts for opening a file and quitting.
-    if ((state & GDK_CONTROL_MASK) != 0 && (keyval == GDK_KEY_o || keyval == GDK_KEY_O)) {
-        open_file_dialog(app);
-        redraw(app);
-        return TRUE;
-    }
-    if ((state & GDK_CONTROL_MASK) != 0 && (keyval == GDK_KEY_q || keyval == GDK_KEY_Q)) {
-        if (app.window != nullptr) gtk_window_close(GTK_WINDOW(app.window));
-        return TRUE;
-    }
+    // The modifier state is not examined: Shift+Space acts like Space.
     switch (keyval) {
     case GDK_KEY_space:
-        // toggle_pause checks `active` again under the lock.
-        if (player_active(app))
-            toggle_pause(app.player);
-        else
-            start_playback(app.player);
-        redraw(app);
+        activate_action(app, "play-pause");
         return TRUE;
     case GDK_KEY_Left:
-        return arrow_seek(app, false) ? TRUE : FALSE;
     case GDK_KEY_Right:
-        return arrow_seek(app, true) ? TRUE : FALSE;
+        // Without a song the arrows are left to the focused widget.
+        if (!player_transport(app.player).loaded) return FALSE;
+        activate_action(app, "seek-by", g_variant_new_double(keyval == GDK_KEY_Left ? -10.0 : 10.0));
+        return TRUE;
     default:
         return FALSE;
     }

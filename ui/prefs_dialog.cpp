@@ -2,8 +2,8 @@
 
 #include <gtk/gtk.h>
 
-#include "app/app_state.h"
-#include "app/engine_restart.h"
+#include "shell/app_state.h"
+#include "shell/engine_restart.h"
 #include "prefs/prefs_apply.h"
 #include "ui/redraw_timer.h"
 

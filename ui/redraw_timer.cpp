@@ -2,8 +2,8 @@
 
 #include <gtk/gtk.h>
 
-#include "app/app_state.h"
-#include "app/initial_song.h"
+#include "shell/app_state.h"
+#include "shell/initial_song.h"
 
 namespace {
 

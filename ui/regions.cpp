@@ -6,8 +6,6 @@ namespace regions {
 
 namespace {
 
-constexpr uint64_t kArrowStepSeconds = 10;
-
 bool within(double value, int low, int high_exclusive) {
     return value >= low && value < high_exclusive;
 }
@@ -59,15 +57,6 @@ Hit hit_region(SkinPoint point) {
 
 double seek_bar_fraction(double skin_x) {
     return (skin_x - layout::kSeekBar.x) / layout::kSeekBar.width;
-}
-
-std::optional<uint64_t> arrow_seek_target(uint64_t position, uint64_t length_frames,
-                                          int32_t output_rate, bool forward) {
-    if (length_frames == 0 || output_rate < 1) return std::nullopt;
-    const uint64_t step = kArrowStepSeconds * static_cast<uint64_t>(output_rate);
-    if (!forward) return step < position ? position - step : 0;
-    if (position < length_frames && step < length_frames - position) return position + step;
-    return length_frames;
 }
 
 } // namespace regions

@@ -1,4 +1,4 @@
-// Where a press lands on the skin, and where the arrow keys seek to. Plain arithmetic on the
+// Where a press lands on the skin. Plain arithmetic on the
 // constants of layout.h, so it is tested without a display.
 #pragma once
 
@@ -43,10 +43,5 @@ Hit hit_region(SkinPoint point);
 
 // Seek bar fraction for a skin x coordinate; not clamped (seeking clamps it).
 double seek_bar_fraction(double skin_x);
-
-// Frame an arrow key seeks to: 10 seconds back or forward, stopping at the start or the end.
-// Empty when there is nothing to seek in (no song, or no output rate).
-std::optional<uint64_t> arrow_seek_target(uint64_t position, uint64_t length_frames,
-                                          int32_t output_rate, bool forward);
 
 } // namespace regions

@@ -1,11 +1,12 @@
-#include "app/initial_song.h"
+#include "shell/initial_song.h"
 
 #include <cmath>
 #include <cstring>
 #include <gio/gio.h>
 
-#include "app/app_state.h"
-#include "app/resources.h"
+#include "audio/audio_status.h"
+#include "shell/app_state.h"
+#include "shell/resources.h"
 #include "sequencer/load_song.h"
 
 bool copy_song_path(char (&out)[kPathCapacity], const char* path) {
@@ -33,7 +34,6 @@ void remember_initial_song(AppState& app, GFile* file) {
 void load_first_song(AppState& app) {
     bool failed = false;
     if (app.initial_song_unusable != 0) {
-        std::lock_guard<std::mutex> guard(app.player.lock);
         player_set_status(app.player, kMidiOpenFailedText);
         failed = true;
     } else if (app.initial_song_path[0] == '\0') {
@@ -41,10 +41,7 @@ void load_first_song(AppState& app) {
     } else {
         failed = !load_song(app.player, app.initial_song_path);
     }
-    if (app.audio_failed != 0 && !failed) {
-        std::lock_guard<std::mutex> guard(app.player.lock);
-        player_set_status(app.player, kAudioFailedText);
-    }
+    if (app.audio_failed != 0 && !failed) player_set_status(app.player, kAudioFailedText);
 }
 
 int32_t redraw_interval_ms(int32_t fps) {

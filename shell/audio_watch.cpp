@@ -1,17 +1,12 @@
-#include "app/audio_watch.h"
+#include "shell/audio_watch.h"
 
 #include <glib.h>
-#include <mutex>
 
-#include "app/app_state.h"
-#include "app/initial_song.h"
+#include "audio/audio_status.h"
+#include "shell/app_state.h"
+#include "shell/initial_song.h"
 
 namespace {
-
-void set_status(AppState& app, const char* text) {
-    std::lock_guard<std::mutex> guard(app.player.lock);
-    player_set_status(app.player, text);
-}
 
 gboolean on_audio_watch(gpointer data) {
     audio_watch_tick(*static_cast<AppState*>(data));
@@ -24,7 +19,7 @@ bool start_audio(AppState& app) {
     const bool started = audio_output_start(app.audio, app.player,
                                             static_cast<uint32_t>(app.prefs.output_frequency_hz));
     app.audio_failed = started ? 0 : 1;
-    if (!started) set_status(app, kAudioFailedText);
+    if (!started) player_set_status(app.player, kAudioFailedText);
     return started;
 }
 
@@ -34,18 +29,17 @@ void audio_watch_tick(AppState& app) {
         // The stream said so on its own thread already; say it again in case that raced a
         // status written here. The retry waits for the next tick: the daemon has just gone.
         app.audio_failed = 1;
-        set_status(app, kAudioFailedText);
+        player_set_status(app.player, kAudioFailedText);
         audio_output_stop(app.audio);
         return;
     }
-    // A failed start leaves objects behind; the transport keeps its position meanwhile, so the
-    // song goes on from there once the stream runs.
-    audio_output_stop(app.audio);
+    // The transport keeps its position meanwhile, so the song goes on from there once the
+    // stream runs.
     const bool started = audio_output_start(app.audio, app.player,
                                             static_cast<uint32_t>(app.prefs.output_frequency_hz));
     if (!started) return;
     app.audio_failed = 0;
-    set_status(app, kAudioRestoredText);
+    player_set_status(app.player, kAudioRestoredText);
 }
 
 void start_audio_watch(AppState& app) {

@@ -1,14 +1,12 @@
 // Where the skin images and the demo song live, and loading the demo song.
 #pragma once
 
+#include "base/asset_names.h"
 #include "sequencer/player.h"
 
 struct AppState;
 
 constexpr const char* kResourceDirEnv = "VELTA_RESOURCE_DIR";
-constexpr const char* kSkinFile = "velta236_ui_skin.png";
-constexpr const char* kAtlasFile = "velta236_ui_atlas.png";
-constexpr const char* kDemoSongFile = "final-bowser.mid";
 
 // Formats "dir/name" into `out`. False, with `out` empty, when the result would be empty or
 // longer than 4095 characters: such a path is never used cut short.

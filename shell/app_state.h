@@ -13,12 +13,17 @@ typedef struct _GtkApplication GtkApplication;
 typedef struct _GtkApplicationWindow GtkApplicationWindow;
 typedef struct _GtkDrawingArea GtkDrawingArea;
 typedef struct _cairo_surface cairo_surface_t;
+typedef struct _GActionGroup GActionGroup;
+
+// The application's identity on the desktop and the session bus.
+inline constexpr const char* kApplicationId = "io.github.velta.Velta";
 
 // Large (Player, two path buffers): keep it in one place and never copy it.
 struct AppState {
     GtkApplication* application = nullptr;
     GtkApplicationWindow* window = nullptr;
     GtkDrawingArea* surface = nullptr;
+    GActionGroup* actions = nullptr; // where every command is activated (ui/actions.h)
     cairo_surface_t* skin = nullptr;
     cairo_surface_t* atlas = nullptr;
     Preferences prefs;
@@ -44,6 +49,8 @@ struct AppState {
     // Set by --play: the first song starts playing once loaded.
     int32_t play_on_open = 0;
     struct MprisService* mpris = nullptr; // null without a session bus
+    // Told by the seek actions once they have moved the position (the desktop's Seeked).
+    void (*seeked_hook)(AppState& app) = nullptr;
     uint32_t audio_watch_id = 0; // retries the sound output while it is down
 
     AppState() = default;

@@ -1,11 +1,11 @@
-#include "app/resources.h"
+#include "shell/resources.h"
 
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <unistd.h>
 
-#include "app/app_state.h"
+#include "shell/app_state.h"
 #include "sequencer/load_song.h"
 
 namespace {

@@ -1,11 +1,11 @@
-#include "app/engine_restart.h"
+#include "shell/engine_restart.h"
 
-#include <cstring>
-#include <mutex>
+#include <string>
 
-#include "app/app_state.h"
-#include "app/initial_song.h"
-#include "app/resources.h"
+#include "audio/audio_status.h"
+#include "shell/app_state.h"
+#include "shell/initial_song.h"
+#include "shell/resources.h"
 #include "prefs/prefs_apply.h"
 #include "sequencer/load_song.h"
 #include "sequencer/transport.h"
@@ -14,28 +14,21 @@
 
 EngineRestartResult restart_engine(AppState& app, int32_t frequency) {
     Player& player = app.player;
+    const TransportState before = player_transport(player);
     char path[kPathCapacity] = {};
-    bool resume = false;
-    {
-        std::lock_guard<std::mutex> guard(player.lock);
-        copy_song_path(path, player.song_path);
-        resume = player.active && !player.paused;
-    }
+    copy_song_path(path, before.path.c_str());
+    const bool resume = before.active && !before.paused;
 
     // From here until the output starts again no audio callback runs. The lock itself is
     // never rebuilt: synth_init resets everything else in the Player.
     audio_output_stop(app.audio);
-    {
-        std::lock_guard<std::mutex> guard(player.lock);
-        free_song(player.song);
-        synth_init(player, frequency);
-        synth_select_instrument_set(player.synth, app.prefs.instrument_set);
-    }
+    player_release_song(player);
+    synth_init(player, frequency);
+    player_select_instrument_set(player, app.prefs.instrument_set);
 
     EngineRestartResult result;
     if (!audio_output_start(app.audio, player, static_cast<uint32_t>(frequency))) {
         result.audio_failed = true;
-        std::lock_guard<std::mutex> guard(player.lock);
         player_set_status(player, kAudioFailedText);
     }
     app.audio_failed = result.audio_failed ? 1 : 0;
@@ -58,14 +51,11 @@ void apply_preferences(AppState& app, const PrefsApplyPlan& plan) {
     EngineRestartResult restart;
     if (plan.restart_engine) restart = restart_engine(app, app.prefs.output_frequency_hz);
 
-    std::lock_guard<std::mutex> guard(app.player.lock);
-    const int32_t set_number =
-        synth_select_instrument_set(app.player.synth, app.prefs.instrument_set);
+    const int32_t set_number = player_select_instrument_set(app.player, app.prefs.instrument_set);
     char summary[kPrefsSummaryCapacity];
     format_prefs_summary(summary, app.prefs, set_number);
     // After a failed reload the status line still holds the loader's own text.
-    char loader_text[kStatusCapacity];
-    memcpy(loader_text, app.player.status_text, sizeof loader_text);
+    const std::string loader_text = player_transport(app.player).status;
     player_set_status(app.player, prefs_status_text(restart.audio_failed, restart.reload_failed,
-                                                    loader_text, summary));
+                                                    loader_text.c_str(), summary));
 }

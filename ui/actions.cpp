@@ -1,0 +1,137 @@
+#include "ui/actions.h"
+
+#include <gtk/gtk.h>
+
+#include "sequencer/transport.h"
+#include "shell/app_state.h"
+#include "synth/channel_state.h"
+#include "ui/export_dialog.h"
+#include "ui/file_dialog.h"
+#include "ui/prefs_dialog.h"
+
+namespace {
+
+AppState& app_of(gpointer data) {
+    return *static_cast<AppState*>(data);
+}
+
+void redraw(AppState& app) {
+    if (app.surface != nullptr) gtk_widget_queue_draw(GTK_WIDGET(app.surface));
+}
+
+void seeked(AppState& app) {
+    redraw(app);
+    if (app.seeked_hook != nullptr) app.seeked_hook(app);
+}
+
+void on_play(GSimpleAction*, GVariant*, gpointer data) {
+    start_playback(app_of(data).player);
+    redraw(app_of(data));
+}
+
+void on_pause(GSimpleAction*, GVariant*, gpointer data) {
+    toggle_pause(app_of(data).player);
+    redraw(app_of(data));
+}
+
+void on_play_pause(GSimpleAction*, GVariant*, gpointer data) {
+    play_or_pause(app_of(data).player);
+    redraw(app_of(data));
+}
+
+void on_stop(GSimpleAction*, GVariant*, gpointer data) {
+    stop_playback(app_of(data).player);
+    redraw(app_of(data));
+}
+
+void on_seek_by(GSimpleAction*, GVariant* parameter, gpointer data) {
+    if (seek_by(app_of(data).player, g_variant_get_double(parameter))) seeked(app_of(data));
+}
+
+void on_seek_to(GSimpleAction*, GVariant* parameter, gpointer data) {
+    AppState& app = app_of(data);
+    if (!player_transport(app.player).loaded) return;
+    seek_fraction(app.player, g_variant_get_double(parameter));
+    seeked(app);
+}
+
+void on_toggle_mute(GSimpleAction*, GVariant* parameter, gpointer data) {
+    // MIDI channels are numbered 1 to 16 where a user names them.
+    if (player_toggle_mute(app_of(data).player, g_variant_get_int32(parameter) - 1))
+        redraw(app_of(data));
+}
+
+void on_open(GSimpleAction*, GVariant*, gpointer data) {
+    open_file_dialog(app_of(data));
+}
+
+void on_preferences(GSimpleAction*, GVariant*, gpointer data) {
+    prefs_dialog_open(app_of(data));
+}
+
+void on_export(GSimpleAction*, GVariant*, gpointer data) {
+    export_wav_button(app_of(data));
+    redraw(app_of(data));
+}
+
+void on_quit(GSimpleAction*, GVariant*, gpointer data) {
+    AppState& app = app_of(data);
+    // Closing the only window ends the run through the window's own teardown.
+    if (app.window != nullptr)
+        gtk_window_close(GTK_WINDOW(app.window));
+    else if (app.application != nullptr)
+        g_application_quit(G_APPLICATION(app.application));
+}
+
+// Every command, once. Parameters: seek-by seconds (negative: back), seek-to a fraction of the
+// song from 0 to 1, toggle-mute a MIDI channel from 1 to 16.
+const GActionEntry kActions[] = {
+    {"play", on_play, nullptr, nullptr, nullptr, {}},
+    {"pause", on_pause, nullptr, nullptr, nullptr, {}},
+    {"play-pause", on_play_pause, nullptr, nullptr, nullptr, {}},
+    {"stop", on_stop, nullptr, nullptr, nullptr, {}},
+    {"seek-by", on_seek_by, "d", nullptr, nullptr, {}},
+    {"seek-to", on_seek_to, "d", nullptr, nullptr, {}},
+    {"toggle-mute", on_toggle_mute, "i", nullptr, nullptr, {}},
+    {"open", on_open, nullptr, nullptr, nullptr, {}},
+    {"preferences", on_preferences, nullptr, nullptr, nullptr, {}},
+    {"export", on_export, nullptr, nullptr, nullptr, {}},
+    {"quit", on_quit, nullptr, nullptr, nullptr, {}},
+};
+
+struct Accelerator {
+    const char* detailed_action;
+    const char* keys[3];
+};
+
+// Space, Left and Right also reach the actions through the window's capture-phase keys, so
+// that no focused widget takes them first; they are listed here for the desktop's help.
+constexpr Accelerator kAccelerators[] = {
+    {"app.play-pause", {"space", nullptr}},
+    {"app.seek-by(-10.0)", {"Left", nullptr}},
+    {"app.seek-by(10.0)", {"Right", nullptr}},
+    {"app.open", {"<Control>o", nullptr}},
+    {"app.preferences", {"<Control>comma", nullptr}},
+    {"app.quit", {"<Control>q", nullptr}},
+};
+
+} // namespace
+
+void install_actions(GActionMap* map, AppState& app) {
+    g_action_map_add_action_entries(map, kActions, G_N_ELEMENTS(kActions), &app);
+    app.actions = G_ACTION_GROUP(map);
+}
+
+void install_accelerators(GtkApplication* application) {
+    for (const Accelerator& accelerator : kAccelerators)
+        gtk_application_set_accels_for_action(application, accelerator.detailed_action,
+                                              accelerator.keys);
+}
+
+void activate_action(AppState& app, const char* name, GVariant* parameter) {
+    if (app.actions != nullptr) {
+        g_action_group_activate_action(app.actions, name, parameter);
+    } else if (parameter != nullptr) {
+        g_variant_unref(g_variant_ref_sink(parameter));
+    }
+}

@@ -1,0 +1,19 @@
+// Every command a user can give, as one action of the application. The skin's regions, the
+// keys and the desktop's media controls only activate these, so each command is decided once.
+#pragma once
+
+#include <gio/gio.h>
+
+struct AppState;
+typedef struct _GtkApplication GtkApplication;
+
+// Adds every action to `map` (the application; a plain action group without a display) and
+// makes it the group that activate_action uses.
+void install_actions(GActionMap* map, AppState& app);
+
+// The keyboard shortcuts as accelerators of the actions.
+void install_accelerators(GtkApplication* application);
+
+// Activates action `name` of the installed group; `parameter` (a floating reference is taken)
+// is null for the actions without one.
+void activate_action(AppState& app, const char* name, GVariant* parameter = nullptr);

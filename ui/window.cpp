@@ -1,0 +1,82 @@
+#include "ui/window.h"
+
+#include <gtk/gtk.h>
+
+#include "shell/app_state.h"
+#include "ui/draw.h"
+#include "ui/input.h"
+#include "ui/layout.h"
+#include "ui/redraw_timer.h"
+
+namespace {
+
+// Every element is painted by on_draw: window, its children and the drawing area stay transparent.
+constexpr const char* kStyleSheet =
+    "window.velta-window, window.velta-window > *, .velta-surface {  background: transparent;  "
+    "background-color: transparent;}";
+
+void on_window_destroy(GtkWidget*, gpointer data) {
+    auto* app = static_cast<AppState*>(data);
+    // No timer tick may queue a draw on the destroyed area.
+    stop_redraw_timer(*app);
+    app->window = nullptr;
+    app->surface = nullptr;
+}
+
+void add_style_sheet() {
+    GdkDisplay* display = gdk_display_get_default();
+    if (display == nullptr) return;
+    GtkCssProvider* css = gtk_css_provider_new();
+    gtk_css_provider_load_from_data(css, kStyleSheet, -1);
+    gtk_style_context_add_provider_for_display(display, GTK_STYLE_PROVIDER(css),
+                                               GTK_STYLE_PROVIDER_PRIORITY_APPLICATION);
+    g_object_unref(css);
+}
+
+void connect_input(GtkWidget* window, GtkWidget* area, AppState& app) {
+    GtkGesture* click = gtk_gesture_click_new();
+    gtk_gesture_single_set_button(GTK_GESTURE_SINGLE(click), GDK_BUTTON_PRIMARY);
+    g_signal_connect(click, "pressed", G_CALLBACK(on_press), &app);
+    g_signal_connect(click, "released", G_CALLBACK(on_release), &app);
+    gtk_widget_add_controller(area, GTK_EVENT_CONTROLLER(click));
+    GtkEventController* motion = gtk_event_controller_motion_new();
+    g_signal_connect(motion, "motion", G_CALLBACK(on_motion), &app);
+    gtk_widget_add_controller(area, motion);
+    GtkDropTarget* drop = gtk_drop_target_new(G_TYPE_FILE, GDK_ACTION_COPY);
+    g_signal_connect(drop, "drop", G_CALLBACK(on_drop), &app);
+    gtk_widget_add_controller(area, GTK_EVENT_CONTROLLER(drop));
+    // Space and the arrows act before any focused widget could take them; the other keys are
+    // the actions' accelerators.
+    GtkEventController* keys = gtk_event_controller_key_new();
+    gtk_event_controller_set_propagation_phase(keys, GTK_PHASE_CAPTURE);
+    g_signal_connect(keys, "key-pressed", G_CALLBACK(on_key_pressed), &app);
+    gtk_widget_add_controller(window, keys);
+}
+
+} // namespace
+
+void build_main_window(GtkApplication* application, AppState& app) {
+    add_style_sheet();
+    GtkWidget* window = gtk_application_window_new(application);
+    app.window = GTK_APPLICATION_WINDOW(window);
+    gtk_window_set_title(GTK_WINDOW(window), "VELTA");
+    gtk_window_set_decorated(GTK_WINDOW(window), FALSE);
+    // Undecorated, so only the title strip's maximise button changes the size.
+    gtk_window_set_resizable(GTK_WINDOW(window), TRUE);
+    gtk_window_set_default_size(GTK_WINDOW(window), layout::kWindowWidth, layout::kWindowHeight);
+    gtk_widget_add_css_class(window, "velta-window");
+    g_signal_connect(window, "destroy", G_CALLBACK(on_window_destroy), &app);
+
+    GtkWidget* area = gtk_drawing_area_new();
+    app.surface = GTK_DRAWING_AREA(area);
+    gtk_widget_set_focusable(area, TRUE);
+    gtk_drawing_area_set_content_width(app.surface, layout::kWindowWidth);
+    gtk_drawing_area_set_content_height(app.surface, layout::kWindowHeight);
+    gtk_drawing_area_set_draw_func(app.surface, on_draw, &app, nullptr);
+    gtk_widget_add_css_class(area, "velta-surface");
+    connect_input(window, area, app);
+
+    gtk_window_set_child(GTK_WINDOW(window), area);
+    gtk_window_present(GTK_WINDOW(window));
+    gtk_widget_grab_focus(area);
+}
