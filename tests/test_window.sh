@@ -1,7 +1,8 @@
 #!/bin/bash
 # The whole program under Xvfb, judged by what a user sees and hears at a private PipeWire sink.
 #   test_window.sh MODE VELTA VELTA_RENDER SONG_DIR      exit 77 = skipped
-#   play     --play heard, a second launch hands over, MPRIS, the WAV button against velta-render
+#   play     --play heard, a second launch hands over, MPRIS, the actions on the bus, the WAV
+#            button against velta-render
 #   input    keys, clicks, drags, mute lamps, the Open dialog, moving and closing the window
 #   prefs    Cancel/Escape save nothing; OK at 48000 Hz restarts the song, heard sample-exact;
 #            then twenty changes while it plays
@@ -71,7 +72,7 @@ steps_song() {
 }
 
 play() {
-  need playerctl sox
+  need playerctl sox gdbus gapplication
   start_audio 44100
   start_display
   cp "$songs/minute.mid" "$work/song.mid"
@@ -101,6 +102,30 @@ play() {
   listen handed-over 1 44100
   heard handed-over
   [ "$(xdotool search --onlyvisible --pid "$app" | wc -l)" = 1 ] || fail "not one window"
+  # The actions on the bus do what the buttons do: listed, then play, mute channel 2 (the high
+  # note), seek 10 s (the third step), stop, and unmute.
+  steps_song "$work/steps.mid"
+  expect 0 timeout 20 "$velta" steps.mid
+  listed=$(gdbus call --session --dest io.github.velta.Velta --object-path /io/github/velta/Velta \
+    --method org.gtk.Actions.List)
+  for action in play pause play-pause stop seek-by seek-to toggle-mute open preferences export quit; do
+    [[ $listed == *"'$action'"* ]] || fail "action $action not on the bus: $listed"
+  done
+  act() { gapplication action io.github.velta.Velta "$@" || fail "gapplication action $*"; }
+  act play
+  listen bus-play 1 44100
+  heard bus-play 60
+  act toggle-mute 2
+  listen bus-muted 1 44100
+  above 0.02 "$(field "$(sound bus-muted)" high)" || fail "channel 2 heard: $(sound bus-muted)"
+  act seek-by 10.0
+  listen bus-seek 1 44100
+  heard bus-seek 64
+  act stop
+  listen bus-stop 0.5 44100
+  silent bus-stop
+  act toggle-mute 2
+  expect 0 timeout 20 "$velta" song.mid
   # The WAV button with the first channel muted writes what velta-render writes.
   click 78 79
   click 309 53
