@@ -4,7 +4,6 @@
 #include <gtk/gtk.h>
 
 #include "app/mpris.h"
-#include "sequencer/load_song.h"
 #include "shell/app_state.h"
 #include "shell/audio_watch.h"
 #include "shell/initial_song.h"
@@ -42,6 +41,12 @@ void on_tick(AppState& app) {
     mpris_poll(app);
 }
 
+// A song swapped in or refused: show it and tell the desktop at once.
+void on_song_loaded(AppState& app) {
+    if (app.surface != nullptr) gtk_widget_queue_draw(GTK_WIDGET(app.surface));
+    mpris_poll(app);
+}
+
 // --play travels to a running instance as the open hint, so the file plays there too.
 constexpr const char* kPlayHint = "play";
 
@@ -75,11 +80,6 @@ gint on_handle_local_options(GApplication* application, GVariantDict* options, g
     return 0;
 }
 
-// Starts the song just loaded; a failed load keeps its message.
-void play_if_loaded(AppState& app) {
-    if (player_transport(app.player).loaded) activate_action(app, "play");
-}
-
 void on_startup(GApplication* application, gpointer data) {
     auto& app = *static_cast<AppState*>(data);
     start_engine(app);
@@ -90,8 +90,8 @@ void on_startup(GApplication* application, gpointer data) {
 // A file handed over once the window is up: the same as dropping it on the window.
 void open_later_file(AppState& app, GFile* file, bool play) {
     gchar* path = file != nullptr ? g_file_get_path(file) : nullptr;
-    if (path != nullptr && path[0] != '\0' && load_song(app.player, path) && play)
-        activate_action(app, "play");
+    if (path != nullptr && path[0] != '\0')
+        request_song(app, path, play ? AfterLoad::kPlay : AfterLoad::kStay);
     g_free(path);
     if (app.surface != nullptr) gtk_widget_queue_draw(GTK_WIDGET(app.surface));
 }
@@ -119,8 +119,8 @@ void on_activate(GtkApplication* application, AppState* app) {
     app->application = application;
     build_main_window(application, *app);
 
-    load_first_song(*app);
-    if (app->play_on_open != 0) play_if_loaded(*app);
+    app->loaded_hook = on_song_loaded;
+    load_first_song(*app, app->play_on_open != 0 ? AfterLoad::kPlay : AfterLoad::kStay);
     app->tick_hook = on_tick;
     restart_redraw_timer(*app);
     mpris_start(*app);

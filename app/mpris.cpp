@@ -9,7 +9,6 @@
 
 #include <gtk/gtk.h>
 
-#include "sequencer/load_song.h"
 #include "shell/app_state.h"
 #include "ui/actions.h"
 
@@ -203,7 +202,7 @@ void call_method(GDBusConnection*, const gchar*, const gchar*, const gchar*, con
                                                        "Only local file URIs can be opened");
             return;
         }
-        if (load_song(app.player, path)) activate_action(app, "play");
+        request_song(app, path, AfterLoad::kPlay);
         g_free(path);
     }
     // Next and Previous do nothing: there is one song.

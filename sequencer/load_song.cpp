@@ -16,8 +16,8 @@ int32_t output_rate_of(Player& player) {
     return player.output_rate;
 }
 
-// Swaps the parsed song in (or leaves none on failure) under the lock; the old song is freed
-// after the lock is released.
+} // namespace
+
 bool install_song(Player& player, Song&& song, const char* failure, const char* path) {
     Song old;
     {
@@ -42,8 +42,6 @@ bool install_song(Player& player, Song&& song, const char* failure, const char* 
     }
     return failure == nullptr;
 }
-
-} // namespace
 
 bool load_song(Player& player, const char* path, int* error_number) {
     Song song;

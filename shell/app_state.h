@@ -7,6 +7,7 @@
 #include "export/export_job.h"
 #include "prefs/preferences.h"
 #include "sequencer/player.h"
+#include "shell/song_loader.h"
 
 // Same declarations as the toolkit's own headers, so this record needs none of them.
 typedef struct _GtkApplication GtkApplication;
@@ -46,11 +47,15 @@ struct AppState {
     void (*tick_hook)(AppState& app) = nullptr;
     // The background WAV export; it joins its worker when the record goes.
     ExportJob export_job;
+    // Songs being read; declared after the Player, so it goes first and joins its workers.
+    SongLoader loader;
     // Set by --play: the first song starts playing once loaded.
     int32_t play_on_open = 0;
     struct MprisService* mpris = nullptr; // null without a session bus
     // Told by the seek actions once they have moved the position (the desktop's Seeked).
     void (*seeked_hook)(AppState& app) = nullptr;
+    // Told on the main thread once a requested song has been swapped in or refused.
+    void (*loaded_hook)(AppState& app) = nullptr;
     uint32_t audio_watch_id = 0; // retries the sound output while it is down
 
     AppState() = default;

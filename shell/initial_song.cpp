@@ -31,17 +31,15 @@ void remember_initial_song(AppState& app, GFile* file) {
     app.initial_song_unusable = song_path_from_file(app.initial_song_path, file) ? 0 : 1;
 }
 
-void load_first_song(AppState& app) {
-    bool failed = false;
+void load_first_song(AppState& app, AfterLoad after) {
     if (app.initial_song_unusable != 0) {
         player_set_status(app.player, kMidiOpenFailedText);
-        failed = true;
-    } else if (app.initial_song_path[0] == '\0') {
-        failed = !load_default_song(app);
-    } else {
-        failed = !load_song(app.player, app.initial_song_path);
+        return;
     }
-    if (app.audio_failed != 0 && !failed) player_set_status(app.player, kAudioFailedText);
+    char demo[kPathCapacity];
+    const char* path = app.initial_song_path;
+    if (path[0] == '\0') path = demo_song_path(demo, app.resource_dir) ? demo : nullptr;
+    if (path != nullptr) request_song(app, path, after, true);
 }
 
 int32_t redraw_interval_ms(int32_t fps) {

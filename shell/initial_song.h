@@ -5,6 +5,7 @@
 
 #include "audio/pipewire_output.h"
 #include "sequencer/player.h"
+#include "shell/song_loader.h"
 #include "song/midi_reader.h"
 
 struct AppState;
@@ -21,9 +22,10 @@ bool song_path_from_file(char (&out)[kPathCapacity], GFile* file);
 // mark that it was unusable.
 void remember_initial_song(AppState& app, GFile* file);
 
-// Activation's first load: the named song, else the demo song. Without sound, the audio
-// message comes back afterwards unless the load's own failure must be seen instead.
-void load_first_song(AppState& app);
+// Activation's first load, on the loader's worker: the named song, else the demo song, then
+// `after`. Without sound, the audio message comes back once it has loaded; a load's own
+// failure stays instead.
+void load_first_song(AppState& app, AfterLoad after);
 
 // Redraw timeout interval for `fps` redraws per second, fps taken as 1 to 60.
 int32_t redraw_interval_ms(int32_t fps);

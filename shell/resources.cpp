@@ -58,10 +58,11 @@ void locate_resource_dir(char (&resource_dir)[kPathCapacity], const char* argv0)
     copy_bounded(resource_dir, ".");
 }
 
+bool demo_song_path(char (&out)[kPathCapacity], const char* resource_dir) {
+    return resource_path(out, resource_dir, kDemoSongFile) && access(out, R_OK) == 0;
+}
+
 bool load_default_song(AppState& app) {
     char path[kPathCapacity];
-    if (!resource_path(path, app.resource_dir, kDemoSongFile) || access(path, R_OK) != 0) {
-        return true;
-    }
-    return load_song(app.player, path);
+    return !demo_song_path(path, app.resource_dir) || load_song(app.player, path);
 }

@@ -16,6 +16,9 @@ bool resource_path(char (&out)[kPathCapacity], const char* dir, const char* name
 // `argv0` may be null.
 void locate_resource_dir(char (&resource_dir)[kPathCapacity], const char* argv0);
 
+// The demo song's path in `resource_dir` when it is readable there.
+bool demo_song_path(char (&out)[kPathCapacity], const char* resource_dir);
+
 // Loads the demo song from the resource directory if it is readable there. Takes the Player
 // lock through load_song, so call it without holding it. False only when the file was there
 // but did not load (the loader has then written its own status text).

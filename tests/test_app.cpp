@@ -10,8 +10,10 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <chrono>
 #include <memory>
 #include <string>
+#include <thread>
 #include <tuple>
 
 #include "audio/audio_status.h"
@@ -201,7 +203,11 @@ TEST(Resources, CandidatesInOrderThenTheFirstSong) {
         snprintf(app->resource_dir, kPathCapacity, "%s/%s", top.c_str(), resources);
         g_autoptr(GFile) file = named.empty() ? nullptr : g_file_new_for_path(named.c_str());
         if (file != nullptr) remember_initial_song(*app, file);
-        load_first_song(*app);
+        load_first_song(*app, AfterLoad::kStay);
+        while (song_load_pending(*app)) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            collect_loaded_songs(*app);
+        }
         return std::string(app->player.song_path) + " | " + app->player.status_text;
     };
     EXPECT_EQ(first_load("res", ""), top + "/res/" + kDemoSongFile + " | " + kAudioFailedText);

@@ -4,9 +4,11 @@
 #include <gtk/gtk.h>
 
 #include <array>
+#include <chrono>
 #include <cmath>
 #include <memory>
 #include <string>
+#include <thread>
 #include <tuple>
 #include <vector>
 
@@ -192,6 +194,24 @@ TEST(Actions, EachCommandFromEachTransportState) {
     }
 }
 
+TEST(Actions, PlayWhileASongIsReadPlaysItOnArrivalUnlessStopped) {
+    for (const bool stop : {false, true}) {
+        ActionHarness harness;
+        AppState& app = *harness.app;
+        request_song(app, VELTA_BINARY_DIR "/tests/songs/melodic.mid", AfterLoad::kStay);
+        g_action_group_activate_action(G_ACTION_GROUP(harness.group), "play-pause", nullptr);
+        if (stop) g_action_group_activate_action(G_ACTION_GROUP(harness.group), "stop", nullptr);
+        EXPECT_FALSE(player_transport(app.player).loaded) << "nothing installed until collected";
+        while (song_load_pending(app)) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            collect_loaded_songs(app);
+        }
+        const TransportState state = player_transport(app.player);
+        EXPECT_TRUE(state.loaded);
+        EXPECT_EQ(state.active, !stop) << state.status;
+    }
+}
+
 TEST(Actions, ToggleMuteTakesMidiChannelNumbers) {
     ActionHarness harness;
     Player& player = harness.app->player;
@@ -217,6 +237,10 @@ TEST(InputHandlers, DropsPressesAndKeys) {
         g_value_take_object(&value, file);
         const gboolean taken = on_drop(nullptr, &value, 0, 0, &app);
         g_value_unset(&value);
+        while (song_load_pending(app)) { // the loader's timer, without a main loop
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            collect_loaded_songs(app);
+        }
         return taken;
     };
     const std::string initial_status = app.player.status_text;

@@ -25,7 +25,7 @@ void seeked(AppState& app) {
 }
 
 void on_play(GSimpleAction*, GVariant*, gpointer data) {
-    start_playback(app_of(data).player);
+    if (!set_pending_after(app_of(data), AfterLoad::kPlay)) start_playback(app_of(data).player);
     redraw(app_of(data));
 }
 
@@ -35,11 +35,14 @@ void on_pause(GSimpleAction*, GVariant*, gpointer data) {
 }
 
 void on_play_pause(GSimpleAction*, GVariant*, gpointer data) {
-    play_or_pause(app_of(data).player);
-    redraw(app_of(data));
+    AppState& app = app_of(data);
+    if (player_transport(app.player).active || !set_pending_after(app, AfterLoad::kPlay))
+        play_or_pause(app.player);
+    redraw(app);
 }
 
 void on_stop(GSimpleAction*, GVariant*, gpointer data) {
+    set_pending_after(app_of(data), AfterLoad::kStay);
     stop_playback(app_of(data).player);
     redraw(app_of(data));
 }

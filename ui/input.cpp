@@ -1,6 +1,5 @@
 #include "ui/input.h"
 
-#include "sequencer/load_song.h"
 #include "shell/app_state.h"
 #include "ui/actions.h"
 #include "ui/regions.h"
@@ -109,7 +108,7 @@ void on_motion(GtkEventControllerMotion*, double x, double y, gpointer data) {
 bool load_local_file(AppState& app, GFile* file) {
     gchar* path = g_file_get_path(file);
     if (path == nullptr) return false;
-    if (path[0] != '\0') load_song(app.player, path);
+    if (path[0] != '\0') request_song(app, path, AfterLoad::kStay);
     redraw(app);
     g_free(path);
     return true;

@@ -14,6 +14,6 @@ gboolean on_drop(GtkDropTarget* target, const GValue* value, double x, double y,
 gboolean on_key_pressed(GtkEventControllerKey* controller, guint keyval, guint keycode,
                         GdkModifierType state, gpointer data);
 
-// The loading path shared by drops and the file dialog: loads the file's local path (an empty
-// path loads nothing) and repaints. False when the file has no local path.
+// The loading path shared by drops and the file dialog: asks the loader for the file's local
+// path (an empty path loads nothing) and repaints. False when the file has no local path.
 bool load_local_file(AppState& app, GFile* file);

@@ -1,0 +1,39 @@
+// Songs read on worker threads and swapped into the Player on the main thread, so that no file,
+// however large, stalls the window or the sound. The newest request wins: a song still being
+// read when another is asked for is dropped once it is done.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+struct AppState;
+struct LoadTask;
+
+enum class AfterLoad { kStay, kPlay };
+
+struct SongLoader {
+    std::vector<std::unique_ptr<LoadTask>> tasks; // in flight or done, not yet collected
+    uint64_t newest = 0;                          // ticket of the latest request
+    uint32_t poll_id = 0;                         // main-loop timer while tasks exist
+
+    SongLoader();
+    SongLoader(const SongLoader&) = delete;
+    SongLoader& operator=(const SongLoader&) = delete;
+    ~SongLoader(); // waits for the workers and drops their songs
+};
+
+// Starts reading `path` for the Player's output rate. `first`: the activation's first song,
+// which puts the sound output's failure back on the status line once it has loaded.
+void request_song(AppState& app, const char* path, AfterLoad after, bool first = false);
+
+// True while a requested song has not been swapped in (or refused) yet.
+bool song_load_pending(const AppState& app);
+
+// What the newest pending request does once it has loaded: Play pressed while a song is still
+// being read plays it when it arrives, Stop takes that back. False when nothing is pending.
+bool set_pending_after(AppState& app, AfterLoad after);
+
+// Main thread: swaps in the newest finished song, if it is still the newest request, and
+// frees what is stale. The loader's timer calls it; tests call it until nothing is pending.
+void collect_loaded_songs(AppState& app);
