@@ -1,6 +1,8 @@
 #include "app/application.h"
 
+#include <csignal>
 #include <cstdio>
+#include <glib-unix.h>
 #include <gtk/gtk.h>
 
 #include "app/mpris.h"
@@ -80,11 +82,37 @@ gint on_handle_local_options(GApplication* application, GVariantDict* options, g
     return 0;
 }
 
+// A signal, a logout (the session bus gone) or a lost display: quit as Ctrl+Q does, so that the
+// export's temporary file goes and the sound stops, with a clean exit status.
+gboolean on_quit_signal(gpointer data) {
+    activate_action(*static_cast<AppState*>(data), "quit");
+    return G_SOURCE_CONTINUE;
+}
+
+void on_bus_closed(GDBusConnection*, gboolean, GError*, gpointer data) {
+    on_quit_signal(data);
+}
+
+void on_display_closed(GdkDisplay*, gboolean, gpointer data) {
+    on_quit_signal(data);
+}
+
+void quit_on_lost_session(GApplication* application, AppState& app) {
+    if (GDBusConnection* bus = g_application_get_dbus_connection(application); bus != nullptr) {
+        // By default the process would exit at once, leaving the export's temporary behind.
+        g_dbus_connection_set_exit_on_close(bus, FALSE);
+        g_signal_connect(bus, "closed", G_CALLBACK(on_bus_closed), &app);
+    }
+    if (GdkDisplay* display = gdk_display_get_default(); display != nullptr)
+        g_signal_connect(display, "closed", G_CALLBACK(on_display_closed), &app);
+}
+
 void on_startup(GApplication* application, gpointer data) {
     auto& app = *static_cast<AppState*>(data);
     start_engine(app);
     install_actions(G_ACTION_MAP(application), app);
     install_accelerators(GTK_APPLICATION(application));
+    quit_on_lost_session(application, app);
 }
 
 // A file handed over once the window is up: the same as dropping it on the window.
@@ -137,7 +165,12 @@ int run_application(AppState& app, int argc, char** argv) {
     g_signal_connect(application, "startup", G_CALLBACK(on_startup), &app);
     g_signal_connect(application, "activate", G_CALLBACK(on_activate), &app);
     g_signal_connect(application, "open", G_CALLBACK(on_open), &app);
+    const guint signal_sources[] = {g_unix_signal_add(SIGTERM, on_quit_signal, &app),
+                                    g_unix_signal_add(SIGINT, on_quit_signal, &app),
+                                    g_unix_signal_add(SIGHUP, on_quit_signal, &app)};
     const int status = g_application_run(G_APPLICATION(application), argc, argv);
+    for (const guint source : signal_sources)
+        g_source_remove(source);
     mpris_stop(app);
     g_object_unref(application);
     return status;

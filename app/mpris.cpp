@@ -113,7 +113,8 @@ GVariant* metadata(const MprisService& service, const Snapshot& s) {
                               g_variant_new_object_path(track_id(service).c_str()));
         g_variant_builder_add(&builder, "{sv}", "mpris:length", g_variant_new_int64(s.length_us));
         if (!s.path.empty()) {
-            gchar* name = g_path_get_basename(s.path.c_str());
+            // A file name in another encoding still gives valid UTF-8 here.
+            gchar* name = g_filename_display_basename(s.path.c_str());
             gchar* uri = g_filename_to_uri(s.path.c_str(), nullptr, nullptr);
             g_variant_builder_add(&builder, "{sv}", "xesam:title", g_variant_new_string(name));
             if (uri != nullptr)
@@ -195,7 +196,15 @@ void call_method(GDBusConnection*, const gchar*, const gchar*, const gchar*, con
     } else if (name == "OpenUri") {
         const gchar* uri = nullptr;
         g_variant_get(parameters, "(&s)", &uri);
-        gchar* path = g_filename_from_uri(uri, nullptr, nullptr);
+        gchar* host = nullptr;
+        gchar* path = g_filename_from_uri(uri, &host, nullptr);
+        // file://otherhost/x names a file on another machine, not the local /x.
+        const bool remote = host != nullptr && g_ascii_strcasecmp(host, "localhost") != 0;
+        g_free(host);
+        if (remote) {
+            g_free(path);
+            path = nullptr;
+        }
         if (path == nullptr) {
             g_dbus_method_invocation_return_dbus_error(invocation,
                                                        "org.freedesktop.DBus.Error.InvalidArgs",

@@ -59,12 +59,13 @@ void on_state_changed(void* data, pw_stream_state, pw_stream_state state, const 
     std::atomic_ref<int32_t>(audio.lost).store(1);
     if (audio.player == nullptr) return;
     std::lock_guard guard(audio.player->lock);
-    set_status_locked(*audio.player, kAudioFailedText);
+    set_status_locked(*audio.player, kAudioLostText);
 }
 
 void on_process(void* data) {
     auto& audio = *static_cast<AudioOutput*>(data);
     PROBE(probe_callback_edge(true));
+    std::atomic_ref<uint64_t>(audio.blocks).fetch_add(1, std::memory_order_relaxed);
     pw_buffer* buffer = pw_stream_dequeue_buffer(audio.stream);
     if (buffer != nullptr) {
         spa_buffer* spa = buffer->buffer;
@@ -192,6 +193,10 @@ bool audio_output_start(AudioOutput& audio, Player& player, uint32_t rate) {
     if (started) started = pw_thread_loop_start(audio.loop) == 0;
     if (!started) audio_output_stop(audio);
     return started;
+}
+
+uint64_t audio_output_blocks(AudioOutput& audio) noexcept {
+    return std::atomic_ref<uint64_t>(audio.blocks).load(std::memory_order_relaxed);
 }
 
 bool audio_output_lost(AudioOutput& audio) noexcept {

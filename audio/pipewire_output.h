@@ -26,12 +26,16 @@ struct AudioOutput {
     uint64_t scratch_frames = 0;
     // Set on the PipeWire thread when the daemon goes away; read with audio_output_lost.
     int32_t lost = 0;
+    // Process callbacks so far, counted on the PipeWire thread; read with audio_output_blocks.
+    uint64_t blocks = 0;
 };
 
 // Main thread only, without the Player lock held. On failure everything it made is gone again.
 bool audio_output_start(AudioOutput& audio, Player& player, uint32_t rate);
 // When this returns, no process callback is running or will run again.
 void audio_output_stop(AudioOutput& audio);
+// How many blocks the stream has asked for since it started. Main thread, any time.
+uint64_t audio_output_blocks(AudioOutput& audio) noexcept;
 // True once the running stream has lost its daemon: it will not play again until stopped
 // and started anew. Main thread, any time.
 bool audio_output_lost(AudioOutput& audio) noexcept;

@@ -57,6 +57,11 @@ struct AppState {
     // Told on the main thread once a requested song has been swapped in or refused.
     void (*loaded_hook)(AppState& app) = nullptr;
     uint32_t audio_watch_id = 0; // retries the sound output while it is down
+    // The watch's view of a running stream: blocks seen, when that count last moved (monotonic
+    // microseconds), and whether the status says it has stopped asking.
+    uint64_t audio_blocks_seen = 0;
+    int64_t audio_blocks_moved_us = 0;
+    int32_t audio_stalled = 0;
 
     AppState() = default;
     AppState(const AppState&) = delete;

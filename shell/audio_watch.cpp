@@ -23,13 +23,42 @@ bool start_audio(AppState& app) {
     return started;
 }
 
+namespace {
+
+// A running stream whose daemon hangs asks for no blocks, and nothing else says so.
+void watch_blocks(AppState& app) {
+    const uint64_t blocks = audio_output_blocks(app.audio);
+    const int64_t now = g_get_monotonic_time();
+    const TransportState state = player_transport(app.player);
+    const bool playing = state.active && !state.paused;
+    if (blocks != app.audio_blocks_seen || app.audio_blocks_moved_us == 0) {
+        app.audio_blocks_seen = blocks;
+        app.audio_blocks_moved_us = now;
+        if (app.audio_stalled != 0 && playing && state.status == kAudioStalledText)
+            player_set_status(app.player, "Playing");
+        app.audio_stalled = 0;
+        return;
+    }
+    if (app.audio_stalled == 0 && playing && now - app.audio_blocks_moved_us > kAudioStallUs) {
+        app.audio_stalled = 1;
+        player_set_status(app.player, kAudioStalledText);
+    }
+}
+
+} // namespace
+
 void audio_watch_tick(AppState& app) {
     if (app.audio_failed == 0) {
-        if (!audio_output_lost(app.audio)) return;
+        if (!audio_output_lost(app.audio)) {
+            watch_blocks(app);
+            return;
+        }
         // The stream said so on its own thread already; say it again in case that raced a
         // status written here. The retry waits for the next tick: the daemon has just gone.
         app.audio_failed = 1;
-        player_set_status(app.player, kAudioFailedText);
+        app.audio_stalled = 0;
+        app.audio_blocks_moved_us = 0;
+        player_set_status(app.player, kAudioLostText);
         audio_output_stop(app.audio);
         return;
     }

@@ -8,6 +8,8 @@ struct AppState;
 
 constexpr const char* kAudioRestoredText = "PipeWire output restored";
 constexpr uint32_t kAudioRetryIntervalMs = 2000;
+// A playing stream that has asked for no block for this long is reported as not responding.
+constexpr int64_t kAudioStallUs = 2000000;
 
 // Starts the output at the preferred rate; on failure sets audio_failed and the status text.
 // Returns whether it started. Main thread, without the Player lock.

@@ -79,11 +79,9 @@ void on_export(GSimpleAction*, GVariant*, gpointer data) {
 
 void on_quit(GSimpleAction*, GVariant*, gpointer data) {
     AppState& app = app_of(data);
-    // Closing the only window ends the run through the window's own teardown.
-    if (app.window != nullptr)
-        gtk_window_close(GTK_WINDOW(app.window));
-    else if (app.application != nullptr)
-        g_application_quit(G_APPLICATION(app.application));
+    if (app.window != nullptr) gtk_window_close(GTK_WINDOW(app.window));
+    // Also with a dialog still open: the run ends and main tears everything down.
+    if (app.application != nullptr) g_application_quit(G_APPLICATION(app.application));
 }
 
 // Every command, once. Parameters: seek-by seconds (negative: back), seek-to a fraction of the
