@@ -23,8 +23,7 @@ inline constexpr int kSkinWidth = 640;
 inline constexpr int kSkinHeight = 470;
 inline constexpr int kAtlasWidth = 640;
 inline constexpr int kAtlasHeight = 1056;
-inline constexpr double kDefaultScale = 1.5; // 960 x 705 window
-inline constexpr int kWindowWidth = 960;
+inline constexpr int kWindowWidth = 960; // the default window: the skin at 1.5 x
 inline constexpr int kWindowHeight = 705;
 
 // Atlas sprite families. Frame k of a family sits at origin + k * step.
