@@ -136,4 +136,15 @@ inline constexpr int kMuteRegionBottom = 86;
 inline constexpr int kMuteRegionLeft = 62;
 inline constexpr int kMuteRegionWidth = 33;
 
+// Decoration: painted into the skin by the artwork generator, read by nothing else.
+inline constexpr Point kTitleText = {8, kTitleStripTop + 5}; // "VELTA" in the title strip
+inline constexpr Point kTitleCaption = {44, kTitleStripTop + 5};
+inline constexpr int kTitleGripLeft = 172;            // ridges from here to the window keys
+inline constexpr Rect kBrandPanel = {8, 30, 116, 34}; // left of the transport keys
+inline constexpr int kLegendX = 6;                    // the channel rows' names
+inline constexpr Rect kLeftGrille = {12, 243, 196, 143};
+inline constexpr Rect kKeyGuide = {224, 243, 192, 143};
+inline constexpr Rect kRightGrille = {432, 243, 196, 143};
+inline constexpr Point kScrews[2] = {{3, kSkinHeight - 8}, {kSkinWidth - 8, kSkinHeight - 8}};
+
 } // namespace layout
