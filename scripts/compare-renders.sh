@@ -96,7 +96,9 @@ for song in "$songs"/*.mid; do
             else
                 where="only in the WAV header"
             fi
-            echo "$label: DIFFERS, $where; $frames_a frames against $frames_b"
+            lengths="both $frames_a frames"
+            [ "$frames_a" = "$frames_b" ] || lengths="$frames_a frames against $frames_b"
+            echo "$label: DIFFERS, $where; $lengths"
         done
     done
 done
