@@ -1,4 +1,6 @@
-// Reader plus engine: load the input, play, seek, render a short stretch, stop.
+// Reader plus engine: load the input, play, seek, render a short stretch, stop. Besides the
+// sanitizers' reports, a loaded song without a tempo map or with events out of order, and a
+// seek that leaves the position past the song's length, abort.
 //
 // The input is the song; its last three bytes also choose the seek fraction and the render
 // block size. The reader ignores bytes after the last track, so a valid file with a
@@ -30,6 +32,13 @@ struct Engine {
     }
 };
 
+// What every loaded song promises the engine: a tempo map to seek by, events in play order.
+void check_loaded(const Song& song) {
+    if (song.tempo_map.empty()) __builtin_trap();
+    for (size_t i = 1; i < song.events.size(); ++i)
+        if (song.events[i].time < song.events[i - 1].time) __builtin_trap();
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -41,8 +50,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const uint8_t* tail = size >= 3 ? data + size - 3 : nullptr;
     const uint32_t block = tail ? 1 + (tail[1] | uint32_t{tail[2]} << 8) % kMaxBlockFrames : 256;
     if (load_song_from_memory(player, data, size)) {
+        check_loaded(player.song);
         start_playback(player);
         seek_fraction(player, tail ? tail[0] / 255.0 : 0.0);
+        if (player.position > player.song.length_frames) __builtin_trap();
         for (uint32_t done = 0; done < kStretchFrames; done += block) {
             std::memset(engine->scratch, 0, sizeof engine->scratch);
             if (player.active && !player.paused)

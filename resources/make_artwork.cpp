@@ -487,11 +487,11 @@ void draw_title_strip(Canvas& c) {
     vgradient(c, 0, top, kSkinWidth, height, Rgb{30, 31, 36}, Rgb{22, 22, 26});
     fill(c, 0, top, kSkinWidth, 1, Rgb{16, 16, 19});
     fill(c, 0, kTitleStripBottom - 1, kSkinWidth, 1, kRimLight);
-    text(c, kBig, 9, top + 6, "VELTA", shade(kAmber, -120));
-    text(c, kBig, 8, top + 5, "VELTA", kAmber);
-    engraved(c, kBig, 44, top + 5, "CHIPTUNE MIDI PLAYER", kLabelDim);
+    text(c, kBig, kTitleText.x + 1, kTitleText.y + 1, "VELTA", shade(kAmber, -120));
+    text(c, kBig, kTitleText.x, kTitleText.y, "VELTA", kAmber);
+    engraved(c, kBig, kTitleCaption.x, kTitleCaption.y, "CHIPTUNE MIDI PLAYER", kLabelDim);
     // Grip ridges: the strip moves the window.
-    for (int x = 172; x < kMinimiseLeft - 8; x += 3) {
+    for (int x = kTitleGripLeft; x < kMinimiseLeft - 8; x += 3) {
         fill(c, x, top + 6, 1, 6, Rgb{52, 54, 61});
         fill(c, x + 1, top + 6, 1, 6, Rgb{14, 14, 17});
     }
@@ -503,12 +503,14 @@ void draw_title_strip(Canvas& c) {
 void draw_transport(Canvas& c) {
     static const char* const labels[] = {"PLAY", "OPEN", "STOP", "PAUSE", "WAV", "PREFS"};
     // Brand block left of the keys.
-    well(c, 8, 30, 116, 34, Rgb{22, 22, 26});
-    text(c, kBig, 15, 36, "VELTA", Rgb{90, 50, 26}, 2);
-    text(c, kBig, 14, 35, "VELTA", kAmber, 2);
-    fill(c, 14, 35 + 14, 59, 1, Rgb{120, 70, 40});
-    text(c, kBig, 84, 37, "16CH", kLabel);
-    text(c, kBig, 84, 48, "SYNTH", kLabelDim);
+    const Rect& brand = kBrandPanel;
+    const int bx = brand.x, by = brand.y;
+    well(c, bx, by, brand.width, brand.height, Rgb{22, 22, 26});
+    text(c, kBig, bx + 7, by + 6, "VELTA", Rgb{90, 50, 26}, 2);
+    text(c, kBig, bx + 6, by + 5, "VELTA", kAmber, 2);
+    fill(c, bx + 6, by + 19, 59, 1, Rgb{120, 70, 40});
+    text(c, kBig, bx + 76, by + 7, "16CH", kLabel);
+    text(c, kBig, bx + 76, by + 18, "SYNTH", kLabelDim);
     for (int b = 0; b < kTransportButtonCount; ++b) {
         const int x = transport_button_left(b);
         engraved(c, kBig, x + (kButtonWidth - text_width(kBig, labels[b])) / 2, kTransportTop - 10,
@@ -548,7 +550,7 @@ void draw_channels(Canvas& c) {
         {"SUS", kSustain.y + 1},
     };
     for (const Legend& l : legend)
-        engraved(c, kBig, 6, l.y, l.label, kLabel);
+        engraved(c, kBig, kLegendX, l.y, l.label, kLabel);
 
     for (int n = 0; n < kChannelCount; ++n) {
         const int X = column_x(n);
@@ -590,12 +592,11 @@ void draw_channels(Canvas& c) {
 }
 
 void draw_centre_panel(Canvas& c) {
-    const int top = 243, bottom = 386;
-    grille(c, 12, top, 196, bottom - top);
-    grille(c, 432, top, 196, bottom - top);
+    grille(c, kLeftGrille.x, kLeftGrille.y, kLeftGrille.width, kLeftGrille.height);
+    grille(c, kRightGrille.x, kRightGrille.y, kRightGrille.width, kRightGrille.height);
     // Key guide between the grilles.
-    const int x = 224, w = 192;
-    well(c, x, top, w, bottom - top, Rgb{24, 24, 28});
+    const int x = kKeyGuide.x, top = kKeyGuide.y, w = kKeyGuide.width;
+    well(c, x, top, w, kKeyGuide.height, Rgb{24, 24, 28});
     text_centred(c, kBig, x + w / 2, top + 8, "VELTA", kAmber, 3);
     text_centred(c, kSmall, x + w / 2, top + 34, "16 CHANNEL WAVETABLE SYNTH", kLabelDim);
     fill(c, x + 12, top + 44, w - 24, 1, Rgb{56, 58, 66});
@@ -669,12 +670,18 @@ Canvas draw_skin() {
     draw_channels(c);
     draw_centre_panel(c);
     draw_song_panel(c);
-    screw(c, 3, kSkinHeight - 8);
-    screw(c, kSkinWidth - 8, kSkinHeight - 8);
+    for (const Point& at : kScrews)
+        screw(c, at.x, at.y);
     return c;
 }
 
 // ---- The atlas ---------------------------------------------------------------------------------
+
+// The lit keys are drawn in transport order; the program finds three of them by name.
+constexpr bool lit_key_at(Point sprite, int button) {
+    return sprite.x == kLitPlaySprite.x + kButtonWidth * button && sprite.y == kLitPlaySprite.y;
+}
+static_assert(lit_key_at(kLitStopSprite, kStopButton) && lit_key_at(kLitPauseSprite, kPauseButton));
 
 Canvas draw_atlas() {
     // Transparent where there is no sprite.

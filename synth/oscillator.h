@@ -15,38 +15,53 @@
 // Up to this many frames are rendered voice by voice before they are mixed.
 constexpr uint32_t kChunkFrames = 64;
 
-// Integral of the piecewise-constant cycle over [0, u) in 1/1024 steps, for any u: the box
+// Positions in a cycle are fixed point: kStepUnits per table sample, kCycleUnits per cycle.
+// Masks and shifts stand for % and / on them, so both are powers of two.
+constexpr int kStepBits = 10;
+constexpr int kCycleBits = 15;
+constexpr int64_t kStepUnits = int64_t{1} << kStepBits;
+constexpr int64_t kCycleUnits = int64_t{1} << kCycleBits;
+constexpr int kWaveMask = kWaveLength - 1;
+static_assert(kCycleUnits == kStepUnits * kWaveLength, "a cycle is the whole table");
+static_assert((kWaveLength & kWaveMask) == 0, "the table index is masked");
+
+// Sample counters below this are exact as floats.
+constexpr uint32_t kFloatExactCounters = uint32_t{1} << std::numeric_limits<float>::digits;
+static_assert(kFloatExactCounters == 16777216u);
+
+// Integral of the piecewise-constant cycle over [0, u) in step units, for any u: the box
 // filter's sum is the difference of two of these.
 struct CycleIntegral {
-    static constexpr int64_t kTwoCycles = 2 * 32768;
+    static constexpr int64_t kTwoCycles = 2 * kCycleUnits;
     int64_t start[2 * kWaveLength + 1]; // integral up to the start of each step, two cycles
 
     void build(const int32_t* table) noexcept {
         start[0] = 0;
         for (int i = 0; i < 2 * kWaveLength; ++i) {
-            start[i + 1] = start[i] + static_cast<int64_t>(table[i & 31]) * 1024;
+            start[i + 1] = start[i] + static_cast<int64_t>(table[i & kWaveMask]) * kStepUnits;
         }
     }
     int64_t operator()(const int32_t* table, int64_t u) const noexcept {
-        const int64_t in_cycle = u & 32767;
-        const int64_t step = in_cycle >> 10;
-        return (u >> 15) * start[kWaveLength] + start[step] + table[step] * (in_cycle & 1023);
+        const int64_t in_cycle = u & (kCycleUnits - 1);
+        const int64_t step = in_cycle >> kStepBits;
+        return (u >> kCycleBits) * start[kWaveLength] + start[step] +
+               table[step] * (in_cycle & (kStepUnits - 1));
     }
     // The same for 0 <= u < kTwoCycles, where a sample's stretch lies inside a steady run.
     int64_t near(const int32_t* table, int64_t u) const noexcept {
-        const int64_t step = u >> 10;
-        return start[step] + table[step & 31] * (u & 1023);
+        const int64_t step = u >> kStepBits;
+        return start[step] + table[step & kWaveMask] * (u & (kStepUnits - 1));
     }
 };
 
-// edge[i] = trunc((first + i) / period * 32768) for i < n, for dividends that are exact and
+// edge[i] = trunc((first + i) / period * kCycleUnits) for i < n, for dividends that are exact and
 // results that fit 32 bits: two IEEE divisions per instruction where SSE2 is there, the same
 // correctly rounded results as one at a time.
 inline void cycle_positions(double first, double period, uint32_t n, int32_t* edge) noexcept {
     uint32_t i = 0;
 #if defined(__SSE2__)
     const __m128d divisor = _mm_set1_pd(period);
-    const __m128d steps = _mm_set1_pd(32768.0);
+    const __m128d steps = _mm_set1_pd(static_cast<double>(kCycleUnits));
     const __m128d two = _mm_set1_pd(2.0);
     __m128d dividend = _mm_set_pd(first + 1.0, first);
     for (; i + 2 <= n; i += 2) {
@@ -56,7 +71,8 @@ inline void cycle_positions(double first, double period, uint32_t n, int32_t* ed
     }
 #endif
     for (; i < n; ++i) {
-        edge[i] = static_cast<int32_t>((first + static_cast<double>(i)) / period * 32768.0);
+        edge[i] = static_cast<int32_t>((first + static_cast<double>(i)) / period *
+                                       static_cast<double>(kCycleUnits));
     }
 }
 
@@ -79,9 +95,9 @@ struct Oscillator {
         next_d = kNone;
     }
 
-    // The position of `dividend` in the cycle, in 1/1024 steps.
+    // The position of `dividend` in the cycle, in step units.
     int64_t position(double dividend) const noexcept {
-        return static_cast<int64_t>(dividend / period * 32768.0);
+        return static_cast<int64_t>(dividend / period * static_cast<double>(kCycleUnits));
     }
 
     void set_period(float voice_period) noexcept {
@@ -92,11 +108,11 @@ struct Oscillator {
         }
     }
 
-    // The average over [start, end) in 1/1024 steps, given the integrals up to both ends.
+    // The average over [start, end) in step units, given the integrals up to both ends.
     float average(int64_t start, int64_t end, int64_t sum_to_start, int64_t sum_to_end) noexcept {
         const int64_t w = end - start;
         if (w <= 1) {
-            return static_cast<float>(table[(start >> 10) & 31]);
+            return static_cast<float>(table[(start >> kStepBits) & kWaveMask]);
         }
         const int64_t acc = sum_to_end - sum_to_start;
         return static_cast<float>(static_cast<double>(acc) / static_cast<double>(w));
@@ -126,9 +142,10 @@ struct Oscillator {
         const double d = static_cast<double>(phase_counter) - static_cast<double>(period_start);
         // Positions of the run stay well inside 32 bits (below 2^30).
         const bool fits = std::fabs(d) + static_cast<double>(frames) + 1.0 <
-                          static_cast<double>(voice_period) * 32768.0;
-        if (!(period_start == 0.0f || (period_start >= 1.0f && period_start < 16777216.0f)) ||
-            phase_counter + frames >= 16777216u || !fits) {
+                          static_cast<double>(voice_period) * static_cast<double>(kCycleUnits);
+        constexpr auto kExact = static_cast<float>(kFloatExactCounters);
+        if (!(period_start == 0.0f || (period_start >= 1.0f && period_start < kExact)) ||
+            phase_counter + frames >= kFloatExactCounters || !fits) {
             for (uint32_t i = 0; i < frames; ++i) {
                 out[i] = sample(phase_counter + i, period_start, voice_period);
             }

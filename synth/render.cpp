@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <limits>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -104,7 +105,7 @@ uint32_t envelope_room(const Voice& voice) noexcept {
 // nothing pending only begins the next cycle; it is taken here, on the run's first frame, as
 // the update would take it. Counters stay below 2^24, where they are exact as floats.
 uint32_t steady_run(Voice& voice, uint32_t limit) noexcept {
-    constexpr float kExactCounter = 16777216.0f;
+    constexpr auto kExactCounter = static_cast<float>(kFloatExactCounters);
     if (voice.level_slope != 0.0f || voice.cents_slide != 0.0f || voice.hold_samples > 0 ||
         voice.phase_counter == 0 || !(voice.period_end < kExactCounter)) {
         return 0;
@@ -149,7 +150,7 @@ void render_steady_run(Voice& voice, bool muted, bool has_table, Oscillator& osc
     if (muted || !has_table || oscillator_silent(voice)) {
         return;
     }
-    if (step == 0 && (start_level >> 14) == 0) {
+    if (step == 0 && (start_level >> kEnvFractionBits) == 0) {
         return; // a zero factor makes every product zero
     }
     const float expression = static_cast<float>(voice.expression) * kInv127;
@@ -157,7 +158,7 @@ void render_steady_run(Voice& voice, bool muted, bool has_table, Oscillator& osc
     float wave[kChunkFrames];
     osc.fill(first, voice.period_start, voice.period, run, wave);
     if (step == 0) {
-        const float envelope = static_cast<float>(start_level >> 14) * (1.0f / 65536);
+        const float envelope = static_cast<float>(start_level >> kEnvFractionBits) * kEnvStepToGain;
         mix_scaled<false>(wave, expression, level, &envelope, voice.gain_left, voice.gain_right,
                           run, left, right);
         return;
@@ -166,7 +167,7 @@ void render_steady_run(Voice& voice, bool muted, bool has_table, Oscillator& osc
     int32_t level_now = start_level;
     for (uint32_t i = 0; i < run; ++i) {
         level_now += step; // the update comes before the sample
-        envelope[i] = static_cast<float>(level_now >> 14) * (1.0f / 65536);
+        envelope[i] = static_cast<float>(level_now >> kEnvFractionBits) * kEnvStepToGain;
     }
     mix_scaled<true>(wave, expression, level, envelope, voice.gain_left, voice.gain_right, run,
                      left, right);
@@ -192,12 +193,12 @@ void render_wave_voice(Voice& voice, bool muted, uint32_t frames, Oscillator& os
                 return;
             }
         }
-        const int32_t envelope_step = voice.env_level >> 14;
+        const int32_t envelope_step = voice.env_level >> kEnvFractionBits;
         // A zero factor makes the product zero whatever the oscillator gives: skip it.
         if (!muted && envelope_step != 0 && table != nullptr && !oscillator_silent(voice)) {
             const float expression = static_cast<float>(voice.expression) * kInv127;
             const float level = voice.level * kInv127;
-            const float envelope = static_cast<float>(envelope_step) * (1.0f / 65536);
+            const float envelope = static_cast<float>(envelope_step) * kEnvStepToGain;
             const float s = osc.sample(voice.phase_counter, voice.period_start, voice.period);
             const float x = s * expression * level * envelope;
             mix.left[frame] += voice.gain_left * x;
@@ -208,6 +209,9 @@ void render_wave_voice(Voice& voice, bool muted, uint32_t frames, Oscillator& os
         ++frame;
     }
 }
+
+// One bit per voice of the pool.
+static_assert(kVoiceCount <= std::numeric_limits<uint64_t>::digits, "voices fit the noise mask");
 
 // Noise drums draw from the generator at their period ends; the draws must keep the
 // frame-by-frame, pool-order sequence, so these voices step together, one frame at a time.
@@ -239,7 +243,8 @@ uint64_t render_noise_voices(SynthState& synth, NoiseGenerator& noise, uint32_t 
             if (voice.active != 0) {
                 const float expression = static_cast<float>(voice.expression) * kInv127;
                 const float level = voice.level * kInv127;
-                const float envelope = static_cast<float>(voice.env_level >> 14) * (1.0f / 65536);
+                const float envelope =
+                    static_cast<float>(voice.env_level >> kEnvFractionBits) * kEnvStepToGain;
                 const float x =
                     static_cast<float>(voice.noise_value) * expression * level * envelope;
                 voice.phase_counter += noise_step;

@@ -116,7 +116,7 @@ void voice_start(SynthState& synth, Voice& voice, int32_t channel, int32_t note,
     voice.envelope = &env;
     voice.env_stage = kEnvAttack;
     voice.env_level = 0;
-    voice.env_sustain = env.sustain_level * 16384;
+    voice.env_sustain = env.sustain_level * (1 << kEnvFractionBits);
     voice.attack_step = env.attack_samples != 0 ? kEnvFullLevel / env.attack_samples : 0;
     voice.decay_step =
         env.decay_samples != 0 ? (kEnvFullLevel - voice.env_sustain) / env.decay_samples : 0;

@@ -5,10 +5,15 @@
 #include <algorithm>
 #include <clocale>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
+#include <initializer_list>
+#include <iomanip>
 #include <iterator>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -54,41 +59,72 @@ struct Golden {
     uint32_t block;
     uint64_t skip, frames, fnv; // frames rendered unhashed, then hashed; FNV-1a 64 of the PCM
     bool finishes;              // the song ends with the last block
+    // The upper half of FNV-1a 64 of each second of the hashed PCM, so a mismatch is placed.
+    std::initializer_list<uint32_t> seconds;
 };
 
 // clang-format off
 constexpr Golden kGoldens[] = {
     // Every voice sounding with bends, expression and pan moving; a dense song with drums and
     // tempo changes; straight and after seeks.
-    {"stress", 22050, -1, 1024, 0, 8 * 22050, 0xdf7920444d2c5365ull, false},
-    {"stress", 44100, -1, 1024, 0, 8 * 44100, 0x850d01adee245597ull, false},
-    {"stress", 48000, -1, 1024, 0, 8 * 48000, 0x0e8a2402c0f6ab9aull, false},
-    {"dense", 22050, -1, 1024, 0, 12 * 22050, 0xe00c7dd173e88d09ull, false},
-    {"dense", 44100, -1, 1024, 0, 12 * 44100, 0x2c157de6d016d449ull, false},
-    {"dense", 48000, -1, 1024, 0, 12 * 48000, 0x0311d7a8ad87a9f2ull, false},
-    {"stress", 44100, 0.5, 333, 0, 2 * 44100, 0x04847e55f8b7c5cfull, false},
-    {"dense", 48000, 0.37, 333, 0, 3 * 48000, 0x32356f97c7edd5b3ull, false},
-    {"dense", 22050, 0.811, 4096, 0, 3 * 22050, 0x51d19bf9ea87c05aull, false},
+    {"stress", 22050, -1, 1024, 0, 8 * 22050, 0xdf7920444d2c5365ull, false,
+     {0xfb7981f8, 0xa8dd79af, 0x6bf09804, 0x30e78a5d, 0xc13a3b5d, 0x6a11a2c7, 0xdc95285f,
+      0x3a0518c7}},
+    {"stress", 44100, -1, 1024, 0, 8 * 44100, 0x850d01adee245597ull, false,
+     {0x7468cae7, 0xdbb8233e, 0xe396bc9d, 0x80a8c61c, 0x5cc5fe32, 0xf933b793, 0xd6cdcc3c,
+      0x88afac8d}},
+    {"stress", 48000, -1, 1024, 0, 8 * 48000, 0x0e8a2402c0f6ab9aull, false,
+     {0xb964baf8, 0x17ecab84, 0x731c82f4, 0x80970812, 0x9195b259, 0x9ada6397, 0x18262659,
+      0x2e7689f7}},
+    {"dense", 22050, -1, 1024, 0, 12 * 22050, 0xe00c7dd173e88d09ull, false,
+     {0xc463d009, 0x208b09a7, 0xf97e6340, 0x9f1e1b5b, 0xa8030310, 0x3b17a564, 0x219a05e7,
+      0x28291b27, 0xdcf3d427, 0x8627a3b5, 0x60caffca, 0x73a6cfe3}},
+    {"dense", 44100, -1, 1024, 0, 12 * 44100, 0x2c157de6d016d449ull, false,
+     {0xe84fde4b, 0xbdf2f754, 0xb783e79b, 0xadafde6a, 0xcf8617aa, 0x43b1ca69, 0x715599c4,
+      0x6afb40ea, 0x8ecdd088, 0xe4efbcac, 0x8b1115e4, 0xa87c72b7}},
+    {"dense", 48000, -1, 1024, 0, 12 * 48000, 0x0311d7a8ad87a9f2ull, false,
+     {0x4b152fe5, 0xd1a00138, 0x332e3aef, 0xa0acde20, 0xd98c60c3, 0x8115fcbc, 0x5836b9e6,
+      0x91dee97a, 0x865c4591, 0x8501f296, 0xdd5b6a79, 0xaa10c34f}},
+    {"stress", 44100, 0.5, 333, 0, 2 * 44100, 0x04847e55f8b7c5cfull, false,
+     {0x7e01eb8b, 0x1c2c0f80}},
+    {"dense", 48000, 0.37, 333, 0, 3 * 48000, 0x32356f97c7edd5b3ull, false,
+     {0x2b63a26b, 0x2583db4c, 0xceba24e8}},
+    {"dense", 22050, 0.811, 4096, 0, 3 * 22050, 0x51d19bf9ea87c05aull, false,
+     {0xdfb1e0f0, 0x77ab7ed1, 0x41e1b73c}},
     // The same samples however the audio thread slices the stream into blocks.
-    {"dense", 44100, 0.25, 1, 0, 2 * 44100, 0xf755a02089442afdull, false},
-    {"dense", 44100, 0.25, 1000, 0, 2 * 44100, 0xf755a02089442afdull, false},
-    {"dense", 44100, 0.25, 4096, 0, 2 * 44100, 0xf755a02089442afdull, false},
+    {"dense", 44100, 0.25, 1, 0, 2 * 44100, 0xf755a02089442afdull, false,
+     {0xc31f5a26, 0x70413be8}},
+    {"dense", 44100, 0.25, 1000, 0, 2 * 44100, 0xf755a02089442afdull, false,
+     {0xc31f5a26, 0x70413be8}},
+    {"dense", 44100, 0.25, 4096, 0, 2 * 44100, 0xf755a02089442afdull, false,
+     {0xc31f5a26, 0x70413be8}},
     // A user waveform replaced twice while two notes play it.
-    {"upload", 44100, -1, 1024, 0, 3 * 44100, 0xedd9ca2cfb6193f3ull, false},
+    {"upload", 44100, -1, 1024, 0, 3 * 44100, 0xedd9ca2cfb6193f3ull, false,
+     {0x502eff77, 0x8e0b8452, 0x544cb33a}},
     // Held notes past 2^24 samples, where the counters stop being exact as floats.
-    {"held", 44100, -1, 4410, 380 * 44100, 5 * 44100, 0x14658ed61ddf2527ull, false},
+    {"held", 44100, -1, 4410, 380 * 44100, 5 * 44100, 0x14658ed61ddf2527ull, false,
+     {0x05d68405, 0xe862e3a6, 0x6d85406d, 0x91263abf, 0xda8f95bf}},
     // The small test songs played to their end, as velta-render writes them.
-    {"melodic", 22050, -1, 1024, 0, 86016, 0xb6ef8615ebfe9e23ull, true},
-    {"melodic", 44100, -1, 1024, 0, 168960, 0x88241159366177b6ull, true},
-    {"melodic", 48000, -1, 1024, 0, 184320, 0x7b7859865994da29ull, true},
-    {"drums", 22050, -1, 1024, 0, 82944, 0xb4d182567b1adaa9ull, true},
-    {"drums", 44100, -1, 1024, 0, 165888, 0x5da2520a0096d529ull, true},
-    {"drums", 48000, -1, 1024, 0, 180224, 0x2062746e0807d899ull, true},
-    {"waves", 22050, -1, 1024, 0, 112640, 0x2bddcca7fd4d0e41ull, true},
-    {"waves", 44100, -1, 1024, 0, 223232, 0x3b84ceda615c5638ull, true},
-    {"waves", 48000, -1, 1024, 0, 242688, 0x00ce4db2d6bba55bull, true},
-    {"scene", 44100, -1, 333, 0, 82 * 333, 0x9b58b3e24ea834b4ull, true},
-    {"scene", 22050, -1, 333, 0, 82 * 333, 0xa8f07567c1561517ull, true},
+    {"melodic", 22050, -1, 1024, 0, 86016, 0xb6ef8615ebfe9e23ull, true,
+     {0x1b572710, 0x6dbb6bd1, 0xa252945d, 0x114cf65b}},
+    {"melodic", 44100, -1, 1024, 0, 168960, 0x88241159366177b6ull, true,
+     {0x36f117a5, 0xc16424ed, 0x94abe580, 0x65191e5e}},
+    {"melodic", 48000, -1, 1024, 0, 184320, 0x7b7859865994da29ull, true,
+     {0x30e656e5, 0xeb76cb7f, 0x6d0b2a52, 0xfbf12745}},
+    {"drums", 22050, -1, 1024, 0, 82944, 0xb4d182567b1adaa9ull, true,
+     {0x88681d13, 0x092e69e8, 0x6c848a52, 0x3d9b6871}},
+    {"drums", 44100, -1, 1024, 0, 165888, 0x5da2520a0096d529ull, true,
+     {0x738a20f1, 0x0ef52717, 0x080cedd6, 0x745e883e}},
+    {"drums", 48000, -1, 1024, 0, 180224, 0x2062746e0807d899ull, true,
+     {0xbd7c45e8, 0xe9885434, 0xc95ec48f, 0x798e41c4}},
+    {"waves", 22050, -1, 1024, 0, 112640, 0x2bddcca7fd4d0e41ull, true,
+     {0x04ebbd05, 0xa458bcea, 0x6d86f09a, 0xeef3e639, 0x38e05078, 0x214fac4f}},
+    {"waves", 44100, -1, 1024, 0, 223232, 0x3b84ceda615c5638ull, true,
+     {0xdc59d3bb, 0xdf77c894, 0xe31cc93d, 0x52dd209c, 0x021b0b86, 0x35006fce}},
+    {"waves", 48000, -1, 1024, 0, 242688, 0x00ce4db2d6bba55bull, true,
+     {0x72d0683e, 0xeab27dee, 0xed8121ea, 0x9ebf9a6e, 0xc1f5a5e7, 0x077f0903}},
+    {"scene", 44100, -1, 333, 0, 82 * 333, 0x9b58b3e24ea834b4ull, true, {0x9b58b3e2}},
+    {"scene", 22050, -1, 333, 0, 82 * 333, 0xa8f07567c1561517ull, true, {0xbe19aaf2, 0xc5097898}},
 };
 // Every sound path in a few frames: melodic sets, bends, pan and expression, the sustain pedal
 // and every drum family, events inside the blocks.
@@ -131,13 +167,61 @@ std::vector<int16_t> play(const Golden& take, Player& player) {
 
 } // namespace
 
+std::vector<uint32_t> second_hashes(const Golden& take, const std::vector<int16_t>& pcm) {
+    std::vector<uint32_t> hashes;
+    const size_t second = size_t(take.rate) * 2;
+    for (size_t at = 0; at < pcm.size(); at += second) {
+        const size_t samples = std::min(second, pcm.size() - at);
+        hashes.push_back(uint32_t(fnv1a(pcm.data() + at, samples * 2) >> 32));
+    }
+    return hashes;
+}
+
+// Names the first second that differs from the table, writes the PCM where it can be heard or
+// compared, and gives the row's checksums as they are now.
+std::string explain_mismatch(size_t row, const Golden& take, const std::vector<int16_t>& pcm,
+                             const std::vector<uint32_t>& seconds, uint64_t hash,
+                             const std::string& raw_path) {
+    std::ostringstream what;
+    what << "row " << row << ": " << take.song << " at " << take.rate << " Hz, seek " << take.seek
+         << ", block " << take.block << "\n";
+    const std::vector<uint32_t> stored(take.seconds);
+    size_t first = 0;
+    while (first < seconds.size() && first < stored.size() && seconds[first] == stored[first])
+        ++first;
+    if (first < seconds.size() || first < stored.size()) {
+        const uint64_t from = take.skip + first * uint64_t(take.rate);
+        what << "first differing second: " << first << " (frames " << from << " to "
+             << std::min(from + take.rate, take.skip + take.frames) - 1
+             << " of the render, counted from the start or the seek)";
+    } else {
+        what << "every second matches: the whole-render checksum in the table is wrong";
+    }
+    if (hash == take.fnv) what << "; the whole render matches: the table's seconds are wrong";
+    std::filesystem::create_directories(std::filesystem::path(raw_path).parent_path());
+    std::ofstream(raw_path, std::ios::binary)
+        .write(reinterpret_cast<const char*>(pcm.data()), std::streamsize(pcm.size() * 2));
+    what << "\nPCM written to " << raw_path << " (aplay -f S16_LE -c 2 -r " << take.rate << ")"
+         << "\nnow: 0x" << std::hex << std::setfill('0') << std::setw(16) << hash << "ull, {";
+    for (size_t i = 0; i < seconds.size(); ++i)
+        what << (i ? ", " : "") << "0x" << std::setw(8) << seconds[i];
+    what << "}";
+    return what.str();
+}
+
 TEST(Golden, WholeRendersUnchanged) {
-    for (const Golden& take : kGoldens) {
+    for (size_t row = 0; row < std::size(kGoldens); ++row) {
+        const Golden& take = kGoldens[row];
+        char name[64];
+        std::snprintf(name, sizeof name, "%02zu-%s-%d.raw", row, take.song, take.rate);
+        const std::string raw_path = VELTA_BINARY_DIR "/tests/golden-failures/" + std::string(name);
+        std::filesystem::remove(raw_path); // only failures of this run are left there
         auto player = make_player(take.rate);
         const std::vector<int16_t> pcm = play(take, *player);
         const uint64_t hash = fnv1a(pcm.data(), pcm.size() * 2);
-        EXPECT_EQ(hash, take.fnv) << take.song << " at " << take.rate << " seek " << take.seek
-                                  << " block " << take.block << std::hex << ": 0x" << hash;
+        const std::vector<uint32_t> seconds = second_hashes(take, pcm);
+        if (hash != take.fnv || seconds != std::vector<uint32_t>(take.seconds))
+            ADD_FAILURE() << explain_mismatch(row, take, pcm, seconds, hash, raw_path);
         if (take.finishes) render(*player, take.block); // the call after the end reports it
         EXPECT_FALSE(take.finishes && player->active) << take.song << " at " << take.rate;
     }

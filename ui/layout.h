@@ -23,8 +23,7 @@ inline constexpr int kSkinWidth = 640;
 inline constexpr int kSkinHeight = 470;
 inline constexpr int kAtlasWidth = 640;
 inline constexpr int kAtlasHeight = 1056;
-inline constexpr double kDefaultScale = 1.5; // 960 x 705 window
-inline constexpr int kWindowWidth = 960;
+inline constexpr int kWindowWidth = 960; // the default window: the skin at 1.5 x
 inline constexpr int kWindowHeight = 705;
 
 // Atlas sprite families. Frame k of a family sits at origin + k * step.
@@ -136,5 +135,16 @@ inline constexpr int kMuteRegionTop = 72;
 inline constexpr int kMuteRegionBottom = 86;
 inline constexpr int kMuteRegionLeft = 62;
 inline constexpr int kMuteRegionWidth = 33;
+
+// Decoration: painted into the skin by the artwork generator, read by nothing else.
+inline constexpr Point kTitleText = {8, kTitleStripTop + 5}; // "VELTA" in the title strip
+inline constexpr Point kTitleCaption = {44, kTitleStripTop + 5};
+inline constexpr int kTitleGripLeft = 172;            // ridges from here to the window keys
+inline constexpr Rect kBrandPanel = {8, 30, 116, 34}; // left of the transport keys
+inline constexpr int kLegendX = 6;                    // the channel rows' names
+inline constexpr Rect kLeftGrille = {12, 243, 196, 143};
+inline constexpr Rect kKeyGuide = {224, 243, 192, 143};
+inline constexpr Rect kRightGrille = {432, 243, 196, 143};
+inline constexpr Point kScrews[2] = {{3, kSkinHeight - 8}, {kSkinWidth - 8, kSkinHeight - 8}};
 
 } // namespace layout
