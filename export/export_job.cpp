@@ -1,16 +1,15 @@
 #include "export/export_job.h"
 
 #include <cerrno>
-#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <mutex>
 #include <utility>
 
-#include <fcntl.h>
 #include <sys/resource.h>
 #include <unistd.h>
 
+#include "base/atomic_file.h"
 #include "export/wav_render.h"
 #include "sequencer/player.h"
 
@@ -18,17 +17,10 @@ namespace {
 
 // Far enough below the audio and the window that an export never takes their time.
 constexpr int kExportNiceIncrement = 10;
-constexpr int kTemporaryNameAttempts = 100;
 
 std::string base_name(const std::string& path) {
     const size_t slash = path.rfind('/');
     return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
-std::string folder_of(const std::string& path) {
-    const size_t slash = path.rfind('/');
-    if (slash == std::string::npos) return ".";
-    return slash == 0 ? "/" : path.substr(0, slash);
 }
 
 std::string with_reason(const char* message, int error_number) {
@@ -39,32 +31,6 @@ std::string with_reason(const char* message, int error_number) {
         text += ")";
     }
     return text;
-}
-
-// A new file beside the target, so the final rename never crosses file systems. The mode is
-// the one a plain create would get (0666 less the umask).
-FILE* create_temporary(const std::string& output_path, std::string& temporary, int& error_number) {
-    const std::string stem = folder_of(output_path) + "/." + base_name(output_path) + ".";
-    const auto seed = static_cast<uint64_t>(
-        std::chrono::steady_clock::now().time_since_epoch().count() ^ (getpid() << 16));
-    for (int attempt = 0; attempt < kTemporaryNameAttempts; ++attempt) {
-        temporary = stem + std::to_string((seed + attempt * 7919) % 1000000) + ".part";
-        const int fd = open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (fd >= 0) {
-            FILE* file = fdopen(fd, "wb");
-            if (file != nullptr) return file;
-            error_number = errno;
-            close(fd);
-            unlink(temporary.c_str());
-            return nullptr;
-        }
-        if (errno != EEXIST) {
-            error_number = errno;
-            return nullptr;
-        }
-    }
-    error_number = EEXIST;
-    return nullptr;
 }
 
 void lower_thread_priority() {
@@ -91,6 +57,9 @@ bool export_request_from_player(Player& player, ExportRequest& request) {
 
 std::string run_export(const ExportRequest& request, const std::atomic<bool>& cancel,
                        std::atomic<int32_t>& percent) {
+    // Checked before anything is read or written: the replace question did not say so.
+    if (same_file(request.output_path.c_str(), request.song_path.c_str()))
+        return "Export refused: " + base_name(request.output_path) + " is the song being played.";
     WavRenderSettings settings;
     settings.rate = request.rate;
     settings.instrument_set = request.instrument_set;
@@ -101,33 +70,29 @@ std::string run_export(const ExportRequest& request, const std::atomic<bool>& ca
         std::lock_guard guard(renderer.player->lock);
         return with_reason(renderer.player->status_text, error_number);
     }
-    std::string temporary;
-    FILE* out = create_temporary(request.output_path, temporary, error_number);
-    if (out == nullptr) return with_reason(kExportWriteFailedText, error_number);
+    AtomicFile file;
+    if (!atomic_file_open(file, request.output_path.c_str(), error_number))
+        return with_reason(kExportWriteFailedText, error_number);
+    FILE* out = atomic_file_stream(file, error_number);
+    if (out == nullptr) {
+        atomic_file_abandon(file);
+        return with_reason(kExportWriteFailedText, error_number);
+    }
 
     WavRenderControl control;
     control.cancel = &cancel;
     control.percent = &percent;
     WavRenderOutcome outcome = wav_render_write(renderer, out, control);
     errno = 0;
-    // The data must be on disk before the name points at it.
-    if (outcome.result == WavRenderResult::kDone && fsync(fileno(out)) != 0) {
-        outcome.result = WavRenderResult::kWriteFailed;
-        outcome.error_number = errno != 0 ? errno : EIO;
-    }
-    errno = 0;
     if (std::fclose(out) != 0 && outcome.result == WavRenderResult::kDone) {
         outcome.result = WavRenderResult::kWriteFailed;
         outcome.error_number = errno != 0 ? errno : EIO;
     }
     if (outcome.result == WavRenderResult::kDone &&
-        std::rename(temporary.c_str(), request.output_path.c_str()) != 0) {
+        !atomic_file_commit(file, outcome.error_number)) {
         outcome.result = WavRenderResult::kWriteFailed;
-        outcome.error_number = errno != 0 ? errno : EIO;
     }
-    if (outcome.result != WavRenderResult::kDone) {
-        unlink(temporary.c_str());
-    }
+    atomic_file_abandon(file);
     switch (outcome.result) {
     case WavRenderResult::kDone:
         percent.store(100, std::memory_order_relaxed);

@@ -53,6 +53,7 @@ void export_job_cancel(ExportJob& job);
 bool export_job_poll(ExportJob& job, std::string& text);
 
 // The whole export on the calling thread (the worker's body): renders to a temporary file in
-// the target folder and renames it over `output_path` only when complete. Returns the final text.
+// the target folder that replaces `output_path` only when complete. An output that is the song
+// itself is refused before anything is written. Returns the final text.
 std::string run_export(const ExportRequest& request, const std::atomic<bool>& cancel,
                        std::atomic<int32_t>& percent);

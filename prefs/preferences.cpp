@@ -1,7 +1,11 @@
 #include "prefs/preferences.h"
 
+#include <cerrno>
+
 #include <glib.h>
 #include <glib/gstdio.h>
+
+#include "base/atomic_file.h"
 
 namespace {
 
@@ -81,22 +85,27 @@ Preferences prefs_load_from(const char* path) {
     return prefs_normalize(prefs);
 }
 
-void prefs_save_to(const char* path, const Preferences& prefs) {
+bool prefs_save_to(const char* path, const Preferences& prefs, int& error_number) {
     GKeyFile* file = g_key_file_new();
     for (int32_t n = 0; n < kPrefFieldCount; ++n) {
         const auto field = static_cast<PrefField>(n);
         g_key_file_set_integer(file, kGroup, pref_field_info(field).key, pref_field(prefs, field));
     }
-    gchar* dir = g_path_get_dirname(path);
-    g_mkdir_with_parents(dir, 0700);
     gsize length = 0;
     gchar* text = g_key_file_to_data(file, &length, nullptr);
-    if (text != nullptr) {
-        g_file_set_contents(path, text, static_cast<gssize>(length), nullptr);
-        g_free(text);
+    g_key_file_free(file);
+    gchar* dir = g_path_get_dirname(path);
+    bool saved = false;
+    if (g_mkdir_with_parents(dir, 0700) != 0) {
+        error_number = errno != 0 ? errno : EIO;
+    } else if (text != nullptr) {
+        saved = write_file_atomically(path, text, length, error_number);
+    } else {
+        error_number = ENOMEM;
     }
     g_free(dir);
-    g_key_file_free(file);
+    g_free(text);
+    return saved;
 }
 
 Preferences prefs_load() {
@@ -106,8 +115,9 @@ Preferences prefs_load() {
     return prefs;
 }
 
-void prefs_save(const Preferences& prefs) {
+bool prefs_save(const Preferences& prefs, int& error_number) {
     gchar* path = user_prefs_path();
-    prefs_save_to(path, prefs);
+    const bool saved = prefs_save_to(path, prefs, error_number);
     g_free(path);
+    return saved;
 }

@@ -84,9 +84,11 @@ Preferences prefs_normalize(const Preferences& prefs);
 
 // The key file at `path`, normalised; defaults for whatever is missing or unreadable.
 Preferences prefs_load_from(const char* path);
-// Writes exactly the seven keys of group "Preferences", creating parent directories (0700).
-void prefs_save_to(const char* path, const Preferences& prefs);
+// Writes exactly the seven keys of group "Preferences", creating parent directories (0700). The
+// old file is replaced only by a complete new one. False when nothing was written, with
+// `error_number` the reason.
+bool prefs_save_to(const char* path, const Preferences& prefs, int& error_number);
 
 // The same on the user's key file: <user config dir>/velta/preferences.ini.
 Preferences prefs_load();
-void prefs_save(const Preferences& prefs);
+bool prefs_save(const Preferences& prefs, int& error_number);

@@ -2,6 +2,7 @@
 
 #include <charconv>
 #include <cstdio>
+#include <cstring>
 
 #include "prefs/preferences.h"
 
@@ -44,9 +45,18 @@ void format_prefs_summary(char (&out)[kPrefsSummaryCapacity], const Preferences&
              prefs.output_frequency_hz, prefs.redraw_timing_fps, block, set_name, set_number);
 }
 
-const char* prefs_status_text(bool audio_failed, bool reload_failed, const char* loader_text,
-                              const char* summary) {
+void format_prefs_save_failure(char (&out)[kPrefsSummaryCapacity], int error_number) {
+    if (error_number == 0) {
+        snprintf(out, sizeof out, "%s", kPrefsSaveFailedText);
+    } else {
+        snprintf(out, sizeof out, "%s (%s)", kPrefsSaveFailedText, strerror(error_number));
+    }
+}
+
+const char* prefs_status_text(bool audio_failed, const char* save_failure, bool reload_failed,
+                              const char* loader_text, const char* summary) {
     if (audio_failed) return "PipeWire output could not be started";
+    if (save_failure != nullptr) return save_failure;
     if (reload_failed && loader_text != nullptr) return loader_text;
     return summary;
 }

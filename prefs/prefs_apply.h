@@ -32,8 +32,14 @@ constexpr size_t kPrefsSummaryCapacity = 256;
 void format_prefs_summary(char (&out)[kPrefsSummaryCapacity], const Preferences& prefs,
                           int32_t set_number);
 
-// The status line after confirming: a silenced output matters most, then a song that did not
-// load again (`loader_text`, what the loader wrote), else the summary. Without a restart only
-// the summary can apply.
-const char* prefs_status_text(bool audio_failed, bool reload_failed, const char* loader_text,
-                              const char* summary);
+inline constexpr const char* kPrefsSaveFailedText = "Could not save preferences.";
+
+// "Could not save preferences. (Permission denied)": the reason is errno's text.
+void format_prefs_save_failure(char (&out)[kPrefsSummaryCapacity], int error_number);
+
+// The status line after confirming: a silenced output matters most, then a save that failed
+// (`save_failure`, null when saved: nothing else would tell that the settings last only until
+// the program ends), then a song that did not load again (`loader_text`, what the loader
+// wrote), else the summary.
+const char* prefs_status_text(bool audio_failed, const char* save_failure, bool reload_failed,
+                              const char* loader_text, const char* summary);

@@ -47,7 +47,8 @@ EngineRestartResult restart_engine(AppState& app, int32_t frequency) {
 
 void apply_preferences(AppState& app, const PrefsApplyPlan& plan) {
     app.prefs = plan.prefs;
-    prefs_save(app.prefs);
+    int save_error = 0;
+    const bool saved = prefs_save(app.prefs, save_error);
     EngineRestartResult restart;
     if (plan.restart_engine) restart = restart_engine(app, app.prefs.output_frequency_hz);
 
@@ -56,6 +57,10 @@ void apply_preferences(AppState& app, const PrefsApplyPlan& plan) {
     format_prefs_summary(summary, app.prefs, set_number);
     // After a failed reload the status line still holds the loader's own text.
     const std::string loader_text = player_transport(app.player).status;
-    player_set_status(app.player, prefs_status_text(restart.audio_failed, restart.reload_failed,
-                                                    loader_text.c_str(), summary));
+    // A failed save keeps the settings in memory as confirmed.
+    char save_failure[kPrefsSummaryCapacity];
+    format_prefs_save_failure(save_failure, save_error);
+    player_set_status(app.player,
+                      prefs_status_text(restart.audio_failed, saved ? nullptr : save_failure,
+                                        restart.reload_failed, loader_text.c_str(), summary));
 }

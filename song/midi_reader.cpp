@@ -328,20 +328,46 @@ void schedule(ParseState& s, Song& song) {
     song.length_frames = round_frames(t) + uint64_t{4} * song.rate;
 }
 
-const char* parse_with_budget(const uint8_t* data, size_t size, int32_t output_rate, Song& out,
-                              uint64_t allocation_budget) {
-    if (size < 14 || memcmp(data, "MThd", 4) != 0) return kBadHeader;
+struct BufferDeleter {
+    void operator()(uint8_t* p) const { ::operator delete(p); }
+};
+using FileBuffer = std::unique_ptr<uint8_t, BufferDeleter>;
+
+constexpr size_t kHeaderBytes = 14;
+
+struct MidiHeader {
+    uint64_t first_chunk = 0;
+    uint16_t division = 0;
+    uint16_t track_count = 0;
+};
+
+// Checks the header chunk of a file of `size` bytes; `data` holds its first kHeaderBytes, or
+// all of it when it is shorter.
+const char* check_header(const uint8_t* data, uint64_t size, MidiHeader& header) {
+    if (size < kHeaderBytes || memcmp(data, "MThd", 4) != 0) return kBadHeader;
     uint64_t header_length = read_be32(data + 4);
     if (header_length < 6 || header_length + 8 > size) return kBadHeaderLength;
-    uint16_t division = read_be16(data + 12);
-    if (division & 0x8000) return kSmpte;
-    if (division == 0) division = kDefaultDivision;
-    uint16_t track_count = read_be16(data + 10);
-    if (track_count == 0) return kNoEvents;
+    header.division = read_be16(data + 12);
+    if (header.division & 0x8000) return kSmpte;
+    if (header.division == 0) header.division = kDefaultDivision;
+    header.track_count = read_be16(data + 10);
+    if (header.track_count == 0) return kNoEvents;
+    header.first_chunk = 8 + header_length;
+    return nullptr;
+}
+
+// `image`, when given, owns `data` and is freed once the tracks are parsed: the sort and the
+// schedule then have the file's memory for themselves.
+const char* parse_with_budget(const uint8_t* data, size_t size, int32_t output_rate, Song& out,
+                              uint64_t allocation_budget, FileBuffer* image = nullptr) {
+    MidiHeader header;
+    if (const char* failure = check_header(data, size, header)) return failure;
+    const uint16_t division = header.division;
+    const uint16_t track_count = header.track_count;
 
     ParseState s{data, {}, {}, {}, 0, {allocation_budget}};
     try {
-        uint64_t offset = 8 + header_length;
+        uint64_t offset = header.first_chunk;
         for (uint16_t track = 0; track < track_count; ++track) {
             if (offset + 8 > size || memcmp(data + offset, "MTrk", 4) != 0) return kBadChunk;
             uint64_t length = read_be32(data + offset + 4);
@@ -351,6 +377,10 @@ const char* parse_with_budget(const uint8_t* data, size_t size, int32_t output_r
         }
     } catch (const std::exception&) {
         return kBadTrack;
+    }
+    if (image != nullptr) {
+        image->reset();
+        s.data = nullptr;
     }
     if (s.raw.empty()) return kNoEvents;
 
@@ -376,12 +406,21 @@ struct FileCloser {
     }
 };
 
-struct BufferDeleter {
-    void operator()(uint8_t* p) const { ::operator delete(p); }
-};
-using FileBuffer = std::unique_ptr<uint8_t, BufferDeleter>;
+// Reads `count` bytes; false when fewer came, with `error_number` the errno of a failed read.
+bool read_fully(int fd, uint8_t* out, size_t count, int& error_number) {
+    size_t got = 0;
+    while (got < count) {
+        ssize_t n = read(fd, out + got, std::min<size_t>(count - got, 1u << 30));
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) error_number = errno;
+        if (n <= 0) break;
+        got += static_cast<size_t>(n);
+    }
+    return got == count;
+}
 
-// Reads the whole file. Only regular files are read: opening never blocks, so a FIFO or a
+// Reads the whole file once its header has passed, so a file that is not MIDI costs a few
+// bytes whatever its size. Only regular files are read: opening never blocks, so a FIFO or a
 // device is refused instead of hanging the window. `error_number` gets the errno of a failed
 // system call.
 const char* read_midi_file(const char* path, FileBuffer& buffer, size_t& size, int& error_number) {
@@ -406,20 +445,19 @@ const char* read_midi_file(const char* path, FileBuffer& buffer, size_t& size, i
     }
     if (info.st_size <= 0) return kEmptyFile;
     size = static_cast<size_t>(info.st_size);
+    uint8_t head[kHeaderBytes];
+    const size_t head_size = std::min(size, sizeof head);
+    if (!read_fully(file.fd, head, head_size, error_number)) return kReadFailed;
+    MidiHeader header;
+    if (const char* failure = check_header(head, size, header)) return failure;
     buffer.reset(static_cast<uint8_t*>(::operator new(size, std::nothrow)));
     if (!buffer) {
         error_number = ENOMEM;
         return kNoMemoryLoading;
     }
-    size_t got = 0;
-    while (got < size) {
-        ssize_t n = read(file.fd, buffer.get() + got, std::min<size_t>(size - got, 1u << 30));
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0) error_number = errno;
-        if (n <= 0) break;
-        got += static_cast<size_t>(n);
-    }
-    if (got < size) return kReadFailed;
+    memcpy(buffer.get(), head, head_size);
+    if (!read_fully(file.fd, buffer.get() + head_size, size - head_size, error_number))
+        return kReadFailed;
     return nullptr;
 }
 
@@ -444,5 +482,5 @@ const char* read_song_file(const char* path, int32_t output_rate, Song& out, int
     size_t size = 0;
     const char* failure = read_midi_file(path, buffer, size, error_number);
     if (failure != nullptr) return failure;
-    return parse_song(buffer.get(), size, output_rate, out);
+    return parse_with_budget(buffer.get(), size, output_rate, out, UINT64_MAX, &buffer);
 }

@@ -1,12 +1,14 @@
 // The application shell without a window: the preferences file, what confirming the dialog
 // changes and putting it into effect (the engine restart included), resource location and the
 // first song loaded.
+#include <sys/mount.h>
 #include <unistd.h>
 
 #include <gio/gio.h>
 #include <glib.h>
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -86,12 +88,57 @@ TEST(PrefsFile, UnusableValuesGiveDefaultsAndSaveWritesTheSevenKeys) {
     }
     // A save writes only the seven keys, in private directories.
     const Preferences changed{48000, 0, 25, 2, 0, 6, 5};
-    prefs_save(changed);
+    int error_number = 0;
+    EXPECT_TRUE(prefs_save(changed, error_number));
     EXPECT_EQ(read(kKeyFile),
               "[Preferences]\noutput_frequency_hz=48000\nauto_detune_mode=0\nredraw_timing_fps=25\n"
               "buffer_block_tenths=2\ndrumset_mode=0\ninstrument_set=6\nequalizer_mode=5\n");
     EXPECT_EQ(fields(prefs_load()), fields(changed));
     EXPECT_EQ(fs::status(kRoot + "/config/velta").permissions(), fs::perms::owner_all);
+}
+
+// Nothing written says why, and leaves the old file as it was; a linked key file stays a link.
+TEST(PrefsFile, AFailedSaveSaysWhyAndKeepsTheOldFile) {
+    const std::string dir = kRoot + "/save";
+    const Preferences changed{22050, 0, 1, 5, 0, 3, 0};
+    int error_number = 0;
+    fs::create_directories(dir + "/preferences.ini");
+    EXPECT_FALSE(prefs_save_to((dir + "/preferences.ini").c_str(), changed, error_number));
+    EXPECT_EQ(error_number, EISDIR);
+    put(dir + "/file");
+    EXPECT_FALSE(
+        prefs_save_to((dir + "/file/velta/preferences.ini").c_str(), changed, error_number));
+    EXPECT_EQ(error_number, ENOTDIR) << "a file where the folder should be";
+    put(dir + "/dotfiles/real.ini", "old");
+    fs::create_symlink("dotfiles/real.ini", dir + "/link.ini");
+    EXPECT_TRUE(prefs_save_to((dir + "/link.ini").c_str(), changed, error_number));
+    EXPECT_TRUE(fs::is_symlink(dir + "/link.ini"));
+    EXPECT_EQ(fields(prefs_load_from((dir + "/dotfiles/real.ini").c_str())), fields(changed));
+}
+
+TEST(PrefsFile, ASaveIntoAReadOnlyFolderLeavesTheOldFile) {
+    const std::string locked = kRoot + "/locked", path = locked + "/preferences.ini";
+    fs::create_directories(locked);
+    // Permissions do not hold root back; a read-only file system does.
+    const bool root = geteuid() == 0;
+    if (root && mount("velta-test", locked.c_str(), "tmpfs", 0, "size=64k") != 0)
+        GTEST_SKIP() << "root, and no tmpfs can be mounted";
+    put(path, "old");
+    if (root && mount(nullptr, locked.c_str(), nullptr, MS_REMOUNT | MS_RDONLY, nullptr) != 0) {
+        umount(locked.c_str());
+        GTEST_SKIP() << "the tmpfs cannot be made read-only";
+    }
+    if (!root) fs::permissions(locked, fs::perms::owner_read | fs::perms::owner_exec);
+    int error_number = 0;
+    const bool saved = prefs_save_to(path.c_str(), Preferences{22050}, error_number);
+    const std::string kept = read(path);
+    const auto entries = std::distance(fs::directory_iterator(locked), {});
+    if (root) umount(locked.c_str());
+    fs::permissions(locked, fs::perms::owner_all);
+    EXPECT_FALSE(saved);
+    EXPECT_EQ(error_number, root ? EROFS : EACCES);
+    EXPECT_EQ(kept, "old");
+    EXPECT_EQ(entries, 1) << "nothing left beside it";
 }
 
 TEST(PrefsPlan, ChosenRowsGiveSettingsSummaryAndWhatToRedo) {
@@ -118,10 +165,14 @@ TEST(PrefsPlan, ChosenRowsGiveSettingsSummaryAndWhatToRedo) {
     char text[kPrefsSummaryCapacity];
     format_prefs_summary(text, Preferences{22050, 0, 1, 5, 0, 9, 5}, 9);
     EXPECT_STREQ(text, "Preferences: 22050Hz, 1fps, 0.5s block, wave set SCC like Full-Set (9)");
-    // A silenced output outranks a failed reload, which outranks the summary.
+    // A silenced output outranks a failed save, which outranks a failed reload, which outranks
+    // the summary.
     const char* loader = "Could not open MIDI file.";
-    EXPECT_STREQ(prefs_status_text(false, true, loader, "S"), loader);
-    EXPECT_STREQ(prefs_status_text(true, true, loader, "S"), kAudioFailedText);
+    EXPECT_STREQ(prefs_status_text(false, nullptr, true, loader, "S"), loader);
+    EXPECT_STREQ(prefs_status_text(false, "F", true, loader, "S"), "F");
+    EXPECT_STREQ(prefs_status_text(true, "F", true, loader, "S"), kAudioFailedText);
+    format_prefs_save_failure(text, EROFS);
+    EXPECT_STREQ(text, "Could not save preferences. (Read-only file system)");
 }
 
 // No PipeWire here: a restart cannot start the output again and says so, though the song
@@ -159,6 +210,20 @@ TEST(ApplyPrefs, OnlyAChangedRateRestartsTheEngine) {
     EXPECT_STREQ(player.status_text, kMidiOpenFailedText);
     audio_output_stop(app->audio);
     free_song(player.song);
+}
+
+TEST(ApplyPrefs, AFailedSaveIsShownAndTheSettingsStayInEffect) {
+    const auto app = std::make_unique<AppState>();
+    synth_init(app->player, app->prefs.output_frequency_hz);
+    fs::remove_all(kKeyFile);
+    fs::create_directories(kKeyFile);
+    PrefsSelection selection = prefs_selection_of(app->prefs);
+    selection[static_cast<int32_t>(PrefField::instrument_set)] = 4;
+    apply_preferences(*app, plan_prefs_apply(app->prefs, selection));
+    fs::remove_all(kKeyFile);
+    EXPECT_STREQ(app->player.status_text, "Could not save preferences. (Is a directory)");
+    EXPECT_EQ(app->prefs.instrument_set, 4);
+    EXPECT_EQ(app->player.synth.instrument_set, 4);
 }
 
 // Resource candidates in order, found from <root>/top/work so that "../x" and "../../x" stay

@@ -1,11 +1,12 @@
 #!/bin/bash
 # The command lines of velta and velta-render, velta-render's WAV files and exit statuses, and
 # the desktop files. No display, no sound server.
-#   test_cli.sh VELTA VELTA_RENDER SONG_DIR DATA_DIR
+#   test_cli.sh VELTA VELTA_RENDER SONG_DIR DATA_DIR NO_TMPFILE_LIBRARY
 velta=$(readlink -f "${1:?velta}")
 render=$(readlink -f "${2:?velta-render}")
 songs=${3:?song directory}
 data=${4:?data directory}
+no_tmpfile=$(readlink -f "${5:?library without O_TMPFILE}")
 . "$(dirname "$0")/harness/session.sh"
 export XDG_CONFIG_HOME=$work/config DBUS_SESSION_BUS_ADDRESS=disabled:
 unset DISPLAY WAYLAND_DISPLAY # whatever reached the toolkit's start-up would fail loudly
@@ -48,16 +49,93 @@ grep -qx "velta-render: $work/missing.mid: Could not open MIDI file. (No such fi
 printf 'RIFF not a MIDI file' >"$work/bad.mid"
 expect 2 "$render" "$work/bad.mid" "$work/none.wav"
 grep -qx "velta-render: $work/bad.mid: Invalid MIDI header." "$work/err" || fail "$(cat "$work/err")"
-# A file bigger than any memory (sparse, where the file system allows one): status 2.
+# A file bigger than any memory (sparse, where the file system allows one): refused by its
+# header at once unless that is MIDI, else status 2 for want of memory.
 for size in 1P 15T 8T; do
   truncate -s "$size" "$work/huge.mid" 2>/dev/null || continue
+  SECONDS=0
+  expect 2 "$render" --dump "$work/huge.mid"
+  grep -qx "velta-render: $work/huge.mid: Invalid MIDI header." "$work/err" && [ $SECONDS -lt 5 ] ||
+    fail "huge, not MIDI: $(cat "$work/err") after $SECONDS s"
+  printf 'MThd\0\0\0\6\0\0\0\1\1\340' | dd of="$work/huge.mid" conv=notrunc status=none
   ASAN_OPTIONS=${ASAN_OPTIONS:+$ASAN_OPTIONS:}allocator_may_return_null=1 expect 2 "$render" --dump "$work/huge.mid"
   grep -q ': Out of memory loading MIDI\.' "$work/err" || fail "huge: $(cat "$work/err")"
+  rm "$work/huge.mid"
   break
 done
 # Output that cannot be written: status 3.
 [ -w /dev/full ] && expect 3 "$render" "$songs/melodic.mid" /dev/full
 expect 3 "$render" "$songs/melodic.mid" "$work/no/such/dir/out.wav"
+
+# The output is written beside its target and renamed over it only when whole: on a failure or
+# a signal the old file stays and nothing is left (listing FOLDER FILE... checks both). Each
+# case runs again on an imitated file system without O_TMPFILE, with named temporaries.
+listing() {
+  local folder=$1
+  shift
+  [ "$(ls -A "$folder")" = "$(printf '%s\n' "$@")" ] || fail "$folder holds $(ls -A "$folder" | tr '\n' ' ')"
+}
+# One note held for an hour: a render that lasts long enough to be interrupted.
+printf 'MThd\0\0\0\6\0\0\0\1\1\340MTrk\0\0\0\17\0\220\74\144\201\322\370\0\200\74\0\0\377\57\0' \
+  >"$work/hour.mid"
+expect 0 "$render" "$songs/drums.mid" "$work/drums.wav"
+mkdir "$work/files"
+for preload in "" "$no_tmpfile"; do
+  run() { LD_PRELOAD=$preload ASAN_OPTIONS=${ASAN_OPTIONS:+$ASAN_OPTIONS:}verify_asan_link_order=0 "$@"; }
+  cd "$work/files" || break
+  # Onto its own input, also through a symbolic or a hard link: refused, the song unchanged.
+  cp "$songs/drums.mid" song.mid
+  ln -sf song.mid link.mid
+  ln -f song.mid hard.mid
+  for out in song.mid link.mid "$work/files/hard.mid"; do
+    expect 1 run "$render" song.mid "$out"
+    grep -qx "velta-render: $out: The output file is the input song." "$work/err" ||
+      fail "onto its input: $(cat "$work/err")"
+  done
+  cmp -s song.mid "$songs/drums.mid" && [ -L link.mid ] || fail "the song changed"
+  # Onto a symbolic link: the file it points to is replaced beside itself and keeps its mode;
+  # a dangling link gets its file.
+  mkdir -p sub
+  echo old >sub/old.wav
+  chmod 640 sub/old.wav
+  ln -sf sub/old.wav out.wav
+  ln -sf sub/new.wav dangling.wav
+  expect 0 run "$render" song.mid out.wav
+  expect 0 run "$render" song.mid dangling.wav
+  [ "$(readlink out.wav)$(readlink dangling.wav)" = sub/old.wavsub/new.wav ] &&
+    cmp -s sub/old.wav "$work/drums.wav" && cmp -s sub/new.wav "$work/drums.wav" &&
+    [ "$(stat -c %a sub/old.wav)" = 640 ] || fail "onto a symbolic link (preload '$preload')"
+  listing sub new.wav old.wav
+  # Interrupted: the shell's status of the signal, the old output kept.
+  for signal in TERM INT; do
+    echo old >old.wav
+    LD_PRELOAD=$preload ASAN_OPTIONS=${ASAN_OPTIONS:+$ASAN_OPTIONS:}verify_asan_link_order=0 \
+      env --default-signal=INT "$render" --max-seconds 3600 "$work/hour.mid" old.wav &
+    pid=$!
+    sleep 0.5
+    kill -s $signal $pid
+    wait $pid
+    status=$?
+    [ "$status" = $((128 + $(kill -l $signal))) ] && [ "$(cat old.wav)" = old ] ||
+      fail "SIG$signal: status $status, old.wav $(head -c 4 old.wav)"
+  done
+  listing . dangling.wav hard.mid link.mid old.wav out.wav song.mid sub
+  rm -r ./*
+  cd "$work" || break
+  # A full disk, where a small file system can be made: the old output kept.
+  if [ "$(id -u)" = 0 ] && mkdir "$work/full" && mount -t tmpfs -o size=256k velta-test "$work/full" 2>/dev/null; then
+    echo old >"$work/full/out.wav"
+    expect 3 run "$render" "$songs/drums.mid" "$work/full/out.wav"
+    grep -qx "velta-render: $work/full/out.wav: cannot write (No space left on device)" "$work/err" ||
+      fail "full disk: $(cat "$work/err")"
+    [ "$(cat "$work/full/out.wav")" = old ] || fail "full disk: the old output is gone"
+    listing "$work/full" out.wav
+    umount "$work/full"
+    rmdir "$work/full"
+  else
+    echo "SKIP: full disk (needs root and a tmpfs mount)"
+  fi
+done
 
 # frames FILE RATE: checks every header field; prints the frame count.
 hex() { od -An -tx1 -j "$1" -N "$2" "$3" | tr -d ' \n'; }

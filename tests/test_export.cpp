@@ -91,4 +91,19 @@ TEST(Export, TheBytesOfVeltaRenderAndNothingLeftWhenCancelled) {
     fs::remove_all(kDir);
 }
 
+// The file chooser's replace question does not say that the file is the song being played.
+TEST(Export, RefusesToReplaceTheSongItPlays) {
+    const fs::path dir = kDir / "own", song = dir / "song.mid";
+    fs::create_directories(dir);
+    fs::copy_file(kSong, song);
+    fs::create_symlink("song.mid", dir / "link.mid");
+    for (const char* name : {"song.mid", "link.mid"}) {
+        EXPECT_EQ(run({}, song.string(), dir / name),
+                  std::string("Export refused: ") + name + " is the song being played.");
+    }
+    EXPECT_TRUE(read_all(song) == read_all(kSong));
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir), {}), 2) << "nothing written";
+    fs::remove_all(kDir);
+}
+
 } // namespace

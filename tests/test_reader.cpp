@@ -1,4 +1,5 @@
 // The MIDI reader: parsing rules, ordering, timing, failures, and loading real files.
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -6,6 +7,7 @@
 
 #include <algorithm>
 #include <array>
+#include <chrono>
 #include <filesystem>
 #include <set>
 #include <string>
@@ -169,6 +171,28 @@ TEST(LoadSong, FailuresLeaveNoSongAndAStoppedTransport) {
     EXPECT_FALSE(load_song(*player, write_file((dir / "empty.mid").string(), {}).c_str()));
     EXPECT_STREQ(player->status_text, "MIDI file is empty.");
     fs::remove_all(dir);
+}
+
+// A file that is not MIDI costs a few bytes whatever its size: nothing of it read or allocated.
+TEST(LoadSong, AHugeFileThatIsNotMidiIsRefusedByItsHeader) {
+    const fs::path path =
+        fs::path(testing::TempDir()) / ("velta-reader-huge-" + std::to_string(getpid()) + ".mid");
+    write_file(path.string(), Bytes{'R', 'I', 'F', 'F'});
+    fs::resize_file(path, uint64_t{2} << 30); // sparse
+    rusage before = {};
+    getrusage(RUSAGE_SELF, &before);
+    const auto start = std::chrono::steady_clock::now();
+    Song song;
+    int error_number = -1;
+    const std::string failure = read_song_file(path.c_str(), 44100, song, error_number);
+    const auto elapsed = std::chrono::steady_clock::now() - start;
+    rusage after = {};
+    getrusage(RUSAGE_SELF, &after);
+    fs::remove(path);
+    EXPECT_EQ(failure, "Invalid MIDI header.");
+    EXPECT_EQ(error_number, 0);
+    EXPECT_LT(elapsed, std::chrono::milliseconds(500));
+    EXPECT_LT(after.ru_maxrss - before.ru_maxrss, 16 * 1024) << "KB of peak memory";
 }
 
 TEST(MidiCorpus, EveryFileLoadsOrFailsWithAKnownText) {
