@@ -8,6 +8,8 @@
 #            then twenty changes while it plays
 #   screens  reference screenshots (tests/screens; MODE screens-update takes them again)
 #   install  cmake --install into a temporary prefix; the installed velta finds its assets
+#   files    big files opened while playing keep the window answering; odd names and URIs;
+#            a seek far past the end; SIGTERM and logout during an export leave nothing
 mode=${1:?mode}
 velta=$(readlink -f "${2:?velta}")
 render=$(readlink -f "${3:?velta-render}")
@@ -69,6 +71,34 @@ steps_song() {
   body+=00ff2f00
   body=$(printf '%08x%s' $((${#body} / 2)) "$body" | sed 's/../\\x&/g')
   printf "MThd\0\0\0\6\0\0\0\1\1\340MTrk$body" >"$1"
+}
+
+# vlq N: the variable-length quantity of N (below 2^28) as hex.
+vlq() {
+  local n=$1 out
+  out=$(printf '%02x' $((n & 127)))
+  while ((n >>= 7)); do out=$(printf '%02x' $(((n & 127) | 128)))$out; done
+  printf '%s' "$out"
+}
+# song_with FILE TEXT_BYTES NOTE_TICKS: one track, a text event of TEXT_BYTES zero bytes, then
+# forty notes of NOTE_TICKS each (480 ticks are half a second).
+song_with() {
+  local head notes= _
+  head=00ff01$(vlq "$2")
+  for _ in $(seq 40); do notes+=00903c6e$(vlq "$3")803c00; done
+  notes+=00ff2f00
+  {
+    printf 'MThd\0\0\0\6\0\0\0\1\1\340MTrk'
+    printf "$(printf '%08x%s' $((${#head} / 2 + $2 + ${#notes} / 2)) "$head" | sed 's/../\\x&/g')"
+    head -c "$2" /dev/zero
+    printf "$(sed 's/../\\x&/g' <<<"$notes")"
+  } >"$1"
+}
+# longest_silence FILE: the longest run of near-silent frames in a capture, in milliseconds.
+longest_silence() {
+  sox -V1 "$1" -t s16 -c 1 -r 8000 - | od -An -v -td2 -w2 |
+    awk '{ if ($1 < 60 && $1 > -60) { run++; if (run > best) best = run } else run = 0 }
+         END { printf "%d\n", best / 8 }'
 }
 
 play() {
@@ -306,6 +336,95 @@ screens() {
   shot half-muted "$work/song.mid" 180 433 66 79 # the seek bar's middle, channel 0's lamp
 }
 
+files() {
+  need playerctl sox gdbus
+  start_audio 44100
+  start_display
+  cd "$work" || return
+  cp "$songs/minute.mid" song.mid
+  truncate -s 2G big.mid       # no MIDI file at all, and sparse
+  song_with long.mid 100000000 480 # 100 MB, nearly all of it one text event
+  start_app "$velta" --play song.mid || return
+  pc() { playerctl -p velta "$@" 2>&1; }
+  mpris() {
+    gdbus call --session --dest org.mpris.MediaPlayer2.velta --object-path /org/mpris/MediaPlayer2 \
+      --method "org.mpris.MediaPlayer2.Player.$1" "${@:2}"
+  }
+  poll 50 eval '[ "$(pc status)" = Playing ]' || fail "not playing: $(pc status)"
+  # Each big file opened while playing: the main loop answers the bus every 100 ms throughout,
+  # and the sound goes on until the new song is in.
+  for file in big long; do
+    capture_start "$work/$file.wav" 44100
+    (for _ in $(seq 20); do
+      start=$(date +%s%N)
+      gdbus call --session --dest org.mpris.MediaPlayer2.velta --object-path /org/mpris/MediaPlayer2 \
+        --method org.freedesktop.DBus.Properties.Get org.mpris.MediaPlayer2.Player Position >/dev/null
+      echo $((($(date +%s%N) - start) / 1000000))
+      sleep 0.1
+    done) >"$work/$file.answers" &
+    local prober=$!
+    sleep 0.3
+    mpris OpenUri "file://$work/$file.mid" >/dev/null || fail "OpenUri $file"
+    wait "$prober"
+    capture_stop
+    slowest=$(sort -n "$work/$file.answers" | tail -1)
+    echo "$file.mid: slowest answer ${slowest} ms, peak memory $(awk '/VmHWM/ { print $2 / 1024 " MB" }' /proc/$app/status)"
+    [ "$slowest" -lt 300 ] || fail "$file.mid: the main loop took $slowest ms to answer"
+    if [ $file = big ]; then
+      [ "$(awk '/VmHWM/ { print $2 }' /proc/$app/status)" -lt 300000 ] || fail "big.mid: peak memory"
+      poll 50 eval '[ "$(pc status)" = Stopped ]' || fail "big.mid: still $(pc status)"
+      mpris OpenUri "file://$work/song.mid" >/dev/null
+      poll 50 eval '[ "$(pc status)" = Playing ]' || fail "song.mid: not playing again"
+    else
+      gap=$(longest_silence "$work/$file.wav")
+      [ "$gap" -lt 150 ] || fail "long.mid: $gap ms of silence while it loaded"
+      poll 100 eval '[ "$(pc metadata title)" = long.mid ]' || fail "long.mid: not loaded"
+      [ "$(pc status)" = Playing ] || fail "long.mid: not playing: $(pc status)"
+    fi
+  done
+  # A name in another encoding still has a title; another host's file is refused.
+  cp song.mid "$work/$(printf 'caf\xe9').mid"
+  mpris OpenUri "file://$work/caf%E9.mid" >/dev/null || fail "OpenUri of a Latin-1 name"
+  poll 50 eval '[[ "$(pc metadata title)" == caf?*.mid ]]' ||
+    fail "no title for a Latin-1 name: $(pc metadata title)"
+  mpris OpenUri "file://otherhost$work/song.mid" >/dev/null 2>&1 && fail "another host's file was opened"
+  # Seeking far past the end lands at the end, without overflowing.
+  length=$(pc metadata mpris:length)
+  mpris Seek 9223372036854775807 >/dev/null
+  # (playerctl says 0 for any stopped player; the property is where the song stands.)
+  position() {
+    gdbus call --session --dest org.mpris.MediaPlayer2.velta --object-path /org/mpris/MediaPlayer2 \
+      --method org.freedesktop.DBus.Properties.Get org.mpris.MediaPlayer2.Player Position |
+      sed -n 's/.*int64 \([0-9]*\).*/\1/p'
+  }
+  poll 50 eval '[ "$(position)" -gt $((length - 500000)) ]' ||
+    fail "Seek(INT64_MAX) went to $(position) us of $length us"
+  grep -q CRITICAL "$work/app.log" && fail "criticals: $(grep CRITICAL "$work/app.log" | head -3)"
+
+  # An export under way ends cleanly on SIGTERM and when the session bus goes: exit 0, nothing
+  # left beside the target. The song holds a note for an hour, so the export takes a while.
+  song_with hour.mid 0 86400 # forty notes of 90 s each: an hour
+  mkdir "$work/out"
+  for ending in SIGTERM logout; do
+    mpris OpenUri "file://$work/hour.mid" >/dev/null
+    poll 50 eval '[ "$(pc status)" = Playing ]' || fail "$ending: hour.mid not playing"
+    click 309 53
+    wait_dialog 'Export WAV' || { fail "$ending: no Export WAV dialog"; return; }
+    xdotool windowfocus --sync "$dialog" key ctrl+l sleep 0.3 key ctrl+a type --delay 5 "$work/out/hour.wav"
+    xdotool key Return
+    dialog_gone 'Export WAV' || fail "$ending: the export dialog stayed open"
+    sleep 1
+    if [ $ending = SIGTERM ]; then
+      kill -TERM "$app"
+    else
+      kill "$(awk '$2 == "dbus-daemon" { print $1 }' "$pws_dir/pids")"
+    fi
+    app_exits "$ending during an export"
+    [ -z "$(ls -A "$work/out")" ] || fail "$ending left: $(ls -A "$work/out")"
+    [ $ending = SIGTERM ] && { start_app "$velta" song.mid || return; }
+  done
+}
+
 install() {
   local prefix=$work/prefix want
   expect 0 cmake --install "$build" --prefix "$prefix"
@@ -328,7 +447,7 @@ install() {
 }
 
 case $mode in
-play | input | prefs | screens | install) $mode ;;
+play | input | prefs | screens | install | files) $mode ;;
 screens-update) screens ;;
 *) echo "unknown mode $mode"; exit 2 ;;
 esac
