@@ -31,6 +31,7 @@ int main(int argc, char** argv) {
     {
         std::lock_guard<std::mutex> guard(app->player.lock);
         free_song(app->player.song);
+        ++app->player.generation;
     }
     return status;
 }

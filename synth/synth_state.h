@@ -60,6 +60,7 @@ struct Voice {
     int32_t env_sustain = 0;
     int32_t sustain_step = 0;
     int32_t release_step = 0;
+    uint64_t noise_draw = 0; // the generator's draw count when noise_value was drawn
 };
 
 struct SynthState {
