@@ -41,7 +41,7 @@ class NoiseGenerator {
     // multiplications per doubling of the distance but no state; using them takes 31. That
     // lets a seek draw on a copy and later move the shared generator on in microseconds.
     struct Leap {
-        int64_t word = 0; // words after the next one; below 0: a word still in the ring
+        int64_t word = 0; // counted from the next draw's word (0); below 0: one still in the ring
         uint32_t weights[kDegree] = {};
     };
     // For the `draw`-th value from now (1: what next() would give), from any state.
