@@ -113,6 +113,11 @@ void callback_cost(const std::string& path, double seconds, double* mean, double
     start_playback(*player);
     AudioOutput audio;
     audio.player = player.get();
+    // As the stream does when it starts: without a scratch buffer the body returns at once.
+    if (!audio_output_prepare_scratch(audio)) {
+        std::fprintf(stderr, "no memory for the scratch buffer\n");
+        std::exit(1);
+    }
     std::vector<float> stream(kBlock * 2);
     const AudioBlockTarget target{stream.data(), kBlock * 8, kBlock};
     const double block_seconds = static_cast<double>(kBlock) / kRate;

@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "sequencer/player.h"
+#include "sequencer/playhead.h"
 #include "song/song.h"
 #include "synth/synth.h"
 #include "synth/synth_state.h"
@@ -118,13 +119,12 @@ int32_t rhythm_part_channel(int32_t part) noexcept {
     return part <= 9 ? part - 1 : part;
 }
 
-void system_exclusive(Player& player, const MidiEvent& event) noexcept {
-    const uint8_t* data = song_event_sysex(player.song, event);
+void system_exclusive(SynthState& synth, const Song& song, const MidiEvent& event) noexcept {
+    const uint8_t* data = song_event_sysex(song, event);
     const uint64_t length = event.sysex_length;
     if (data == nullptr || length < 6 || data[0] != 0xF0) {
         return;
     }
-    SynthState& synth = player.synth;
     if (starts_with(data, length, {0xF0, 0x7E, 0x7F, 0x09, 0x01})) {
         reset_synth(synth);
         return;
@@ -142,9 +142,8 @@ void system_exclusive(Player& player, const MidiEvent& event) noexcept {
         synth.custom_waves_present = on;
         return;
     }
-    if (length >= 40 && starts_with(data, length, {0xF0, 0x77, 0x10, 0x42, 0x12, 0xF1}) &&
-        data[7] == 0x00) {
-        const int32_t slot = data[6] & 0x7F;
+    const int32_t slot = sysex_wave_slot(song, event);
+    if (slot >= 0) {
         for (int i = 0; i < kWaveLength; ++i) {
             const auto sample = static_cast<int8_t>(data[8 + i]);
             synth.custom_wave_bytes[slot][i] = sample;
@@ -154,15 +153,14 @@ void system_exclusive(Player& player, const MidiEvent& event) noexcept {
     }
 }
 
-void apply_event(Player& player, const MidiEvent& event) noexcept {
+void apply_event(SynthState& synth, const Song& song, const MidiEvent& event) noexcept {
     if (event.status == 0xF0) {
-        system_exclusive(player, event);
+        system_exclusive(synth, song, event);
         return;
     }
     if (event.status < 0x80 || event.status > 0xEF) {
         return;
     }
-    SynthState& synth = player.synth;
     const int32_t channel = event.status & 0x0F;
     const int32_t data1 = event.data1;
     const int32_t data2 = event.data2;
@@ -193,14 +191,28 @@ void apply_event(Player& player, const MidiEvent& event) noexcept {
 
 } // namespace
 
-void dispatch_events(Player& player, uint64_t frame) noexcept {
-    const Song& song = player.song;
-    while (player.cursor < song.events.size()) {
-        const MidiEvent& event = song.events[player.cursor];
+int32_t sysex_wave_slot(const Song& song, const MidiEvent& event) noexcept {
+    const uint8_t* data = song_event_sysex(song, event);
+    const uint64_t length = event.sysex_length;
+    if (data == nullptr || length < 40 ||
+        !starts_with(data, length, {0xF0, 0x77, 0x10, 0x42, 0x12, 0xF1}) || data[7] != 0x00) {
+        return -1;
+    }
+    return data[6] & 0x7F;
+}
+
+void dispatch_events(const Playhead& head, uint64_t frame) noexcept {
+    const Song& song = head.song;
+    while (head.cursor < song.events.size()) {
+        const MidiEvent& event = song.events[head.cursor];
         if (event.time > frame) {
             break;
         }
-        apply_event(player, event);
-        ++player.cursor;
+        apply_event(head.synth, song, event);
+        ++head.cursor;
     }
+}
+
+void dispatch_events(Player& player, uint64_t frame) noexcept {
+    dispatch_events(playhead_of(player), frame);
 }

@@ -2,6 +2,7 @@
 
 #include "sequencer/dispatch.h"
 #include "sequencer/player.h"
+#include "sequencer/playhead.h"
 #include "song/song.h"
 #include "synth/render.h"
 
@@ -20,45 +21,52 @@ bool applied_sysex(const Song& song, uint64_t from, uint64_t to) noexcept {
 
 } // namespace
 
-bool synth_render(Player& player, int16_t* out, uint32_t frames) noexcept {
+RenderOutcome playhead_render(const Playhead& head, int16_t* out, uint32_t frames) noexcept {
     uint32_t done = 0;
     bool processed = false;
     // A SysEx message may upload a wave into a table an oscillator carries.
     OscillatorCache oscillators;
     for (;;) {
-        const uint64_t cursor = player.cursor;
-        dispatch_events(player, player.position);
-        const Song& song = player.song;
-        if (applied_sysex(song, cursor, player.cursor)) {
+        const uint64_t cursor = head.cursor;
+        dispatch_events(head, head.position);
+        const Song& song = head.song;
+        if (applied_sysex(song, cursor, head.cursor)) {
             oscillators.forget();
         }
         uint64_t n = frames - done;
-        const bool event_left = player.cursor < song.events.size();
-        const uint64_t t = event_left ? song.events[player.cursor].time : kNoEventTime;
+        const bool event_left = head.cursor < song.events.size();
+        const uint64_t t = event_left ? song.events[head.cursor].time : kNoEventTime;
         if (t != kNoEventTime) {
             // Dispatch leaves only later events; the guard keeps a stray one from stalling us.
-            const uint64_t gap = t > player.position ? t - player.position : 1;
+            const uint64_t gap = t > head.position ? t - head.position : 1;
             n = gap < n ? gap : n;
-        } else if (!synth_any_voice_active(player.synth)) {
+        } else if (!synth_any_voice_active(head.synth)) {
             break;
         }
-        synth_render_voices(player.synth, player.noise, oscillators,
+        synth_render_voices(head.synth, head.noise, oscillators,
                             out + static_cast<size_t>(done) * 2, n);
-        player.position += n;
+        head.position += n;
         done += static_cast<uint32_t>(n);
         processed = true;
         if (done >= frames) {
             break;
         }
     }
-    if (processed && player.position < player.song.length_frames) {
-        return true;
+    if (processed && head.position < head.song.length_frames) {
+        return {true, false};
     }
-    if (processed && synth_any_voice_active(player.synth)) {
-        return true;
+    if (processed && synth_any_voice_active(head.synth)) {
+        return {true, false};
     }
-    set_status_locked(player, "Finished");
-    player.active = false;
-    player.paused = false;
-    return processed;
+    return {processed, true};
+}
+
+bool synth_render(Player& player, int16_t* out, uint32_t frames) noexcept {
+    const RenderOutcome outcome = playhead_render(playhead_of(player), out, frames);
+    if (outcome.finished) {
+        set_status_locked(player, "Finished");
+        player.active = false;
+        player.paused = false;
+    }
+    return outcome.processed;
 }

@@ -24,6 +24,7 @@ bool install_song(Player& player, Song&& song, const char* failure, const char* 
         std::lock_guard guard(player.lock);
         old = std::move(player.song);
         player.song = Song{};
+        ++player.generation;
         // Either way the transport stops at the top: a failed load must not leave it playing
         // an empty song.
         player.position = 0;

@@ -13,6 +13,7 @@ void synth_init(Player& player, int32_t rate) {
     player.active = false;
     player.paused = false;
     player.output_rate = rate;
+    ++player.generation;
     std::fill(std::begin(player.song_path), std::end(player.song_path), '\0');
     std::fill(std::begin(player.status_text), std::end(player.status_text), '\0');
     synth_setup(player.synth, rate);
@@ -66,5 +67,6 @@ void player_release_song(Player& player) {
         player.active = false;
         player.paused = false;
         player.song_path[0] = '\0';
+        ++player.generation;
     }
 }

@@ -24,6 +24,12 @@ struct Player {
     bool active = false;
     bool paused = false;
     int32_t output_rate = 0;
+    // Bumped whenever a song is installed or released (load_song, free_song, synth_init). A
+    // seek reads `song` without the lock between taking its copy and swapping the result in,
+    // and drops the result when this has changed. That is safe because songs are installed
+    // and freed only on the main thread, where the seek runs from start to swap: a loader on
+    // another thread may parse, but must leave the swap to the main thread.
+    uint64_t generation = 0;
     char song_path[kPathCapacity] = {};
     char status_text[kStatusCapacity] = {};
 };

@@ -1,20 +1,16 @@
 #include "sequencer/transport.h"
 
-#include <algorithm>
-#include <array>
 #include <charconv>
 #include <cmath>
 #include <cstring>
+#include <memory>
 #include <mutex>
 
-#include "sequencer/dispatch.h"
-#include "sequencer/event_loop.h"
 #include "sequencer/player.h"
+#include "sequencer/seek.h"
 #include "synth/synth.h"
 
 namespace {
-
-constexpr uint32_t kSeekBlockFrames = 1024;
 
 // "Position: 50.0%" whatever LC_NUMERIC says: GTK adopts the user's locale.
 void set_position_status(Player& player, double fraction) {
@@ -29,7 +25,7 @@ void set_position_status(Player& player, double fraction) {
 }
 
 // length × fraction, truncated; a product beyond the 64-bit range saturates instead of
-// overflowing the conversion (seek_frame limits it to the song length anyway).
+// overflowing the conversion (seek_begin limits it to the song length anyway).
 uint64_t fraction_to_frame(uint64_t length, double fraction) {
     const double target = static_cast<double>(length) * fraction;
     if (!(target > 0.0)) {
@@ -79,61 +75,38 @@ void toggle_pause(Player& player) {
 }
 
 void seek_fraction(Player& player, double fraction) {
-    std::lock_guard guard(player.lock);
-    if (player.song.length_frames == 0 || player.song.events.empty()) {
-        return;
-    }
     if (std::isnan(fraction) || fraction < 0.0) {
         fraction = 0.0;
     } else if (fraction > 1.0) {
         fraction = 1.0;
     }
-    const bool was_active = player.active;
-    const bool was_paused = player.paused;
-    // The pre-roll renders only on a running transport.
-    player.active = true;
-    player.paused = false;
-    seek_frame(player, fraction_to_frame(player.song.length_frames, fraction));
-    player.active = was_active;
-    player.paused = was_paused;
-    set_position_status(player, fraction);
+    // Allocated before the lock is taken; the pre-roll renders between the two locked steps.
+    const auto job = std::make_unique<SeekJob>();
+    {
+        std::lock_guard guard(player.lock);
+        if (player.song.length_frames == 0 || player.song.events.empty()) {
+            return;
+        }
+        // The pre-roll renders as on a running transport, whatever this one is doing.
+        seek_begin(player, fraction_to_frame(player.song.length_frames, fraction), true, *job);
+    }
+    seek_render(*job);
+    std::lock_guard guard(player.lock);
+    if (seek_finish(player, *job)) {
+        set_position_status(player, fraction);
+    }
 }
 
 void seek_frame(Player& player, uint64_t target) {
-    if (player.song.length_frames != 0) {
-        target = std::min(target, player.song.length_frames);
+    const auto job = std::make_unique<SeekJob>();
+    seek_begin(player, target, player.active && !player.paused, *job);
+    seek_render(*job);
+    seek_finish(player, *job);
+    if (job->finished) {
+        set_status_locked(player, "Finished");
+        player.active = false;
+        player.paused = false;
     }
-    reset_synth(player.synth);
-    player.position = 0;
-    player.cursor = 0;
-
-    // Half a second of real rendering before the target gives sounding notes natural envelopes;
-    // everything earlier is only dispatched.
-    const int32_t rate = player.synth.sample_rate;
-    const uint64_t preroll = rate > 0 ? static_cast<uint64_t>(rate / 2) : 22050;
-    const uint64_t start = target - std::min(preroll, target);
-    if (start > 0) {
-        dispatch_events(player, start);
-        player.position = start;
-    }
-
-    std::array<int16_t, kSeekBlockFrames * 2> scratch;
-    while (player.position < target) {
-        if (!player.active || player.paused || player.song.events.empty()) {
-            break;
-        }
-        scratch.fill(0);
-        const auto frames =
-            static_cast<uint32_t>(std::min<uint64_t>(target - player.position, kSeekBlockFrames));
-        if (!synth_render(player, scratch.data(), frames)) {
-            break;
-        }
-    }
-    if (player.position < target) {
-        player.position = target;
-    }
-    dispatch_events(player, target);
-    player.position = target;
 }
 
 void play_or_pause(Player& player) {

@@ -9,6 +9,7 @@ struct Player;
 void start_playback(Player& player);
 void stop_playback(Player& player);
 void toggle_pause(Player& player);
+// Renders its pre-roll between two short holds of the lock (sequencer/seek.h).
 void seek_fraction(Player& player, double fraction);
 // The Space key's and the desktop's play/pause: pauses or resumes a running transport,
 // starts a stopped one.

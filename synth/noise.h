@@ -6,6 +6,10 @@
 #include <cstdint>
 
 class NoiseGenerator {
+    static constexpr int kDegree = 31;
+    static constexpr int kSeparation = 3;
+    static constexpr int kRing = kDegree + kSeparation; // holds r[i - 31] and r[i - 3]
+
   public:
     NoiseGenerator() noexcept {
         constexpr int64_t kModulus = 2147483647; // 2^31 - 1
@@ -25,12 +29,41 @@ class NoiseGenerator {
     }
 
     // The next value, 0 to 2^31 - 1.
-    int32_t next() noexcept { return static_cast<int32_t>(step() >> 1); }
+    int32_t next() noexcept {
+        ++drawn_;
+        return static_cast<int32_t>(step() >> 1);
+    }
+    // Values drawn since construction.
+    uint64_t drawn() const noexcept { return drawn_; }
+
+    // The words obey a linear recurrence modulo 2^32, so any later word is a fixed weighted sum
+    // of the 31 words the next draw starts from. Working out the weights takes some thousand
+    // multiplications per doubling of the distance but no state; using them takes 31. That
+    // lets a seek draw on a copy and later move the shared generator on in microseconds.
+    struct Leap {
+        int64_t word = 0; // counted from the next draw's word (0); below 0: one still in the ring
+        uint32_t weights[kDegree] = {};
+    };
+    // For the `draw`-th value from now (1: what next() would give), from any state.
+    static Leap leap(uint64_t draw) noexcept {
+        return leap_to_word(static_cast<int64_t>(draw) - 1);
+    }
+    // That value, without drawing.
+    int32_t peek(const Leap& leap) const noexcept { return static_cast<int32_t>(word(leap) >> 1); }
+
+    struct Skip {
+        uint64_t draws = 0;
+        Leap words[kRing]; // the ring after the skip, oldest word first
+    };
+    static void plan_skip(uint64_t draws, Skip& plan) noexcept;
+    // The state `plan.draws` calls of next() would leave, without making them.
+    void skip(const Skip& plan) noexcept;
+
+    bool operator==(const NoiseGenerator&) const = default;
 
   private:
-    static constexpr int kDegree = 31;
-    static constexpr int kSeparation = 3;
-    static constexpr int kRing = kDegree + kSeparation; // holds r[i - 31] and r[i - 3]
+    static Leap leap_to_word(int64_t word) noexcept;
+    uint32_t word(const Leap& leap) const noexcept;
 
     uint32_t step() noexcept {
         // r[i] = r[i - 31] + r[i - 3] modulo 2^32, on a ring of the last 34 words.
@@ -43,4 +76,5 @@ class NoiseGenerator {
 
     uint32_t words_[kRing] = {};
     int next_ = 0; // ring slot of the next word, r[34] first
+    uint64_t drawn_ = 0;
 };

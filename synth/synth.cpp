@@ -2,6 +2,7 @@
 #include "synth/synth.h"
 
 #include <algorithm>
+#include <functional>
 
 #include "synth/synth_state.h"
 #include "synth/tables.h"
@@ -74,4 +75,33 @@ void reset_synth(SynthState& synth) noexcept {
     }
     synth.custom_wave_mode = 0;
     synth.custom_waves_present = 0;
+}
+
+namespace {
+
+// `p` moved from the array [from, from + count) to the same index of `into`; any other
+// pointer is left alone.
+template <typename T> const T* repoint(const T* p, const T* from, const T* into, size_t count) {
+    const std::less<const T*> before;
+    if (p == nullptr || before(p, from) || !before(p, from + count)) {
+        return p;
+    }
+    return into + (p - from);
+}
+
+} // namespace
+
+void synth_take_voices(SynthState& into, const SynthState& from) noexcept {
+    constexpr size_t kBankSize = size_t{kWaveSlots} * kWaveLength;
+    for (int v = 0; v < kVoiceCount; ++v) {
+        Voice voice = from.voices[v];
+        voice.wave = repoint(voice.wave, &from.wave_bank[0][0], &into.wave_bank[0][0], kBankSize);
+        voice.wave = repoint(voice.wave, &from.custom_wave_bank[0][0], &into.custom_wave_bank[0][0],
+                             kBankSize);
+        voice.drum_wave = repoint(voice.drum_wave, from.drum_square, into.drum_square,
+                                  std::size(from.drum_square));
+        voice.envelope = repoint(voice.envelope, from.envelope_table, into.envelope_table,
+                                 std::size(from.envelope_table));
+        into.voices[v] = voice;
+    }
 }

@@ -26,3 +26,6 @@ void synth_load_tables(SynthState& synth);
 int32_t synth_select_instrument_set(SynthState& synth, int32_t set);
 // Channels, voices and the user-waveform flags back to power-on state; mute flags survive.
 void reset_synth(SynthState& synth) noexcept;
+// Copies every voice of `from` into `into`, pointing those that play one of `from`'s waves or
+// envelopes at the same place in `into`'s (whose tables must hold the same).
+void synth_take_voices(SynthState& into, const SynthState& from) noexcept;

@@ -65,6 +65,7 @@ struct Voice {
     int32_t env_sustain = 0;                  // the level the decay ends at
     int32_t sustain_step = 0;                 // taken off every sample of the sustain stage
     int32_t release_step = 0;                 // taken off every sample of the release
+    uint64_t noise_draw = 0;                  // the generator's draw count when noise_value was drawn
 };
 
 struct SynthState {

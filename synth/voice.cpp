@@ -197,11 +197,15 @@ void voice_to_rest(const SynthState& synth, Voice& voice) noexcept {
     voice.rate = static_cast<float>(synth.sample_rate);
 }
 
+int32_t noise_sample(int32_t random) noexcept {
+    return static_cast<int32_t>(static_cast<double>((random % 65535) - 32768) * 3.3);
+}
+
 void voice_update(Voice& voice, NoiseGenerator& noise) noexcept {
     voice_step_controls(voice);
     if (voice_at_boundary(voice) && voice_period_boundary(voice) && voice.kind == kVoiceNoiseDrum) {
-        const int32_t r = noise.next();
-        voice.noise_value = static_cast<int32_t>(static_cast<double>((r % 65535) - 32768) * 3.3);
+        voice.noise_value = noise_sample(noise.next());
+        voice.noise_draw = noise.drawn();
     }
 }
 

@@ -17,5 +17,7 @@ void synth_note_on(SynthState& synth, int32_t channel, int32_t note, int32_t vel
 void synth_note_off(SynthState& synth, int32_t channel, int32_t note) noexcept;
 // Releases one voice as a note-off does (used by note-off and all-notes-off).
 void voice_release(SynthState& synth, Voice& voice) noexcept;
+// What a noise drum plays for a generator value.
+int32_t noise_sample(int32_t random) noexcept;
 // The per-sample step of a noise drum: controls, then at a period end the next noise value.
 void voice_update(Voice& voice, NoiseGenerator& noise) noexcept;

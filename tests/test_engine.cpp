@@ -20,7 +20,9 @@
 #include "sequencer/dispatch.h"
 #include "sequencer/event_loop.h"
 #include "sequencer/load_song.h"
+#include "sequencer/seek.h"
 #include "sequencer/transport.h"
+#include "synth/noise.h"
 #include "synth/tables.h"
 #include "synth/voice.h"
 #include "tests/support/engine_support.h"
@@ -306,6 +308,28 @@ TEST(Synth, EndOfSongIsReportedByTheBlockThatReachesIt) {
     }
 }
 
+// Moving the generator on without drawing, and looking ahead, give what drawing gives: across
+// the ring's edges (3, 31, 34 words) and far beyond.
+TEST(Synth, NoiseSkipAndPeekMatchDrawing) {
+    NoiseGenerator start;
+    for (int i = 0; i < 5; ++i) // off the ring's first slot
+        start.next();
+    for (uint64_t draws : {0, 1, 2, 3, 30, 31, 33, 34, 35, 1000, 123457}) {
+        NoiseGenerator drawn = start;
+        int32_t last = -1;
+        for (uint64_t i = 0; i < draws; ++i)
+            last = drawn.next();
+        auto plan = std::make_unique<NoiseGenerator::Skip>();
+        NoiseGenerator::plan_skip(draws, *plan);
+        NoiseGenerator skipped = start;
+        skipped.skip(*plan);
+        EXPECT_TRUE(skipped == drawn) << draws;
+        if (draws > 0) {
+            EXPECT_EQ(start.peek(NoiseGenerator::leap(draws)), last) << draws;
+        }
+    }
+}
+
 // ---- dispatch ---------------------------------------------------------------------------------
 
 TEST(Dispatch, BendRangeRoundingAndResetAllControllers) {
@@ -399,6 +423,102 @@ TEST(Transport, PlayPauseSeekAndTheEnd) {
     seek_fraction(*player, 0.12345);
     std::setlocale(LC_ALL, "C");
     EXPECT_STREQ(player->status_text, "Position: 12.3%");
+}
+
+// Drums all along (a ride's noise value lasts some samples); channel 1 plays user wave 6, which is
+// uploaded only at 3.3 s, long after the seek target; channel 0 plays wave 5, uploaded at 0.
+Song interleave_song() {
+    Song song;
+    add_sysex(song, 0, {0xF0, 0x77, 0x10, 0x42, 0x12, 0xF0, 0x00, 0x00, 0x01, 0xF7});
+    for (auto [slot, time] : {std::pair(5, 0), std::pair(6, 145530)}) {
+        std::vector<uint8_t> upload = {0xF0, 0x77, 0x10, 0x42, 0x12, 0xF1, uint8_t(slot), 0x00};
+        for (int i = 0; i < kWaveLength; ++i)
+            upload.push_back(uint8_t((i < 16) == (slot == 5) ? 0x60 : 0xA0));
+        upload.push_back(0xF7);
+        add_sysex(song, uint64_t(time), upload);
+    }
+    const uint32_t programs[][4] = {{0, 0xC0, 5, 0}, {0, 0xC1, 6, 0}};
+    add_events(song, programs);
+    for (uint32_t k = 0; k < 160; ++k) {
+        const uint32_t hats[][4] = {{k * 2205, 0x99, 38u + k % 3 * 2, 100},
+                                    {k * 2205, 0x99, 51, 90}};
+        add_events(song, hats);
+        if (k % 10 == 0) {
+            const uint32_t notes[][4] = {{k * 2205, 0x90, 60 + k % 12, 100},
+                                         {k * 2205 + 20000, 0x80, 60 + k % 12, 0},
+                                         {k * 2205, 0x91, 48 + k % 7, 100},
+                                         {k * 2205 + 20000, 0x81, 48 + k % 7, 0}};
+            add_events(song, notes);
+        }
+    }
+    std::stable_sort(song.events.begin(), song.events.end(),
+                     [](const MidiEvent& a, const MidiEvent& b) { return a.time < b.time; });
+    return song;
+}
+
+// The audio callback takes the lock and plays on while the pre-roll renders; the swap then
+// gives what one locked seek at that moment gives: the audio thread's noise draws and the
+// wave it uploaded meanwhile stay, the mute set meanwhile stays.
+TEST(Seek, PreRollRendersWhileTheCallbackPlaysOn) {
+    auto phased = make_player();
+    auto locked = make_player();
+    for (Player* player : {phased.get(), locked.get()}) {
+        install(*player, interleave_song());
+        start_playback(*player);
+        render(*player, 3 * 44100); // the old place
+    }
+    auto job = std::make_unique<SeekJob>();
+    {
+        std::lock_guard guard(phased->lock);
+        seek_begin(*phased, 44600, true, *job); // inside a ride
+    }
+    std::vector<int16_t> meanwhile;
+    {
+        // Held across the pre-roll, as a long callback would.
+        std::unique_lock callback(phased->lock);
+        meanwhile = render(*phased, 22050);
+        seek_render(*job);
+        const std::vector<int16_t> more = render(*phased, 22050);
+        meanwhile.insert(meanwhile.end(), more.begin(), more.end());
+        phased->synth.channels[0].mute = 1;
+    }
+    EXPECT_GT(phased->noise.drawn(), job->noise_start) << "the callback drew noise meanwhile";
+    {
+        std::lock_guard guard(phased->lock);
+        ASSERT_TRUE(seek_finish(*phased, *job));
+    }
+    std::vector<int16_t> old_place = render(*locked, 22050);
+    const std::vector<int16_t> more = render(*locked, 22050);
+    old_place.insert(old_place.end(), more.begin(), more.end());
+    EXPECT_EQ(old_place, meanwhile) << "the callback played the old place on";
+    locked->synth.channels[0].mute = 1;
+    seek_frame(*locked, 44600);
+
+    EXPECT_NE(phased->synth.custom_wave_bank[6][0], 0) << "the upload of the old place stays";
+    EXPECT_EQ(phased->position, locked->position);
+    EXPECT_EQ(phased->cursor, locked->cursor);
+    EXPECT_TRUE(phased->noise == locked->noise);
+    EXPECT_EQ(render(*phased, 2 * 44100), render(*locked, 2 * 44100));
+}
+
+// A song installed or released between the copy and the swap drops the seek's result.
+TEST(Seek, ASongReplacedMeanwhileDropsTheSeek) {
+    const std::vector<uint8_t> bytes = song_gen::melodic_song();
+    for (bool reload : {true, false}) {
+        auto player = make_player();
+        install(*player, interleave_song());
+        start_playback(*player);
+        auto job = std::make_unique<SeekJob>();
+        seek_begin(*player, 3 * 44100, true, *job);
+        seek_render(*job);
+        if (reload)
+            ASSERT_TRUE(load_song_from_memory(*player, bytes.data(), bytes.size()));
+        else
+            synth_init(*player, 44100);
+        EXPECT_FALSE(seek_finish(*player, *job));
+        EXPECT_EQ(player->position + player->cursor, 0u) << reload;
+        EXPECT_FALSE(first_voice(*player, 0) || first_voice(*player, 9)) << reload;
+    }
 }
 
 // ---- the demo song ----------------------------------------------------------------------------
