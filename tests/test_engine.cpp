@@ -387,14 +387,31 @@ std::unique_ptr<Player> seek_player() {
     return player;
 }
 
-TEST(Transport, PlayPauseSeekAndTheEnd) {
+TEST(Transport, PlayResumesAPausedSongInPlace) {
     auto player = seek_player();
-    seek_fraction(*player, 0.5); // stopped: Play then starts from the top
     start_playback(*player);
     render(*player, 3000);
     toggle_pause(*player);
     start_playback(*player);
-    EXPECT_EQ(player->position, 3000u) << "Play resumes a paused transport in place";
+    EXPECT_EQ(player->position, 3000u);
+    EXPECT_TRUE(player->active && !player->paused);
+}
+
+TEST(Transport, PlayFromStoppedOrAfterTheEndStartsFromTheTop) {
+    auto player = seek_player();
+    seek_fraction(*player, 0.5); // stopped: Play then starts from the top
+    start_playback(*player);
+    EXPECT_EQ(player->position, 0u);
+    while (player->active)
+        render(*player, 4096);
+    EXPECT_STREQ(player->status_text, "Finished");
+    start_playback(*player);
+    EXPECT_EQ(player->position, 0u);
+}
+
+TEST(Transport, SeekRebuildsControllersAndSoundingNotes) {
+    auto player = seek_player();
+    start_playback(*player);
     seek_fraction(*player, 0.5);
     EXPECT_EQ(player->synth.channels[1].volume, 30) << "a change before the target is in force";
     ASSERT_NE(first_voice(*player, 0), nullptr);
@@ -403,17 +420,22 @@ TEST(Transport, PlayPauseSeekAndTheEnd) {
     EXPECT_EQ(player->synth.channels[1].volume, 100);
     EXPECT_EQ(first_voice(*player, 0), nullptr);
     seek_frame(*player, 10000); // inside the first half second: pre-roll from frame 0
+    ASSERT_NE(first_voice(*player, 2), nullptr);
     EXPECT_EQ(first_voice(*player, 2)->age, 10000u) << "events at frame 0 applied, then rendered";
+}
+
+TEST(Transport, SeekKeepsThePauseAndTakesNaNAsTheStart) {
+    auto player = seek_player();
+    start_playback(*player);
+    render(*player, 3000);
     toggle_pause(*player);
     seek_fraction(*player, std::nan(""));
-    EXPECT_TRUE(player->active && player->paused) << "a seek keeps the pause";
-    toggle_pause(*player);
-    while (player->active)
-        render(*player, 4096);
-    start_playback(*player);
-    EXPECT_EQ(player->position, 0u) << "Play after the end starts from the top";
+    EXPECT_TRUE(player->active && player->paused);
+    EXPECT_EQ(player->position, 0u);
+}
 
-    // The status text never follows the locale's decimal comma.
+TEST(Transport, PositionStatusIgnoresTheLocalesDecimalComma) {
+    auto player = seek_player();
     const std::string dir = testing::TempDir() + "/velta_locales";
     const std::string command = "mkdir -p '" + dir + "' && localedef -i de_DE -f UTF-8 '" + dir +
                                 "/de_DE.UTF-8' > /dev/null 2>&1";
