@@ -71,7 +71,7 @@ window_of() { xdotool search --onlyvisible --pid "$1" 2>/dev/null | head -1 | gr
 # app_exits WHAT: the program ends by itself with status 0.
 app_exits() {
   poll 100 eval '! kill -0 $app 2>/dev/null' || { fail "$1: still running"; kill "$app"; wait "$app"; app=; return 1; }
-  wait "$app" || fail "$1: exit $?"
+  wait "$app" || { fail "$1: exit $?"; tail -n 30 "$work/app.log"; }
   app=
 }
 # click U V [COUNT]: at skin units in the window at +0+0 (scale 1.5). No --sync: mousemove --sync
