@@ -108,8 +108,8 @@ void convert_with_gain(AudioOutput& audio, const int16_t* in, float* out, uint32
             const float before = audio.gain;
             audio.gain += audio.ramp_step;
             // Past the target, or a step too small to move the gain at all: there.
-            const bool past = audio.ramp_step > 0 ? audio.gain > audio.ramp_to
-                                                  : audio.gain < audio.ramp_to;
+            const bool past =
+                audio.ramp_step > 0 ? audio.gain > audio.ramp_to : audio.gain < audio.ramp_to;
             if (past || audio.gain == before) audio.gain = audio.ramp_to;
         }
         out[2 * frame] = static_cast<float>(in[2 * frame]) * kSampleScale * audio.gain;

@@ -35,8 +35,9 @@ int main(int argc, char** argv) {
     WavRenderSettings settings;
     settings.max_seconds = 900.0; // as velta-render
     std::vector<double> off, on;
-    std::printf("| song | length | off: LUFS | true peak | gain | on: LUFS | measuring | x real time |\n"
-                "|---|---|---|---|---|---|---|---|\n");
+    std::printf(
+        "| song | length | off: LUFS | true peak | gain | on: LUFS | measuring | x real time |\n"
+        "|---|---|---|---|---|---|---|---|\n");
     double total_length = 0.0, total_time = 0.0;
     for (int n = 1; n < argc; ++n) {
         const std::string path = argv[n];

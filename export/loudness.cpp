@@ -8,8 +8,8 @@
 #include <ebur128.h>
 
 #include "export/export_job.h"
-#include "sequencer/player.h"
 #include "sequencer/event_loop.h"
+#include "sequencer/player.h"
 
 namespace {
 
@@ -52,8 +52,8 @@ LoudnessOutcome measure_loudness(const WavRenderSettings& settings, const char* 
             finished = !player.active;
         }
         if (!rendered) break;
-        const auto frames =
-            static_cast<size_t>(std::min<uint64_t>(renderer.block_frames, renderer.limit_frames - done));
+        const auto frames = static_cast<size_t>(
+            std::min<uint64_t>(renderer.block_frames, renderer.limit_frames - done));
         if (ebur128_add_frames_short(meter.get(), block.data(), frames) != EBUR128_SUCCESS)
             return LoudnessOutcome::kFailed;
         done += frames;

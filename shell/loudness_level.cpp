@@ -84,8 +84,8 @@ void loudness_cache_put(LoudnessCache& cache, LoudnessEntry entry) {
     std::erase_if(entries, [&](const LoudnessEntry& old) { return old.path == entry.path; });
     entries.push_back(std::move(entry));
     if (entries.size() > kLoudnessCacheLimit)
-        entries.erase(entries.begin(),
-                      entries.begin() + static_cast<std::ptrdiff_t>(entries.size() - kLoudnessCacheLimit));
+        entries.erase(entries.begin(), entries.begin() + static_cast<std::ptrdiff_t>(
+                                                             entries.size() - kLoudnessCacheLimit));
 }
 
 LoudnessCache loudness_cache_load_from(const char* path) {

@@ -44,8 +44,8 @@ struct LoudnessLevel {
     std::string cache_path; // empty: <user state dir>/velta/loudness.ini
     std::unique_ptr<LoudnessJob> job;
     std::shared_ptr<LoudnessCache> job_cache; // the worker's copy, with its entry once done
-    LoudnessEntry running;  // what the job measures
-    LoudnessEntry wanted;   // what should be measured next, when `pending`
+    LoudnessEntry running;                    // what the job measures
+    LoudnessEntry wanted;                     // what should be measured next, when `pending`
     bool pending = false;
     uint32_t poll_id = 0;
 

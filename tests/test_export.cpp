@@ -144,9 +144,9 @@ TEST(Loudness, ANormalizedWavMeasuresAtTheTarget) {
     LoudnessResult result;
     int error_number = 0;
     std::string status;
-    EXPECT_EQ(measure_loudness({}, (kDir / "long.mid").c_str(), &cancel, result, error_number,
-                               status),
-              LoudnessOutcome::kCancelled);
+    EXPECT_EQ(
+        measure_loudness({}, (kDir / "long.mid").c_str(), &cancel, result, error_number, status),
+        LoudnessOutcome::kCancelled);
     fs::remove_all(kDir);
 }
 
