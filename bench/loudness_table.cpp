@@ -33,8 +33,8 @@ double wav_loudness(FILE* file, uint32_t rate) {
 
 int main(int argc, char** argv) {
     WavRenderSettings settings;
-    settings.max_seconds = 900.0; // as velta-render
-    std::vector<double> off, on;
+    settings.max_seconds = 900.0;      // as velta-render
+    std::vector<double> off, on, free; // free: songs whose gain the true peak did not limit
     std::printf(
         "| song | length | off: LUFS | true peak | gain | on: LUFS | measuring | x real time |\n"
         "|---|---|---|---|---|---|---|---|\n");
@@ -67,17 +67,21 @@ int main(int argc, char** argv) {
         off.push_back(result.integrated_lufs);
         on.push_back(levelled);
         const std::string name = path.substr(path.rfind('/') + 1);
-        std::printf("| %s | %.0f s | %.1f | %.1f dBTP | %+.1f dB | %.1f | %.2f s | %.0f x |\n",
+        const bool held = gain_db < kLoudnessTargetLufs - result.integrated_lufs;
+        if (!held) free.push_back(levelled);
+        std::printf("| %s | %.0f s | %.1f | %.1f dBTP | %+.1f dB%s | %.1f | %.2f s | %.0f x |\n",
                     name.c_str(), length, result.integrated_lufs, result.true_peak_db, gain_db,
-                    levelled, took, length / took);
+                    held ? " (peak)" : "", levelled, took, length / took);
     }
     if (off.empty()) return 1;
     const auto spread = [](const std::vector<double>& v) {
         return *std::max_element(v.begin(), v.end()) - *std::min_element(v.begin(), v.end());
     };
-    std::printf("\n%zu songs, %.0f s of music measured in %.1f s (%.0f x real time). "
-                "Spread of integrated loudness: off %.1f LU, on %.1f LU.\n",
-                off.size(), total_length, total_time, total_length / total_time, spread(off),
-                spread(on));
+    std::printf(
+        "\n%zu songs, %.0f s of music measured in %.1f s (%.0f x real time). "
+        "Spread of integrated loudness: off %.1f LU, on %.1f LU; on, the %zu songs the true "
+        "peak did not hold back: %.1f LU.\n",
+        off.size(), total_length, total_time, total_length / total_time, spread(off), spread(on),
+        free.size(), free.empty() ? 0.0 : spread(free));
     return 0;
 }

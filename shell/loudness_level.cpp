@@ -17,6 +17,8 @@ namespace {
 
 // Often enough that a measured gain arrives soon after the worker ends.
 constexpr guint kPollIntervalMs = 100;
+// A song of hours would keep the worker busy for minutes; its first half hour is gain enough.
+constexpr double kMeasureSeconds = 1800.0;
 
 bool same_request(const LoudnessEntry& a, const LoudnessEntry& b) {
     return a.path == b.path && a.size == b.size && a.mtime_ns == b.mtime_ns && a.rate == b.rate &&
@@ -56,6 +58,7 @@ void start_job(AppState& app, const LoudnessEntry& request) {
     WavRenderSettings settings;
     settings.rate = request.rate;
     settings.instrument_set = request.instrument_set;
+    settings.max_seconds = kMeasureSeconds;
     auto cache = std::make_shared<LoudnessCache>(level.cache);
     level.job_cache = cache;
     std::string file = cache_path(level);
