@@ -169,6 +169,9 @@ TEST(PrefsPlan, ChosenRowsGiveSettingsSummaryAndWhatToRedo) {
     char text[kPrefsSummaryCapacity];
     format_prefs_summary(text, Preferences{22050, 0, 1, 5, 0, 9, 5}, 9);
     EXPECT_STREQ(text, "Preferences: 22050Hz, 1fps, 0.5s block, wave set SCC like Full-Set (9)");
+    format_prefs_summary(text, Preferences{.loudness_levelling = 1}, 0);
+    EXPECT_STREQ(text, "Preferences: 44100Hz, 10fps, 2.0s block, wave set SCC like Full-Set (0), "
+                       "songs levelled");
     // A silenced output outranks a failed save, which outranks a failed reload, which outranks
     // the summary.
     const char* loader = "Could not open MIDI file.";
