@@ -96,6 +96,27 @@ constexpr pw_stream_events make_stream_events() {
 
 constexpr pw_stream_events kStreamEvents = make_stream_events();
 
+// Converts with the levelling gain, one step of the ramp per frame until it reaches the target.
+void convert_with_gain(AudioOutput& audio, const int16_t* in, float* out, uint32_t frames) {
+    const float target = std::atomic_ref<float>(audio.gain_target).load(std::memory_order_relaxed);
+    if (target != audio.ramp_to) {
+        audio.ramp_to = target;
+        audio.ramp_step = (target - audio.gain) / static_cast<float>(audio.ramp_frames);
+    }
+    for (uint32_t frame = 0; frame < frames; frame++) {
+        if (audio.gain != audio.ramp_to) {
+            const float before = audio.gain;
+            audio.gain += audio.ramp_step;
+            // Past the target, or a step too small to move the gain at all: there.
+            const bool past =
+                audio.ramp_step > 0 ? audio.gain > audio.ramp_to : audio.gain < audio.ramp_to;
+            if (past || audio.gain == before) audio.gain = audio.ramp_to;
+        }
+        out[2 * frame] = static_cast<float>(in[2 * frame]) * kSampleScale * audio.gain;
+        out[2 * frame + 1] = static_cast<float>(in[2 * frame + 1]) * kSampleScale * audio.gain;
+    }
+}
+
 } // namespace
 
 uint32_t audio_fill_block(AudioOutput& audio, const AudioBlockTarget& target,
@@ -124,8 +145,14 @@ uint32_t audio_fill_block(AudioOutput& audio, const AudioBlockTarget& target,
         if (!rendered) break;
         const int16_t* in = audio.scratch;
         float* out = target.data + size_t{done} * 2;
-        for (size_t i = 0; i < size_t{piece} * 2; i++)
-            out[i] = static_cast<float>(in[i]) * kSampleScale;
+        // Levelling off (or settled at unity): the samples exactly as they always were.
+        if (audio.gain == 1.0f &&
+            std::atomic_ref<float>(audio.gain_target).load(std::memory_order_relaxed) == 1.0f) {
+            for (size_t i = 0; i < size_t{piece} * 2; i++)
+                out[i] = static_cast<float>(in[i]) * kSampleScale;
+        } else {
+            convert_with_gain(audio, in, out, piece);
+        }
         done += piece;
     }
     return frames;
@@ -176,8 +203,19 @@ bool connect_stream(AudioOutput& audio, uint32_t rate) {
 
 } // namespace
 
+void audio_output_set_gain(AudioOutput& audio, float gain) noexcept {
+    std::atomic_ref<float>(audio.gain_target).store(gain, std::memory_order_relaxed);
+}
+
+float audio_output_gain(AudioOutput& audio) noexcept {
+    return std::atomic_ref<float>(audio.gain_target).load(std::memory_order_relaxed);
+}
+
 bool audio_output_start(AudioOutput& audio, Player& player, uint32_t rate) {
+    const float gain = audio_output_gain(audio);
     audio = AudioOutput{};
+    audio.gain_target = audio.gain = audio.ramp_to = gain;
+    audio.ramp_frames = std::max<uint32_t>(rate / 20, 1);
     audio.player = &player;
     PROBE(probe_set_phase(kProbeRunning));
     if (!audio_output_prepare_scratch(audio)) return false;
@@ -224,6 +262,8 @@ void audio_output_stop(AudioOutput& audio) {
         pw_thread_loop_destroy(audio.loop);
     }
     free(audio.scratch);
+    const float gain = audio_output_gain(audio);
     audio = AudioOutput{};
+    audio.gain_target = audio.gain = audio.ramp_to = gain;
     PROBE(probe_set_phase(kProbeStopReturned));
 }

@@ -28,6 +28,13 @@ struct AudioOutput {
     int32_t lost = 0;
     // Process callbacks so far, counted on the PipeWire thread; read with audio_output_blocks.
     uint64_t blocks = 0;
+    // Loudness levelling: the target is set with audio_output_set_gain and kept across a stop
+    // and start; the callback alone moves `gain` towards it, linearly over `ramp_frames`.
+    float gain_target = 1.0f;
+    float gain = 1.0f;
+    float ramp_to = 1.0f;
+    float ramp_step = 0.0f;
+    uint32_t ramp_frames = 2205; // 50 ms at the stream's rate
 };
 
 // Main thread only, without the Player lock held. On failure everything it made is gone again.
@@ -39,6 +46,10 @@ uint64_t audio_output_blocks(AudioOutput& audio) noexcept;
 // True once the running stream has lost its daemon: it will not play again until stopped
 // and started anew. Main thread, any time.
 bool audio_output_lost(AudioOutput& audio) noexcept;
+
+// The levelling gain the output ramps to (1: the samples exactly as rendered). Any thread.
+void audio_output_set_gain(AudioOutput& audio, float gain) noexcept;
+float audio_output_gain(AudioOutput& audio) noexcept;
 
 // One mapped stream buffer as the process callback sees it: interleaved stereo float.
 struct AudioBlockTarget {

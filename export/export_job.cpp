@@ -33,6 +33,8 @@ std::string with_reason(const char* message, int error_number) {
     return text;
 }
 
+} // namespace
+
 void lower_thread_priority() {
     // On Linux the nice value belongs to the thread named by its id.
     const auto thread = static_cast<id_t>(gettid());
@@ -40,8 +42,6 @@ void lower_thread_priority() {
     const int current = getpriority(PRIO_PROCESS, thread);
     if (errno == 0) setpriority(PRIO_PROCESS, thread, current + kExportNiceIncrement);
 }
-
-} // namespace
 
 bool export_request_from_player(Player& player, ExportRequest& request) {
     std::lock_guard guard(player.lock);

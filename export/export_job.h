@@ -52,6 +52,9 @@ void export_job_cancel(ExportJob& job);
 // ended (the worker is then joined). False when there is nothing to show.
 bool export_job_poll(ExportJob& job, std::string& text);
 
+// Puts the calling thread at nice +10, below the audio and the window (background renders).
+void lower_thread_priority();
+
 // The whole export on the calling thread (the worker's body): renders to a temporary file in
 // the target folder that replaces `output_path` only when complete. An output that is the song
 // itself is refused before anything is written. Returns the final text.

@@ -131,6 +131,14 @@ bool sink_finish(WavSink& sink, uint32_t rate, uint64_t frames) {
     return !sink_failed(sink);
 }
 
+// As the synthesizer's own conversion to PCM: clip to +-32767, round to nearest even.
+void apply_gain(int16_t* samples, size_t count, float gain) {
+    for (size_t i = 0; i < count; ++i) {
+        const float value = std::clamp(static_cast<float>(samples[i]) * gain, -32767.0f, 32767.0f);
+        samples[i] = static_cast<int16_t>(std::lrintf(value));
+    }
+}
+
 // floor(seconds × rate) frames, saturating at what a WAV file can hold.
 uint64_t frame_limit(double seconds, uint32_t rate) {
     const double frames = std::floor(seconds * rate);
@@ -211,6 +219,7 @@ WavRenderOutcome wav_render_write(WavRenderer& renderer, FILE* out,
             break;
         }
         const uint64_t frames = std::min<uint64_t>(block_frames, limit - written);
+        if (control.gain != 1.0f) apply_gain(block.data(), frames * 2, control.gain);
         to_little_endian(block.data(), frames * 2);
         sink_write(sink, block.data(), frames * kBytesPerFrame);
         written += frames;

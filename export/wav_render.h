@@ -45,6 +45,9 @@ struct WavRenderControl {
     std::atomic<int32_t>* percent = nullptr;
     // Called about once per second of output with the frames written so far.
     std::function<void(uint64_t frames)> on_progress;
+    // Scales the PCM as the synthesizer makes it (clipped to +-32767, rounded to nearest even);
+    // 1 writes the rendered samples untouched.
+    float gain = 1.0f;
 };
 
 enum class WavRenderResult { kDone, kWriteFailed, kCancelled };

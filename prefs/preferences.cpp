@@ -16,7 +16,7 @@ constexpr int32_t Preferences::*kMembers[kPrefFieldCount] = {
     &Preferences::output_frequency_hz, &Preferences::auto_detune_mode,
     &Preferences::redraw_timing_fps,   &Preferences::buffer_block_tenths,
     &Preferences::drumset_mode,        &Preferences::instrument_set,
-    &Preferences::equalizer_mode,
+    &Preferences::equalizer_mode,      &Preferences::loudness_levelling,
 };
 
 gchar* user_prefs_path() {

@@ -1,4 +1,4 @@
-// The seven user settings, their option tables and the key file that keeps them.
+// The eight user settings, their option tables and the key file that keeps them.
 #pragma once
 
 #include <cstdint>
@@ -14,6 +14,7 @@ struct Preferences {
     int32_t drumset_mode = 0;
     int32_t instrument_set = 0;
     int32_t equalizer_mode = 0;
+    int32_t loudness_levelling = 0;
 };
 
 struct PrefOption {
@@ -30,8 +31,9 @@ enum class PrefField : int32_t {
     drumset_mode,
     instrument_set,
     equalizer_mode,
+    loudness_levelling,
 };
-constexpr int32_t kPrefFieldCount = 7;
+constexpr int32_t kPrefFieldCount = 8;
 
 constexpr PrefOption kOutputFrequencyOptions[] = {
     {"48000Hz", 48000}, {"44100Hz", 44100}, {"22050Hz", 22050}};
@@ -49,6 +51,7 @@ constexpr PrefOption kInstrumentSetOptions[] = {
     {kInstrumentSetNames[3], 3}, {kInstrumentSetNames[4], 4}, {kInstrumentSetNames[5], 5},
     {kInstrumentSetNames[6], 6}, {kInstrumentSetNames[7], 7}};
 constexpr PrefOption kEqualizerOptions[] = {{"none", 0}, {"5(*)", 5}};
+constexpr PrefOption kLoudnessOptions[] = {{"off", 0}, {"level songs", 1}};
 
 struct PrefFieldInfo {
     const char* key;   // key-file key: the field's name
@@ -65,6 +68,7 @@ constexpr PrefFieldInfo kPrefFields[kPrefFieldCount] = {
     {"drumset_mode", "Drumset", kDrumsetOptions, 0},
     {"instrument_set", "Instrument Set", kInstrumentSetOptions, 0},
     {"equalizer_mode", "Equalizer", kEqualizerOptions, 0},
+    {"loudness_levelling", "Loudness", kLoudnessOptions, 0},
 };
 
 constexpr const PrefFieldInfo& pref_field_info(PrefField field) {
@@ -84,7 +88,7 @@ Preferences prefs_normalize(const Preferences& prefs);
 
 // The key file at `path`, normalised; defaults for whatever is missing or unreadable.
 Preferences prefs_load_from(const char* path);
-// Writes exactly the seven keys of group "Preferences", creating parent directories (0700). The
+// Writes exactly the eight keys of group "Preferences", creating parent directories (0700). The
 // old file is replaced only by a complete new one. False when nothing was written, with
 // `error_number` the reason.
 bool prefs_save_to(const char* path, const Preferences& prefs, int& error_number);

@@ -7,6 +7,7 @@
 #include "export/export_job.h"
 #include "prefs/preferences.h"
 #include "sequencer/player.h"
+#include "shell/loudness_level.h"
 #include "shell/song_loader.h"
 
 // Same declarations as the toolkit's own headers, so this record needs none of them.
@@ -49,6 +50,8 @@ struct AppState {
     ExportJob export_job;
     // Songs being read; declared after the Player, so it goes first and joins its workers.
     SongLoader loader;
+    // Loudness levelling: its measurement and the cache of measured songs.
+    LoudnessLevel loudness;
     // Set by --play: the first song starts playing once loaded.
     int32_t play_on_open = 0;
     struct MprisService* mpris = nullptr; // null without a session bus

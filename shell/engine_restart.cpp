@@ -5,6 +5,7 @@
 #include "audio/audio_status.h"
 #include "shell/app_state.h"
 #include "shell/initial_song.h"
+#include "shell/loudness_level.h"
 #include "shell/resources.h"
 #include "prefs/prefs_apply.h"
 #include "sequencer/load_song.h"
@@ -46,6 +47,7 @@ EngineRestartResult restart_engine(AppState& app, int32_t frequency) {
 }
 
 void apply_preferences(AppState& app, const PrefsApplyPlan& plan) {
+    const Preferences before = app.prefs;
     app.prefs = plan.prefs;
     int save_error = 0;
     const bool saved = prefs_save(app.prefs, save_error);
@@ -53,6 +55,10 @@ void apply_preferences(AppState& app, const PrefsApplyPlan& plan) {
     if (plan.restart_engine) restart = restart_engine(app, app.prefs.output_frequency_hz);
 
     const int32_t set_number = player_select_instrument_set(app.player, app.prefs.instrument_set);
+    // Measured again at the new settings; a song reloaded by the restart, too.
+    if (plan.restart_engine || before.loudness_levelling != app.prefs.loudness_levelling ||
+        before.instrument_set != app.prefs.instrument_set)
+        loudness_level_song(app);
     char summary[kPrefsSummaryCapacity];
     format_prefs_summary(summary, app.prefs, set_number);
     // After a failed reload the status line still holds the loader's own text.

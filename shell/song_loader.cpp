@@ -11,6 +11,7 @@
 #include "sequencer/load_song.h"
 #include "sequencer/transport.h"
 #include "shell/app_state.h"
+#include "shell/loudness_level.h"
 #include "song/midi_reader.h"
 #include "song/song.h"
 
@@ -55,6 +56,7 @@ void install(AppState& app, LoadTask& task) {
     }
     const bool loaded =
         install_song(app.player, std::move(task.song), task.failure, task.path.c_str());
+    if (loaded) loudness_level_song(app);
     if (loaded && task.after == AfterLoad::kPlay) start_playback(app.player);
     if (loaded && task.first && app.audio_failed != 0)
         player_set_status(app.player, kAudioFailedText);

@@ -22,6 +22,8 @@
 #include "shell/app_state.h"
 #include "shell/engine_restart.h"
 #include "shell/initial_song.h"
+#include "shell/loudness_level.h"
+#include "export/loudness.h"
 #include "shell/resources.h"
 #include "prefs/preferences.h"
 #include "prefs/prefs_apply.h"
@@ -68,7 +70,7 @@ void put(const std::string& path, const std::string& data = "x") {
     std::ofstream(path, std::ios::binary) << data;
 }
 
-TEST(PrefsFile, UnusableValuesGiveDefaultsAndSaveWritesTheSevenKeys) {
+TEST(PrefsFile, UnusableValuesGiveDefaultsAndSaveWritesTheEightKeys) {
     const std::string path = kRoot + "/load.ini";
     EXPECT_EQ(fields(prefs_load_from(path.c_str())), fields(Preferences{})) << "no file";
     // clang-format off
@@ -76,8 +78,9 @@ TEST(PrefsFile, UnusableValuesGiveDefaultsAndSaveWritesTheSevenKeys) {
         {"this is not = a key file\n[[[\n\x01\x02", {}},
         {"[Preferences]\noutput_frequency_hz=48001\nredraw_timing_fps=0\nbuffer_block_tenths=15\n", {}},
         {"[Preferences]\noutput_frequency_hz=22050\nauto_detune_mode=0\nredraw_timing_fps=50\n"
-         "buffer_block_tenths=1\ndrumset_mode=0\ninstrument_set=7\nequalizer_mode=5\n",
-         {22050, 0, 50, 1, 0, 7, 5}},
+         "buffer_block_tenths=1\ndrumset_mode=0\ninstrument_set=7\nequalizer_mode=5\n"
+         "loudness_levelling=1\n",
+         {22050, 0, 50, 1, 0, 7, 5, 1}},
         // A word for one key leaves only that key at its default.
         {"[Preferences]\noutput_frequency_hz=22050\nredraw_timing_fps=fast\ninstrument_set=3\n",
          {22050, 1, 10, 20, 0, 3, 0}}};
@@ -86,13 +89,14 @@ TEST(PrefsFile, UnusableValuesGiveDefaultsAndSaveWritesTheSevenKeys) {
         put(path, c.text);
         EXPECT_EQ(fields(prefs_load_from(path.c_str())), fields(c.expected)) << c.text;
     }
-    // A save writes only the seven keys, in private directories.
+    // A save writes only the eight keys, in private directories.
     const Preferences changed{48000, 0, 25, 2, 0, 6, 5};
     int error_number = 0;
     EXPECT_TRUE(prefs_save(changed, error_number));
     EXPECT_EQ(read(kKeyFile),
               "[Preferences]\noutput_frequency_hz=48000\nauto_detune_mode=0\nredraw_timing_fps=25\n"
-              "buffer_block_tenths=2\ndrumset_mode=0\ninstrument_set=6\nequalizer_mode=5\n");
+              "buffer_block_tenths=2\ndrumset_mode=0\ninstrument_set=6\nequalizer_mode=5\n"
+              "loudness_levelling=0\n");
     EXPECT_EQ(fields(prefs_load()), fields(changed));
     EXPECT_EQ(fs::status(kRoot + "/config/velta").permissions(), fs::perms::owner_all);
 }
@@ -165,6 +169,9 @@ TEST(PrefsPlan, ChosenRowsGiveSettingsSummaryAndWhatToRedo) {
     char text[kPrefsSummaryCapacity];
     format_prefs_summary(text, Preferences{22050, 0, 1, 5, 0, 9, 5}, 9);
     EXPECT_STREQ(text, "Preferences: 22050Hz, 1fps, 0.5s block, wave set SCC like Full-Set (9)");
+    format_prefs_summary(text, Preferences{.loudness_levelling = 1}, 0);
+    EXPECT_STREQ(text, "Preferences: 44100Hz, 10fps, 2.0s block, wave set SCC like Full-Set (0), "
+                       "songs levelled");
     // A silenced output outranks a failed save, which outranks a failed reload, which outranks
     // the summary.
     const char* loader = "Could not open MIDI file.";
@@ -224,6 +231,111 @@ TEST(ApplyPrefs, AFailedSaveIsShownAndTheSettingsStayInEffect) {
     EXPECT_STREQ(app->player.status_text, "Could not save preferences. (Is a directory)");
     EXPECT_EQ(app->prefs.instrument_set, 4);
     EXPECT_EQ(app->player.synth.instrument_set, 4);
+}
+
+TEST(Loudness, GainToTheTargetNeverAboveZeroTruePeak) {
+    // clang-format off
+    const struct { double lufs, peak, gain; } cases[] = {
+        {-30, -20, 12}, {-10, -1, -8}, {-25, -3, 3}, {-18, 0.5, -0.5}, {-INFINITY, -INFINITY, 0}};
+    // clang-format on
+    for (const auto& c : cases)
+        EXPECT_DOUBLE_EQ(loudness_gain_db({c.lufs, c.peak, 1}), c.gain) << c.lufs << " " << c.peak;
+}
+
+// One entry per path, the newest last, the oldest dropped beyond the limit; any path survives
+// the file, and a broken file or group is passed over.
+TEST(Loudness, TheCacheKeepsTheNewestAndReadsBackWhatItWrote) {
+    LoudnessCache cache;
+    for (int n = 0; n <= int(kLoudnessCacheLimit); ++n)
+        loudness_cache_put(cache, {"/s/" + std::to_string(n), n, 7, 44100, 0, n * 0.01});
+    loudness_cache_put(cache, {"/s/1", 1, 8, 48000, 3, -2.5});
+    ASSERT_EQ(cache.entries.size(), kLoudnessCacheLimit);
+    EXPECT_EQ(loudness_cache_find(cache, "/s/0", 0, 7), nullptr) << "the oldest went";
+    EXPECT_EQ(loudness_cache_find(cache, "/s/1", 1, 7), nullptr) << "another modification time";
+    EXPECT_EQ(cache.entries.back().path, "/s/1");
+    loudness_cache_put(cache, {"/a [b]=c\nd \xc3\xbc#", 3, -1, 22050, 7, 4.25});
+    const std::string path = kRoot + "/state/velta/loudness.ini";
+    int error_number = 0;
+    ASSERT_TRUE(loudness_cache_save_to(path.c_str(), cache, error_number));
+    const LoudnessCache back = loudness_cache_load_from(path.c_str());
+    ASSERT_EQ(back.entries.size(), cache.entries.size());
+    for (size_t n = 0; n < back.entries.size(); ++n) {
+        const LoudnessEntry &a = back.entries[n], &b = cache.entries[n];
+        ASSERT_EQ(std::tie(a.path, a.size, a.mtime_ns, a.rate, a.instrument_set, a.gain_db),
+                  std::tie(b.path, b.size, b.mtime_ns, b.rate, b.instrument_set, b.gain_db));
+    }
+    put(path, "[song 0]\npath=/x\nsize=1\nmtime_ns=2\nrate=44100\nset=0\n[song 1]\npath=/y\n"
+              "size=1\nmtime_ns=2\nrate=44100\nset=0\ngain_db=1.5\n");
+    const LoudnessCache partial = loudness_cache_load_from(path.c_str());
+    ASSERT_EQ(partial.entries.size(), 1u) << "no gain: skipped";
+    EXPECT_EQ(partial.entries[0].path, "/y");
+    put(path, "\x01[[[ not a key file");
+    EXPECT_TRUE(loudness_cache_load_from(path.c_str()).entries.empty());
+}
+
+// With levelling on a loaded song plays at unity until it is measured, then at the measured
+// gain; loaded again it gets that gain at once from the cache, with nothing measured; another
+// instrument set measures again; a changed file or levelling off is unity.
+TEST(Loudness, ASongIsLevelledOnceMeasuredAndAtOnceTheNextTime) {
+    const std::string song = kRoot + "/level.mid", cache = kRoot + "/level-state/loudness.ini";
+    put(song, read(kSong));
+    const auto expected_gain = [&](int32_t set) {
+        WavRenderSettings settings;
+        settings.instrument_set = set;
+        LoudnessResult result;
+        int error_number = 0;
+        std::string status;
+        EXPECT_EQ(measure_loudness(settings, song.c_str(), nullptr, result, error_number, status),
+                  LoudnessOutcome::kDone);
+        return gain_from_db(loudness_gain_db(result));
+    };
+    const auto open = [&](AppState& app) {
+        request_song(app, song.c_str(), AfterLoad::kStay);
+        while (song_load_pending(app)) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            collect_loaded_songs(app);
+        }
+    };
+    const auto settle = [](AppState& app) {
+        for (int n = 0; n < 20000 && loudness_level_busy(app); ++n) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            loudness_level_poll(app);
+        }
+        return audio_output_gain(app.audio);
+    };
+    const auto make_app = [&] {
+        auto app = std::make_unique<AppState>();
+        synth_init(app->player, 44100);
+        app->prefs.loudness_levelling = 1;
+        app->loudness.cache_path = cache;
+        return app;
+    };
+    const float gain = expected_gain(0);
+    ASSERT_NE(gain, 1.0f);
+    {
+        auto app = make_app();
+        open(*app);
+        EXPECT_EQ(audio_output_gain(app->audio), 1.0f) << "unity until measured";
+        EXPECT_TRUE(loudness_level_busy(*app));
+        EXPECT_EQ(settle(*app), gain);
+    }
+    auto app = make_app();
+    open(*app);
+    EXPECT_EQ(audio_output_gain(app->audio), gain) << "from the cache";
+    EXPECT_FALSE(loudness_level_busy(*app)) << "measured at these settings before";
+    PrefsSelection selection = prefs_selection_of(app->prefs);
+    selection[static_cast<int32_t>(PrefField::instrument_set)] = 3;
+    apply_preferences(*app, plan_prefs_apply(app->prefs, selection));
+    EXPECT_EQ(audio_output_gain(app->audio), gain) << "the old gain meanwhile";
+    EXPECT_EQ(settle(*app), expected_gain(3));
+    fs::last_write_time(song, fs::last_write_time(song) + std::chrono::seconds(1));
+    open(*app);
+    EXPECT_EQ(audio_output_gain(app->audio), 1.0f) << "a changed file";
+    selection = prefs_selection_of(app->prefs);
+    selection[static_cast<int32_t>(PrefField::loudness_levelling)] = 0;
+    apply_preferences(*app, plan_prefs_apply(app->prefs, selection));
+    EXPECT_EQ(settle(*app), 1.0f);
+    free_song(app->player.song);
 }
 
 // Resource candidates in order, found from <root>/top/work so that "../x" and "../../x" stay

@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <csignal>
 #include <fstream>
@@ -74,6 +75,48 @@ TEST(AudioBlock, SizeConversionAndSilence) {
     }
     EXPECT_EQ(audio.scratch, scratch) << "never reallocated";
     audio_output_stop(audio);
+}
+
+bool half_scale(Player&, int16_t* out, uint32_t frames) noexcept {
+    std::fill(out, out + size_t{frames} * 2, int16_t{16384});
+    return true;
+}
+
+// The levelling gain moves linearly over ramp_frames to its target, the same on both channels,
+// in blocks of any size; back at unity the samples are exactly the unlevelled ones.
+TEST(AudioBlock, TheGainRampsToItsTargetAndUnityIsExact) {
+    auto player = std::make_unique<Player>();
+    player->active = true;
+    player->song.events.resize(1);
+    AudioOutput audio;
+    audio.player = player.get();
+    ASSERT_TRUE(audio_output_prepare_scratch(audio));
+    std::vector<float> out;
+    const auto play = [&](uint32_t frames, uint32_t block) {
+        out.assign(size_t{frames} * 2, 7.5f);
+        for (uint32_t done = 0; done < frames; done += block)
+            audio_fill_block(audio, {&out[size_t{done} * 2], block * 8, block}, half_scale);
+    };
+    audio_output_set_gain(audio, 0.25f);
+    play(3000, 100);
+    const float step = (0.25f - 1.0f) / 2205;
+    EXPECT_NEAR(out[0], 0.5f * (1.0f + step), 1e-6f);
+    EXPECT_NEAR(out[2 * 1102], 0.5f * (1.0f + 1103 * step), 1e-4f);
+    for (size_t frame = 1; frame < 3000; ++frame) {
+        ASSERT_EQ(out[2 * frame], out[2 * frame + 1]) << frame;
+        ASSERT_LE(out[2 * frame], out[2 * frame - 2]) << frame;
+        if (frame >= 2205) {
+            ASSERT_EQ(out[2 * frame], 0.125f) << frame;
+        }
+    }
+    // Turned back halfway: from where it is, up to unity, in one block larger than the scratch.
+    audio_output_set_gain(audio, 1.0f);
+    play(kScratchFrames + 500, kScratchFrames + 500);
+    EXPECT_GT(out[0], 0.125f);
+    EXPECT_EQ(out[2 * 2205], 0.5f);
+    EXPECT_EQ(audio.gain, 1.0f);
+    audio_output_stop(audio);
+    EXPECT_EQ(audio_output_gain(audio), 1.0f) << "kept across stop";
 }
 
 // ---- against a real daemon ---------------------------------------------------------------

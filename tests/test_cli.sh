@@ -180,6 +180,22 @@ gap=$(($(frames "$work/whole.wav" 44100) - 102863 - $(frames "$work/seek.wav" 44
 expect 0 "$render" --mute=16 "$songs/melodic.mid" "$work/mute-16.wav"
 cmp -s "$work/whole.wav" "$work/mute-16.wav" || fail "--mute of an unused channel changed the output"
 
+# Loudness: one line; --normalize writes as many frames, louder or softer, and --loudness of a
+# silent song says -inf. Usage errors above are joined by the ones of the two modes.
+expect 0 "$render" --loudness "$songs/melodic.mid"
+grep -qxE 'integrated -[0-9]+\.[0-9]{2} LUFS, true peak -?[0-9]+\.[0-9]{2} dBTP' "$work/out" &&
+  [ ! -s "$work/err" ] || fail "--loudness: $(cat "$work/out" "$work/err")"
+expect 0 "$render" --normalize "$songs/melodic.mid" "$work/level.wav"
+[ "$(frames "$work/level.wav" 44100)" = "$(frames "$work/whole.wav" 44100)" ] &&
+  ! cmp -s "$work/whole.wav" "$work/level.wav" || fail "--normalize"
+expect 0 "$render" --loudness --mute "$(seq -s, 16)" "$songs/melodic.mid"
+[ "$(cat "$work/out")" = "integrated -inf LUFS, true peak -inf dBTP" ] || fail "silent: $(cat "$work/out")"
+for args in "--loudness" "--loudness a.mid b.mid" "--loudness --normalize a.mid" \
+  "--dump --loudness a.mid" "--normalize a.mid"; do
+  expect 1 "$render" $args
+done
+expect 2 "$render" --loudness "$work/bad.mid"
+
 # The desktop entry and the metainfo pass their validators (where installed).
 if command -v desktop-file-validate >/dev/null && command -v appstreamcli >/dev/null; then
   expect 0 desktop-file-validate "$data/io.github.velta.Velta.desktop"

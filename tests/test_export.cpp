@@ -4,7 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -12,7 +14,10 @@
 #include <string>
 #include <thread>
 
+#include <ebur128.h>
+
 #include "export/export_job.h"
+#include "export/loudness.h"
 
 namespace fs = std::filesystem;
 
@@ -103,6 +108,45 @@ TEST(Export, RefusesToReplaceTheSongItPlays) {
     }
     EXPECT_TRUE(read_all(song) == read_all(kSong));
     EXPECT_EQ(std::distance(fs::directory_iterator(dir), {}), 2) << "nothing written";
+    fs::remove_all(kDir);
+}
+
+// velta-render --normalize measured again from its WAV: at the target, the true peak at or below
+// 0 dBTP (the drums at 22050 Hz end 0.3 dB under it).
+TEST(Loudness, ANormalizedWavMeasuresAtTheTarget) {
+    fs::create_directories(kDir);
+    for (const auto& [song, rate] : {std::pair("melodic", 44100), std::pair("drums", 22050)}) {
+        const std::string in = VELTA_BINARY_DIR "/tests/songs/" + std::string(song) + ".mid";
+        const fs::path out = kDir / "level.wav";
+        const std::string command = std::string("'") + VELTA_RENDER_PATH + "' --normalize --rate " +
+                                    std::to_string(rate) + " '" + in + "' '" + out.string() + "'";
+        ASSERT_EQ(std::system(command.c_str()), 0) << command;
+        const std::string wav = read_all(out);
+        ebur128_state* meter =
+            ebur128_init(2, unsigned(rate), EBUR128_MODE_I | EBUR128_MODE_TRUE_PEAK);
+        ebur128_add_frames_short(meter, reinterpret_cast<const short*>(wav.data() + 44),
+                                 (wav.size() - 44) / 4);
+        double lufs = 0, left = 0, right = 0;
+        ebur128_loudness_global(meter, &lufs);
+        ebur128_true_peak(meter, 0, &left);
+        ebur128_true_peak(meter, 1, &right);
+        ebur128_destroy(&meter);
+        const double peak_db = 20 * std::log10(std::max(left, right));
+        EXPECT_LE(peak_db, 0.05) << song;
+        EXPECT_NEAR(lufs, kLoudnessTargetLufs, 0.5) << song;
+    }
+    // A measurement stops at once when cancelled: an hour-long note.
+    const std::string song("MThd\0\0\0\6\0\0\0\1\1\xE0"
+                           "MTrk\0\0\0\x0F\0\x90\x3C\x64\x81\xD2\xF8\0\x80\x3C\0\0\xFF\x2F\0",
+                           37);
+    std::ofstream((kDir / "long.mid").string(), std::ios::binary) << song;
+    const std::atomic<bool> cancel{true};
+    LoudnessResult result;
+    int error_number = 0;
+    std::string status;
+    EXPECT_EQ(
+        measure_loudness({}, (kDir / "long.mid").c_str(), &cancel, result, error_number, status),
+        LoudnessOutcome::kCancelled);
     fs::remove_all(kDir);
 }
 

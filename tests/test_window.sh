@@ -5,7 +5,7 @@
 #            button against velta-render
 #   input    keys, clicks, drags, mute lamps, the Open dialog, moving and closing the window
 #   prefs    Cancel/Escape save nothing; OK at 48000 Hz restarts the song, heard sample-exact;
-#            then twenty changes while it plays
+#            then twenty changes while it plays; loudness levelling heard
 #   screens  reference screenshots (tests/screens; MODE screens-update takes them again)
 #   install  cmake --install into a temporary prefix; the installed velta finds its assets
 #   files    big files opened while playing keep the window answering; odd names and URIs;
@@ -304,6 +304,25 @@ prefs() {
   done
   key ctrl+q
   app_exits "after the changes"
+  # Loudness levelling on: the steady song, once measured, is heard louder by the gain
+  # velta-render --loudness implies (within 0.5 dB), and the gain is kept in the state folder.
+  export XDG_STATE_HOME=$work/state
+  sed -i 's/^loudness_levelling=0$/loudness_levelling=1/' "$XDG_CONFIG_HOME/velta/preferences.ini"
+  cp "$songs/minute.mid" "$work/steady.mid"
+  start_app "$velta" --play "$work/steady.mid" || return
+  poll 200 grep -q "path=$work/steady.mid" "$XDG_STATE_HOME/velta/loudness.ini" || fail "no gain kept"
+  sleep 0.3 # the poll and the ramp
+  listen levelled 2 48000
+  key ctrl+q
+  app_exits "with levelling on"
+  rms() { sox -V1 "$1" -n stats 2>&1 | awk '/^RMS lev dB/ { print $4 }'; }
+  "$render" --rate 48000 --max-seconds 4 "$work/steady.mid" "$work/steady.wav"
+  local gain
+  gain=$("$render" --loudness --rate 48000 "$work/steady.mid" |
+    awk '{ g = -18 - $2; if (g > -$6) g = -$6; print g }')
+  awk -v heard="$(rms "$work/levelled.wav")" -v plain="$(rms "$work/steady.wav")" -v g="$gain" \
+    'BEGIN { d = heard - plain - g; exit !(d < 0.5 && d > -0.5) }' ||
+    fail "levelled: heard $(rms "$work/levelled.wav") dB, plain $(rms "$work/steady.wav") dB, gain $gain dB"
 }
 
 # shot NAME SONG [U V]...: the window after clicks at skin units, the text drawn with the

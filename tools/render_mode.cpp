@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include "base/atomic_file.h"
+#include "export/loudness.h"
 #include "sequencer/load_song.h"
 #include "sequencer/player.h"
 
@@ -17,6 +18,7 @@ namespace {
 
 constexpr const char* kOutputIsInputText = "The output file is the input song.";
 constexpr const char* kCannotWriteText = "cannot write";
+constexpr const char* kCannotMeasureText = "could not measure the loudness";
 constexpr int kCleanupSignals[] = {SIGINT, SIGTERM, SIGHUP};
 
 // The named temporary that a signal must remove, empty while there is none. Changed only while
@@ -65,7 +67,34 @@ void remove_temporary_on_signals() {
     }
 }
 
+// The song measured as it would be rendered; the exit status, kExitDone when `result` is good.
+int measure_or_report(const RenderOptions& options, LoudnessResult& result) {
+    int error_number = 0;
+    std::string status;
+    switch (measure_loudness(options.settings, options.input_path.c_str(), nullptr, result,
+                             error_number, status)) {
+    case LoudnessOutcome::kDone:
+        return kExitDone;
+    case LoudnessOutcome::kLoadFailed:
+        report_error(options.input_path, status.c_str(), error_number);
+        return kExitLoad;
+    case LoudnessOutcome::kCancelled:
+    case LoudnessOutcome::kFailed:
+        break;
+    }
+    report_error(options.input_path, kCannotMeasureText, 0);
+    return kExitOutput;
+}
+
 } // namespace
+
+int print_loudness(const RenderOptions& options) {
+    LoudnessResult result;
+    if (const int status = measure_or_report(options, result); status != kExitDone) return status;
+    std::printf("integrated %.2f LUFS, true peak %.2f dBTP\n", result.integrated_lufs,
+                result.true_peak_db);
+    return std::fflush(stdout) == 0 && !std::ferror(stdout) ? kExitDone : kExitOutput;
+}
 
 void report_error(const std::string& name, const char* message, int error_number) {
     if (error_number != 0) {
@@ -93,6 +122,14 @@ int render_to_wav(const RenderOptions& options) {
         report_error(options.output_path, kOutputIsInputText, 0);
         return kExitUsage;
     }
+    // A first pass measures, the second writes the song at the levelling target.
+    float gain = 1.0f;
+    if (options.normalize) {
+        LoudnessResult result;
+        if (const int status = measure_or_report(options, result); status != kExitDone)
+            return status;
+        gain = gain_from_db(loudness_gain_db(result));
+    }
     WavRenderer renderer;
     int error_number = 0;
     if (!wav_render_load(renderer, options.settings, options.input_path.c_str(), error_number)) {
@@ -115,6 +152,7 @@ int render_to_wav(const RenderOptions& options) {
         if (g_temporary[0] != '\0') remove_temporary_on_signals();
     }
     WavRenderControl control;
+    control.gain = gain;
     const uint32_t rate = renderer.rate;
     const bool progress = isatty(STDERR_FILENO) != 0;
     if (progress) {

@@ -14,6 +14,7 @@ struct RenderOptions {
     WavRenderSettings settings = {.max_seconds = 900.0};
     std::string input_path;
     std::string output_path; // "-" for standard output
+    bool normalize = false;  // measure first, then write at the levelling target
 };
 
 // Prints "velta-render: NAME: MESSAGE (REASON)" on stderr; without a reason when
@@ -26,3 +27,7 @@ bool load_or_report(Player& player, const std::string& path);
 // Renders input_path to a 16-bit stereo WAV file and returns the exit status. Standard output
 // is streamed: when it cannot seek back, the two size fields stay 0xFFFFFFFF ("unknown").
 int render_to_wav(const RenderOptions& options);
+
+// Prints "integrated -23.52 LUFS, true peak -1.20 dBTP" for the song as render_to_wav would
+// write it ("-inf" for silence) and returns the exit status.
+int print_loudness(const RenderOptions& options);

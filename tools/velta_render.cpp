@@ -23,6 +23,7 @@ namespace {
 constexpr const char* kHelp =
     "Usage: velta-render [OPTIONS] IN.mid OUT.wav\n"
     "       velta-render --dump [--rate R] FILE.mid\n"
+    "       velta-render --loudness [OPTIONS] IN.mid\n"
     "\n"
     "Renders a Standard MIDI File through the VELTA synthesizer into a 16-bit stereo WAV\n"
     "file, or with --dump prints the event list the reader makes of it.\n"
@@ -37,6 +38,11 @@ constexpr const char* kHelp =
     "  --mute LIST       mute these MIDI channels, 1-16, comma-separated (e.g. 1,10)\n"
     "  --dump            print the events, tempo map and summary instead of rendering;\n"
     "                    takes only --rate and one file\n"
+    "  --loudness        print the integrated loudness (EBU R128) and true peak of IN.mid\n"
+    "                    as it would be rendered, instead of rendering it:\n"
+    "                    \"integrated -23.52 LUFS, true peak -1.20 dBTP\" (-inf when silent)\n"
+    "  --normalize       write OUT.wav at -18 LUFS integrated (measured in a first pass),\n"
+    "                    lowered where needed to keep the true peak at or below 0 dBTP\n"
     "  --help            show this help and exit\n"
     "  --version         show the version and exit\n"
     "  --                end of options; later arguments are file names\n"
@@ -56,6 +62,7 @@ struct CommandLine {
     bool help = false;
     bool version = false;
     bool dump = false;
+    bool loudness = false;
     RenderOptions render;
     std::vector<std::string> files;
 };
@@ -162,6 +169,10 @@ std::string parse_command_line(int argc, char** argv, CommandLine& line) {
             line.dump = true;
             continue;
         }
+        if (arg == "--loudness" || arg == "--normalize") {
+            (arg == "--loudness" ? line.loudness : line.render.normalize) = true;
+            continue;
+        }
         std::string_view name = arg.substr(0, arg.find('='));
         bool known = false;
         for (std::string_view valued : kValued)
@@ -178,6 +189,15 @@ std::string parse_command_line(int argc, char** argv, CommandLine& line) {
         std::string problem = apply_option(line, name, value);
         if (!problem.empty()) return problem + ", not '" + std::string(value) + "'";
         if (name != "--rate" && render_only.empty()) render_only = name;
+    }
+    if (line.dump && (line.loudness || line.render.normalize))
+        return std::string(line.loudness ? "--loudness" : "--normalize") +
+               " does not go with --dump";
+    if (line.loudness && line.render.normalize) return "--loudness does not go with --normalize";
+    if (line.loudness) {
+        if (line.files.size() != 1) return "--loudness takes exactly one MIDI file";
+        line.render.input_path = line.files[0];
+        return {};
     }
     if (line.dump) {
         if (!render_only.empty()) return render_only + " does not go with --dump";
@@ -302,5 +322,6 @@ int main(int argc, char** argv) {
         return fflush(stdout) == 0 && !ferror(stdout) ? kExitDone : kExitOutput;
     }
     if (line.dump) return dump_song(line.render);
+    if (line.loudness) return print_loudness(line.render);
     return render_to_wav(line.render);
 }
