@@ -178,27 +178,29 @@ input() {
   key ctrl+q
   app_exits Ctrl+Q
 
-  # The Open dialog: a broken file leaves no song, Escape on a valid one loads nothing, Return
-  # loads it.
+  # The Open dialog: a broken file leaves no song; Escape loads nothing, even with a song
+  # highlighted (its folder entered); a valid file loads.
+  mkdir "$work/pick" && cp "$work/steps.mid" "$work/pick/"
   start_app "$velta" || return
-  for file in broken:Return steps:Escape steps:Return; do
+  for pick in broken.mid:Return pick/:Escape steps.mid:Return; do
     key ctrl+o
     wait_dialog 'Open MIDI' || { fail "Ctrl+O: no dialog"; return; }
+    xdotool windowfocus --sync "$dialog" key ctrl+l type --delay 5 "$work/${pick%:*}"
     # GTK 4.18 may leave an early completion after the cursor (".../broken.midp/"): cleared first.
-    xdotool windowfocus --sync "$dialog" key ctrl+l type --delay 5 "$work/${file%:*}.mid"
-    xdotool key shift+End Delete
+    xdotool sleep 0.3 key shift+End Delete sleep 0.3
+    [ "${pick%:*}" = pick/ ] && xdotool key Return sleep 0.5
     # The location entry's completion may take the first key.
     for _ in 1 2 3; do
-      xdotool windowfocus --sync "$dialog" key "${file#*:}"
+      xdotool windowfocus --sync "$dialog" key "${pick#*:}"
       dialog_gone 'Open MIDI' && break
     done
-    dialog_gone 'Open MIDI' || fail "$file: the dialog stayed open"
+    dialog_gone 'Open MIDI' || fail "$pick: the dialog stayed open"
     key space
-    listen "${file/:/-}"
+    listen "${pick%%[./]*}"
   done
-  silent broken-Return
-  silent steps-Escape
-  heard steps-Return 60
+  silent broken
+  silent pick
+  heard steps 60
   # Dragging the title strip moves the window (no window manager: the toolkit moves it);
   # minimise and maximise change nothing; the close button ends the program.
   click 590 14
