@@ -1,6 +1,6 @@
 #!/bin/bash
-# The real program under Xvfb with the cairo renderer and no GL (GDK_DEBUG=gl-disable
-# GSK_RENDERER=cairo) and a private PipeWire graph: time from start to the first painted frame,
+# The real program under Xvfb with the cairo renderer and no GL (GSK_RENDERER=cairo, and
+# GDK_DISABLE=gl or before GTK 4.16 GDK_DEBUG=gl-disable) and a private PipeWire graph: time from start to the first painted frame,
 # resident memory while playing, and the CPU the whole program uses while playing at 10 and at
 # 50 redraws per second.
 # Usage: bench/bench_window.sh [BUILD_DIR] [SONG]   (defaults: build, the demo song)
@@ -17,11 +17,13 @@ done
 [ -x "$velta" ] && [ -x "$first_frame" ] || { echo "build velta and first_frame first" >&2; exit 1; }
 
 . "$harness/session.sh"
+# The GTK this build uses, for the harness's way of turning GL off.
+export VELTA_GTK_VERSION=$(sed -n 's/^GTK4_VERSION:INTERNAL=//p' "$build/CMakeCache.txt")
 start_audio 44100
 XVFB_SCREEN=1024x768x24 start_display
 # Assets of this build, whatever else is installed on the machine.
 export VELTA_RESOURCE_DIR=$build/share/velta
-export XDG_CONFIG_HOME=$work/config GDK_DEBUG=gl-disable GSK_RENDERER=cairo
+export XDG_CONFIG_HOME=$work/config
 mkdir -p "$XDG_CONFIG_HOME/velta"
 set_rate() { printf '[Preferences]\nredraw_timing_fps=%s\n' "$1" >"$XDG_CONFIG_HOME/velta/preferences.ini"; }
 

@@ -13,7 +13,7 @@ tests=$(cd "$(dirname "$0")/../tests" && pwd)
 . "$tests/harness/session.sh"
 start_audio 44100
 start_display
-export GTK_A11Y=none GSETTINGS_BACKEND=memory XDG_CONFIG_HOME=$work/config
+export XDG_CONFIG_HOME=$work/config
 mkdir -p "$XDG_CONFIG_HOME/velta"
 printf '[Preferences]\noutput_frequency_hz=44100\nauto_detune_mode=1\nredraw_timing_fps=50\nbuffer_block_tenths=20\ndrumset_mode=0\ninstrument_set=0\nequalizer_mode=0\n' \
   >"$XDG_CONFIG_HOME/velta/preferences.ini"

@@ -212,8 +212,14 @@ class Daemon : public ::testing::Test {
             v *= 32768.0f;
         return samples;
     }
-    uint64_t position() { return std::lock_guard(player->lock), player->position; }
-    std::string status() { return std::lock_guard(player->lock), player->status_text; }
+    uint64_t position() {
+        std::lock_guard guard(player->lock);
+        return player->position;
+    }
+    std::string status() {
+        std::lock_guard guard(player->lock);
+        return player->status_text;
+    }
 
     const std::string kScript = "'" VELTA_SOURCE_DIR "/tests/harness/pipewire-session.sh'";
     const char* kSong = VELTA_BINARY_DIR "/tests/songs/melodic.mid";

@@ -196,11 +196,15 @@ for args in "--loudness" "--loudness a.mid b.mid" "--loudness --normalize a.mid"
 done
 expect 2 "$render" --loudness "$work/bad.mid"
 
-# The desktop entry and the metainfo pass their validators (where installed).
+# The desktop entry and the metainfo pass their validators (where installed). VELTA has no public
+# homepage yet: appstream 1.0 warns about that (0.16 knows no such check), and only that is let
+# through.
 if command -v desktop-file-validate >/dev/null && command -v appstreamcli >/dev/null; then
   expect 0 desktop-file-validate "$data/io.github.velta.Velta.desktop"
   [ -s "$work/out" ] && fail "desktop-file-validate: $(cat "$work/out")"
-  expect 0 appstreamcli validate --no-net "$data/io.github.velta.Velta.metainfo.xml"
+  homepage=()
+  appstreamcli --version | grep -q 'version: 0\.' || homepage=(--override=url-homepage-missing=info)
+  expect 0 appstreamcli validate --no-net "${homepage[@]}" "$data/io.github.velta.Velta.metainfo.xml"
   grep -qx 'Exec=velta --play %f' "$data/io.github.velta.Velta.desktop" || fail "Exec line"
 fi
 finish

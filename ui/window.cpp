@@ -27,7 +27,11 @@ void add_style_sheet() {
     GdkDisplay* display = gdk_display_get_default();
     if (display == nullptr) return;
     GtkCssProvider* css = gtk_css_provider_new();
+#if GTK_CHECK_VERSION(4, 12, 0)
+    gtk_css_provider_load_from_string(css, kStyleSheet);
+#else
     gtk_css_provider_load_from_data(css, kStyleSheet, -1);
+#endif
     gtk_style_context_add_provider_for_display(display, GTK_STYLE_PROVIDER(css),
                                                GTK_STYLE_PROVIDER_PRIORITY_APPLICATION);
     g_object_unref(css);
