@@ -155,6 +155,24 @@ play() {
   listen bus-stop 0.5 44100
   silent bus-stop
   act toggle-mute 2
+  # The volume scales the stream, not the samples (the export below still matches): 0.5 halves
+  # what is heard, 0 silences it; the mixer's change is taken over.
+  act play
+  listen full 1 44100
+  pc volume 0.5
+  listen half 1 44100
+  ratio=$(awk -v h="$(field "$(sound half)" rms)" -v f="$(field "$(sound full)" rms)" 'BEGIN { print h / f }')
+  above "$ratio" 0.45 && above 0.55 "$ratio" || fail "volume 0.5: RMS ratio $ratio"
+  pc volume 0
+  listen muted-all 0.5 44100
+  silent muted-all
+  node=$(pw-dump | awk '/"id":/ { id = $2 } /"node.name": "velta"/ { print id + 0; exit }')
+  wpctl set-volume "$node" 0.8 || fail "wpctl set-volume"
+  # (wpctl's scale is cubic: 0.8 there is 0.512 of the amplitude.)
+  poll 50 eval '[ "$(pc volume)" = 0.512000 ]' || fail "the mixer's volume not taken over: $(pc volume)"
+  act volume-by -0.012
+  [ "$(pc volume)" = 0.500000 ] || fail "volume-by -0.012 from 0.512: $(pc volume)"
+  act stop
   expect 0 timeout 20 "$velta" song.mid
   # The WAV button with the first channel muted writes what velta-render writes.
   click 78 79
@@ -166,6 +184,21 @@ play() {
   poll 300 test -e "$work/out.wav" || fail "no exported file"
   expect 0 "$render" --max-seconds 100000 --mute 1 song.mid "$work/reference.wav"
   cmp -s "$work/out.wav" "$work/reference.wav" || fail "the export differs from velta-render --mute 1"
+  # Quit and start again without a file: the same song, its place, the mutes and the volume.
+  pc position 30
+  act quit
+  app_exits "quit"
+  start_app "$velta" || return
+  poll 50 eval '[ "$(pc metadata title)" = song.mid ]' || fail "not the last song: $(pc metadata title)"
+  [ "$(pc volume)" = 0.500000 ] || fail "volume not remembered: $(pc volume)"
+  position=$(gdbus call --session --dest org.mpris.MediaPlayer2.velta --object-path /org/mpris/MediaPlayer2 \
+    --method org.freedesktop.DBus.Properties.Get org.mpris.MediaPlayer2.Player Position |
+    sed -n 's/.*int64 \([0-9]*\).*/\1/p')
+  [ "${position:-0}" -ge 29000000 ] && [ "$position" -le 31000000 ] || fail "position not remembered: $position us"
+  sleep 0.25
+  import -window root "$work/shot.png"
+  [ "$(pixels "$work/shot.png" 99 120)" = "$(pixels "$assets/velta236_ui_atlas.png" 5 638)" ] || fail "channel 1's mute not remembered: $(cat "$XDG_STATE_HOME/velta/state.ini")"
+  grep -q CRITICAL "$work/app.log" && fail "criticals: $(grep CRITICAL "$work/app.log" | head -3)"
 }
 
 input() {
