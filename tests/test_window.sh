@@ -1,8 +1,9 @@
 #!/bin/bash
 # The whole program under Xvfb, judged by what a user sees and hears at a private PipeWire sink.
 #   test_window.sh MODE VELTA VELTA_RENDER SONG_DIR      exit 77 = skipped
-#   play     --play heard, a second launch hands over, MPRIS, the actions on the bus, the WAV
-#            button against velta-render
+#   play     --play heard, a second launch hands over, MPRIS, the actions on the bus, the volume
+#            heard and the mixer's taken over, the WAV button against velta-render, the last
+#            song, place, mutes and volume back after a quit and after a crash
 #   input    keys, clicks, drags, mute lamps, the Open dialog, moving and closing the window
 #   prefs    Cancel/Escape save nothing; OK at 48000 Hz restarts the song, heard sample-exact;
 #            then twenty changes while it plays
@@ -138,7 +139,8 @@ play() {
   expect 0 timeout 20 "$velta" steps.mid
   listed=$(gdbus call --session --dest io.github.velta.Velta --object-path /io/github/velta/Velta \
     --method org.gtk.Actions.List)
-  for action in play pause play-pause stop seek-by seek-to toggle-mute open preferences export quit; do
+  for action in play pause play-pause stop seek-by seek-to toggle-mute volume volume-by open preferences \
+    export quit; do
     [[ $listed == *"'$action'"* ]] || fail "action $action not on the bus: $listed"
   done
   act() { gapplication action io.github.velta.Velta "$@" || fail "gapplication action $*"; }
@@ -198,6 +200,12 @@ play() {
   sleep 0.25
   import -window root "$work/shot.png"
   [ "$(pixels "$work/shot.png" 99 120)" = "$(pixels "$assets/velta236_ui_atlas.png" 5 638)" ] || fail "channel 1's mute not remembered: $(cat "$XDG_STATE_HOME/velta/state.ini")"
+  # A crash a second after a change loses nothing.
+  pc volume 0.25
+  sleep 1.5
+  kill -KILL "$app" && wait "$app" 2>/dev/null
+  start_app "$velta" || return
+  poll 50 eval '[ "$(pc volume)" = 0.250000 ]' || fail "volume lost in a crash: $(pc volume)"
   grep -q CRITICAL "$work/app.log" && fail "criticals: $(grep CRITICAL "$work/app.log" | head -3)"
 }
 
