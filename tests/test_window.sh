@@ -193,6 +193,10 @@ play() {
   start_app "$velta" || return
   poll 50 eval '[ "$(pc metadata title)" = song.mid ]' || fail "not the last song: $(pc metadata title)"
   [ "$(pc volume)" = 0.500000 ] || fail "volume not remembered: $(pc volume)"
+  # Ours wins over what the session manager remembered of the mixer's 0.512.
+  stream_volume() { pw-dump | awk '/"node.name": "velta"/ { on = 1 }
+    on && /"channelVolumes": \[/ { v = 1 } v && match($0, /[0-9]+\.[0-9]+/) { print substr($0, RSTART, RLENGTH) + 0; exit }'; }
+  poll 50 eval '[ "$(stream_volume)" = 0.5 ]' || fail "the stream's volume at start: $(stream_volume)"
   position=$(gdbus call --session --dest org.mpris.MediaPlayer2.velta --object-path /org/mpris/MediaPlayer2 \
     --method org.freedesktop.DBus.Properties.Get org.mpris.MediaPlayer2.Player Position |
     sed -n 's/.*int64 \([0-9]*\).*/\1/p')
