@@ -41,11 +41,13 @@ void start_engine(AppState& app) {
 void keep_awake_while_playing(AppState& app) {
     const TransportState state = player_transport(app.player);
     const bool playing = state.active && !state.paused;
-    if (playing && app.inhibit_cookie == 0 && app.application != nullptr)
+    if (playing == (app.inhibit_asked != 0) || app.application == nullptr) return;
+    app.inhibit_asked = playing ? 1 : 0;
+    if (playing) {
         app.inhibit_cookie = gtk_application_inhibit(
             app.application, app.window != nullptr ? GTK_WINDOW(app.window) : nullptr,
             GTK_APPLICATION_INHIBIT_SUSPEND, "Playing music");
-    if (!playing && app.inhibit_cookie != 0) {
+    } else if (app.inhibit_cookie != 0) {
         gtk_application_uninhibit(app.application, app.inhibit_cookie);
         app.inhibit_cookie = 0;
     }

@@ -65,7 +65,9 @@ struct AppState {
     int32_t audio_stalled = 0;
     // The master volume, a linear amplitude from 0 to 1 (the `volume` action's state).
     double volume = 1.0;
-    // The desktop kept from suspending while a song plays (gtk_application_inhibit's cookie).
+    // The desktop kept from suspending while a song plays: asked once per start of playing
+    // (without a session manager the cookie stays 0).
+    int32_t inhibit_asked = 0;
     uint32_t inhibit_cookie = 0;
     StateKeeper state_keeper;
 

@@ -60,16 +60,16 @@ void join_writer(StateKeeper& keeper) {
 // A failed write says nothing: the state is a convenience, and the next change tries again.
 void write_in_background(AppState& app) {
     StateKeeper& keeper = app.state_keeper;
-    if (keeper.writing.load()) return; // the one in flight is followed by the next change's
     join_writer(keeper);
     const RememberedState state = current_state(app);
     if (state.song_path.empty()) return;
     keeper.writing.store(true);
     std::string text = key_file_text(state);
+    std::string path = remembered_state_file();
     try {
-        keeper.writer = std::thread([&keeper, text = std::move(text)] {
+        keeper.writer = std::thread([&keeper, text = std::move(text), path = std::move(path)] {
             int error_number = 0;
-            write_text(remembered_state_file().c_str(), text, error_number);
+            write_text(path.c_str(), text, error_number);
             keeper.writing.store(false);
         });
     } catch (const std::system_error&) {
@@ -79,7 +79,10 @@ void write_in_background(AppState& app) {
 
 gboolean on_write_due(gpointer data) {
     auto& app = *static_cast<AppState*>(data);
-    app.state_keeper.timer_id = 0;
+    StateKeeper& keeper = app.state_keeper;
+    // A slow disk still busy with the last one: this one follows it.
+    if (keeper.writing.load()) return G_SOURCE_CONTINUE;
+    keeper.timer_id = 0;
     write_in_background(app);
     return G_SOURCE_REMOVE;
 }
@@ -151,7 +154,8 @@ RememberedState current_state(AppState& app) {
     const TransportState transport = player_transport(app.player);
     RememberedState state;
     if (transport.loaded) state.song_path = transport.path;
-    if (transport.rate > 0) state.position_seconds = static_cast<double>(transport.position) / transport.rate;
+    if (transport.rate > 0)
+        state.position_seconds = static_cast<double>(transport.position) / transport.rate;
     state.mutes = player_mutes(app.player);
     state.volume = app.volume;
     return state;
@@ -167,13 +171,14 @@ void watch_remembered_state(AppState& app) {
     // Playing moves the position on its own; only a jump counts then.
     double expected = keeper.last.position_seconds;
     if (playing && keeper.last_playing) expected += (now_us - keeper.last_look_us) / 1e6;
-    const bool seeked = std::fabs(now.position_seconds - expected) > (playing ? kSeekSlackSeconds : 1e-6);
+    const bool seeked =
+        std::fabs(now.position_seconds - expected) > (playing ? kSeekSlackSeconds : 1e-6);
     RememberedState compare = now;
     compare.position_seconds = keeper.last.position_seconds;
     const bool first_look = keeper.last_look_us == 0;
-    const bool changed = !first_look && (seeked || compare != keeper.last ||
-                                         playing != keeper.last_playing ||
-                                         transport.active != keeper.last_active);
+    const bool changed =
+        !first_look && (seeked || compare != keeper.last || playing != keeper.last_playing ||
+                        transport.active != keeper.last_active);
     keeper.last = now;
     keeper.last_playing = playing;
     keeper.last_active = transport.active;

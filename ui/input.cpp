@@ -146,8 +146,8 @@ gboolean on_key_pressed(GtkEventControllerKey*, guint keyval, guint, GdkModifier
         return TRUE;
     case GDK_KEY_Up:
     case GDK_KEY_Down:
-        activate_action(app, "volume-by", g_variant_new_double(keyval == GDK_KEY_Up ? kVolumeStep
-                                                                                   : -kVolumeStep));
+        activate_action(app, "volume-by",
+                        g_variant_new_double(keyval == GDK_KEY_Up ? kVolumeStep : -kVolumeStep));
         return TRUE;
     default:
         return FALSE;

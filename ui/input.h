@@ -23,5 +23,6 @@ constexpr double kVolumeStep = 0.05;
 void add_recent_song(const char* path);
 
 // The loading path shared by drops and the file dialog: asks the loader for the file's local
-// path (an empty path loads nothing), adds it to the recent files and repaints. False when the file has no local path.
+// path (an empty path loads nothing), adds it to the recent files and repaints. False when the
+// file has no local path.
 bool load_local_file(AppState& app, GFile* file);
