@@ -237,6 +237,20 @@ input() {
   key space
   listen resume
   heard resume 60
+  # Twenty-one volume steps down silence it and as many up bring it back: Down, minus and the
+  # keypad's minus; Up, plus and the keypad's plus; then twenty notches of the wheel each way.
+  key --repeat 7 --delay 5 Down minus KP_Subtract
+  listen volume-down 0.3
+  silent volume-down
+  key --repeat 7 --delay 5 Up plus KP_Add
+  listen volume-up 0.3
+  heard volume-up
+  xdotool mousemove 300 300 click --repeat 20 --delay 5 5
+  listen wheel-down 0.3
+  silent wheel-down
+  xdotool mousemove 300 300 click --repeat 20 --delay 5 4
+  listen wheel-up 0.3
+  heard wheel-up
   # Steps last 5 s, the arrows move 10 s: from the start Right lands in the third, Left back
   # in the first.
   click 62 433
