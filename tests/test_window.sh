@@ -172,8 +172,13 @@ play() {
   wpctl set-volume "$node" 0.8 || fail "wpctl set-volume"
   # (wpctl's scale is cubic: 0.8 there is 0.512 of the amplitude.)
   poll 50 eval '[ "$(pc volume)" = 0.512000 ]' || fail "the mixer's volume not taken over: $(pc volume)"
+  # The desktop hears of a change at once (PropertiesChanged).
+  playerctl -p velta --follow volume >"$work/volumes" 2>&1 &
+  follower=$!
+  poll 20 grep -qx 0.512000 "$work/volumes"
   act volume-by -0.012
-  [ "$(pc volume)" = 0.500000 ] || fail "volume-by -0.012 from 0.512: $(pc volume)"
+  poll 20 grep -qx 0.500000 "$work/volumes" || fail "volume-by -0.012 from 0.512: $(cat "$work/volumes")"
+  kill "$follower" && wait "$follower" 2>/dev/null
   act stop
   expect 0 timeout 20 "$velta" song.mid
   # Quit and start again without a file: the same song, its place, the mutes and the volume.
