@@ -82,12 +82,8 @@ void set_volume(AppState& app, GSimpleAction* action, double volume) {
     redraw(app);
 }
 
+// Also its activation with a value (gapplication action volume 0.5): the same as a new state.
 void on_volume(GSimpleAction* action, GVariant* value, gpointer data) {
-    set_volume(app_of(data), action, g_variant_get_double(value));
-}
-
-// Activated with a value (gapplication action volume 0.5): the same as changing the state.
-void on_volume_activate(GSimpleAction* action, GVariant* value, gpointer data) {
     set_volume(app_of(data), action, g_variant_get_double(value));
 }
 
@@ -130,7 +126,7 @@ const GActionEntry kActions[] = {
     {"seek-by", on_seek_by, "d", nullptr, nullptr, {}},
     {"seek-to", on_seek_to, "d", nullptr, nullptr, {}},
     {"toggle-mute", on_toggle_mute, "i", nullptr, nullptr, {}},
-    {"volume", on_volume_activate, "d", "1.0", on_volume, {}},
+    {"volume", on_volume, "d", "1.0", on_volume, {}},
     {"volume-by", on_volume_by, "d", nullptr, nullptr, {}},
     {"open", on_open, nullptr, nullptr, nullptr, {}},
     {"preferences", on_preferences, nullptr, nullptr, nullptr, {}},
@@ -143,8 +139,8 @@ struct Accelerator {
     const char* keys[4];
 };
 
-// Space, Left, Right, Up and Down also reach the actions through the window's capture-phase keys, so
-// that no focused widget takes them first; they are listed here for the desktop's help.
+// Space, Left, Right, Up and Down also reach the actions through the window's capture-phase
+// keys, so that no focused widget takes them first; they are listed here for the desktop's help.
 constexpr Accelerator kAccelerators[] = {
     {"app.play-pause", {"space", nullptr}},
     {"app.seek-by(-10.0)", {"Left", nullptr}},
