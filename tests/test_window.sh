@@ -133,6 +133,8 @@ play() {
   listen handed-over 1 44100
   heard handed-over
   [ "$(xdotool search --onlyvisible --pid "$app" | wc -l)" = 1 ] || fail "not one window"
+  poll 50 grep -q "file://$work/song.mid" "$XDG_DATA_HOME/recently-used.xbel" ||
+    fail "song.mid not among the recent files"
   # The actions on the bus do what the buttons do: listed, then play, mute channel 2 (the high
   # note), seek 10 s (the third step), stop, and unmute.
   steps_song "$work/steps.mid"
