@@ -11,6 +11,7 @@
 #include "shell/initial_song.h"
 #include "ui/actions.h"
 #include "ui/export_dialog.h"
+#include "ui/input.h"
 #include "ui/redraw_timer.h"
 #include "ui/window.h"
 
@@ -36,11 +37,33 @@ void start_engine(AppState& app) {
     start_audio_watch(app);
 }
 
+// The desktop does not suspend while a song plays, as it would not during a film.
+void keep_awake_while_playing(AppState& app) {
+    const TransportState state = player_transport(app.player);
+    const bool playing = state.active && !state.paused;
+    if (playing == (app.inhibit_asked != 0) || app.application == nullptr) return;
+    app.inhibit_asked = playing ? 1 : 0;
+    if (playing) {
+        app.inhibit_cookie = gtk_application_inhibit(
+            app.application, app.window != nullptr ? GTK_WINDOW(app.window) : nullptr,
+            GTK_APPLICATION_INHIBIT_SUSPEND, "Playing music");
+    } else if (app.inhibit_cookie != 0) {
+        gtk_application_uninhibit(app.application, app.inhibit_cookie);
+        app.inhibit_cookie = 0;
+    }
+}
+
 // Main-thread work that follows the redraw timer: the export's progress and the desktop's
 // media controls.
 void on_tick(AppState& app) {
     export_poll(app);
+    float mixer_volume = 0.0f;
+    if (audio_output_take_volume(app.audio, mixer_volume) && app.actions != nullptr)
+        g_action_group_change_action_state(app.actions, "volume",
+                                           g_variant_new_double(mixer_volume));
     mpris_poll(app);
+    watch_remembered_state(app);
+    keep_awake_while_playing(app);
 }
 
 // A song swapped in or refused: show it and tell the desktop at once.
@@ -118,8 +141,10 @@ void on_startup(GApplication* application, gpointer data) {
 // A file handed over once the window is up: the same as dropping it on the window.
 void open_later_file(AppState& app, GFile* file, bool play) {
     gchar* path = file != nullptr ? g_file_get_path(file) : nullptr;
-    if (path != nullptr && path[0] != '\0')
+    if (path != nullptr && path[0] != '\0') {
         request_song(app, path, play ? AfterLoad::kPlay : AfterLoad::kStay);
+        add_recent_song(path);
+    }
     g_free(path);
     if (app.surface != nullptr) gtk_widget_queue_draw(GTK_WIDGET(app.surface));
 }
@@ -148,6 +173,9 @@ void on_activate(GtkApplication* application, AppState* app) {
     build_main_window(application, *app);
 
     app->loaded_hook = on_song_loaded;
+    restore_remembered_state(*app);
+    show_volume(*app);
+    if (app->initial_song_path[0] != '\0') add_recent_song(app->initial_song_path);
     load_first_song(*app, app->play_on_open != 0 ? AfterLoad::kPlay : AfterLoad::kStay);
     app->tick_hook = on_tick;
     restart_redraw_timer(*app);

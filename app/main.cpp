@@ -3,6 +3,7 @@
 #include "app/application.h"
 #include "shell/app_state.h"
 #include "shell/audio_watch.h"
+#include "shell/remembered_state.h"
 #include "shell/resources.h"
 #include "ui/redraw_timer.h"
 #include "ui/skin.h"
@@ -18,6 +19,8 @@ int main(int argc, char** argv) {
     // The synthesizer and audio start inside the run, once the command line is accepted.
     const int status = run_application(*app, argc, argv);
 
+    // Before the song goes: what it was and where it stood.
+    save_remembered_state(*app);
     stop_redraw_timer(*app);
     stop_audio_watch(*app);
     audio_output_stop(app->audio);

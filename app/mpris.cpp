@@ -11,6 +11,7 @@
 
 #include "shell/app_state.h"
 #include "ui/actions.h"
+#include "ui/input.h"
 
 namespace {
 
@@ -58,6 +59,7 @@ constexpr const char* kIntrospection = R"(<node>
     <property name="CanPause" type="b" access="read"/>
     <property name="CanSeek" type="b" access="read"/>
     <property name="CanControl" type="b" access="read"/>
+    <property name="Volume" type="d" access="readwrite"/>
   </interface>
 </node>)";
 
@@ -68,6 +70,7 @@ struct Snapshot {
     int64_t length_us = 0;
     int64_t position_us = 0;
     bool loaded = false;
+    double volume = 1.0;
 
     bool operator==(const Snapshot&) const = default;
 };
@@ -98,6 +101,7 @@ Snapshot take_snapshot(AppState& app) {
     s.path = state.path;
     s.length_us = frames_to_us(state.length_frames, state.rate);
     s.position_us = frames_to_us(state.position, state.rate);
+    s.volume = app.volume;
     return s;
 }
 
@@ -157,7 +161,23 @@ GVariant* get_property(GDBusConnection*, const gchar*, const gchar*, const gchar
     if (property == "CanPlay" || property == "CanPause" || property == "CanSeek")
         return g_variant_new_boolean(s.loaded);
     if (property == "CanControl") return g_variant_new_boolean(TRUE);
+    if (property == "Volume") return g_variant_new_double(s.volume);
     return nullptr;
+}
+
+// Volume is the action's linear amplitude: 0.5 halves it. Beyond 0 to 1 it is limited there.
+gboolean set_property(GDBusConnection*, const gchar*, const gchar*, const gchar* interface,
+                      const gchar* name, GVariant* value, GError** error, gpointer data) {
+    auto& app = *static_cast<AppState*>(data);
+    if (g_strcmp0(interface, kPlayerInterface) != 0 || g_strcmp0(name, "Volume") != 0 ||
+        app.actions == nullptr) {
+        g_set_error(error, G_DBUS_ERROR, G_DBUS_ERROR_PROPERTY_READ_ONLY, "%s is read-only", name);
+        return FALSE;
+    }
+    g_action_group_change_action_state(app.actions, "volume",
+                                       g_variant_new_double(g_variant_get_double(value)));
+    mpris_poll(app);
+    return TRUE;
 }
 
 // Every method but OpenUri, Raise and the ones with nothing to do activates an action.
@@ -212,6 +232,7 @@ void call_method(GDBusConnection*, const gchar*, const gchar*, const gchar*, con
             return;
         }
         request_song(app, path, AfterLoad::kPlay);
+        add_recent_song(path);
         g_free(path);
     }
     // Next and Previous do nothing: there is one song.
@@ -219,7 +240,7 @@ void call_method(GDBusConnection*, const gchar*, const gchar*, const gchar*, con
     mpris_poll(app);
 }
 
-const GDBusInterfaceVTable kVTable = {call_method, get_property, nullptr, {}};
+const GDBusInterfaceVTable kVTable = {call_method, get_property, set_property, {}};
 
 // After a seek action: the new position, as the desktop's Seeked signal.
 void on_seeked(AppState& app) {
@@ -235,6 +256,8 @@ void emit_changed(MprisService& service, const Snapshot& now, bool song_changed)
     if (now.status != service.last.status)
         g_variant_builder_add(&changed, "{sv}", "PlaybackStatus",
                               g_variant_new_string(now.status.c_str()));
+    if (now.volume != service.last.volume)
+        g_variant_builder_add(&changed, "{sv}", "Volume", g_variant_new_double(now.volume));
     if (song_changed) {
         g_variant_builder_add(&changed, "{sv}", "Metadata", metadata(service, now));
         for (const char* can : {"CanPlay", "CanPause", "CanSeek"})
@@ -274,7 +297,7 @@ void mpris_poll(AppState& app) {
                               now.loaded != service->last.loaded ||
                               now.length_us != service->last.length_us;
     if (song_changed) ++service->track_number;
-    if (song_changed || now.status != service->last.status)
+    if (song_changed || now.status != service->last.status || now.volume != service->last.volume)
         emit_changed(*service, now, song_changed);
     service->last = now;
 }

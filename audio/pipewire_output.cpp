@@ -2,12 +2,15 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
 #include <mutex>
 
 #include <pipewire/pipewire.h>
 #include <spa/param/audio/format-utils.h>
+#include <spa/param/props.h>
 
 #include "audio/audio_status.h"
 #include "sequencer/event_loop.h"
@@ -49,8 +52,39 @@ constexpr uint32_t kStreamFrameBytes = 8;  // two float samples
 constexpr uint32_t kScratchFrameBytes = 4; // two int16 samples
 constexpr float kSampleScale = 1.0f / 32768.0f;
 
+// Under the loop's lock. Both channels alike: the volume is the whole output's.
+void send_volume(AudioOutput& audio) {
+    float values[2] = {audio.volume, audio.volume};
+    audio.volume_sent[audio.volume_sent_next] = audio.volume;
+    audio.volume_sent_next = (audio.volume_sent_next + 1) % std::size(audio.volume_sent);
+    audio.volume_given = 1;
+    pw_stream_set_control(audio.stream, SPA_PROP_channelVolumes, 2, values, 0);
+}
+
+// PipeWire thread: a changed channel volume; ours come back here too and are told apart by
+// value. The louder channel stands for both.
+void on_control_info(void* data, uint32_t id, const pw_stream_control* control) {
+    auto& audio = *static_cast<AudioOutput*>(data);
+    if (id != SPA_PROP_channelVolumes || control == nullptr || control->n_values == 0 ||
+        audio.volume_given == 0)
+        return;
+    float volume = 0.0f;
+    for (uint32_t n = 0; n < control->n_values; ++n)
+        volume = std::max(volume, control->values[n]);
+    volume = std::clamp(volume, 0.0f, 1.0f);
+    for (const float sent : audio.volume_sent)
+        if (std::fabs(sent - volume) < 1e-4f) return;
+    audio.volume = volume;
+    std::atomic_ref<float>(audio.volume_reported).store(volume);
+    std::atomic_ref<int32_t>(audio.volume_report_waiting).store(1);
+}
+
 void on_state_changed(void* data, pw_stream_state, pw_stream_state state, const char* error) {
     auto& audio = *static_cast<AudioOutput*>(data);
+    // Once connected, the stream gets our volume, whatever was remembered for its name.
+    if ((state == PW_STREAM_STATE_PAUSED || state == PW_STREAM_STATE_STREAMING) &&
+        audio.volume_given == 0)
+        send_volume(audio);
     // A daemon that goes away leaves the stream unconnected with an error, not in the error
     // state; either way the sound has stopped and the status must not say otherwise.
     bool lost = state == PW_STREAM_STATE_ERROR ||
@@ -91,6 +125,7 @@ constexpr pw_stream_events make_stream_events() {
     events.version = PW_VERSION_STREAM_EVENTS;
     events.state_changed = on_state_changed;
     events.process = on_process;
+    events.control_info = on_control_info;
     return events;
 }
 
@@ -213,9 +248,11 @@ float audio_output_gain(AudioOutput& audio) noexcept {
 
 bool audio_output_start(AudioOutput& audio, Player& player, uint32_t rate) {
     const float gain = audio_output_gain(audio);
+    const float volume = audio.volume;
     audio = AudioOutput{};
     audio.gain_target = audio.gain = audio.ramp_to = gain;
     audio.ramp_frames = std::max<uint32_t>(rate / 20, 1);
+    audio.volume = volume;
     audio.player = &player;
     PROBE(probe_set_phase(kProbeRunning));
     if (!audio_output_prepare_scratch(audio)) return false;
@@ -241,6 +278,25 @@ bool audio_output_lost(AudioOutput& audio) noexcept {
     return std::atomic_ref<int32_t>(audio.lost).load() != 0;
 }
 
+void audio_output_set_volume(AudioOutput& audio, float volume) {
+    volume = std::isnan(volume) ? 1.0f : std::clamp(volume, 0.0f, 1.0f);
+    if (audio.loop == nullptr) {
+        audio.volume = volume;
+        return;
+    }
+    pw_thread_loop_lock(audio.loop);
+    audio.volume = volume;
+    // Before it is connected the stream is given it on the way (on_state_changed).
+    if (audio.stream != nullptr && audio.volume_given != 0) send_volume(audio);
+    pw_thread_loop_unlock(audio.loop);
+}
+
+bool audio_output_take_volume(AudioOutput& audio, float& volume) noexcept {
+    if (std::atomic_ref<int32_t>(audio.volume_report_waiting).exchange(0) == 0) return false;
+    volume = std::atomic_ref<float>(audio.volume_reported).load();
+    return true;
+}
+
 void audio_output_stop(AudioOutput& audio) {
     if (audio.loop != nullptr) {
         pw_thread_loop_stop(audio.loop);
@@ -263,7 +319,9 @@ void audio_output_stop(AudioOutput& audio) {
     }
     free(audio.scratch);
     const float gain = audio_output_gain(audio);
+    const float volume = audio.volume;
     audio = AudioOutput{};
     audio.gain_target = audio.gain = audio.ramp_to = gain;
+    audio.volume = volume;
     PROBE(probe_set_phase(kProbeStopReturned));
 }

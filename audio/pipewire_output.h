@@ -35,6 +35,17 @@ struct AudioOutput {
     float ramp_to = 1.0f;
     float ramp_step = 0.0f;
     uint32_t ramp_frames = 2205; // 50 ms at the stream's rate
+    // The stream's channel volume, a linear amplitude from 0 to 1. Kept across stop and start,
+    // so the next stream gets it once it is connected; changed under the loop's lock.
+    float volume = 1.0f;
+    // PipeWire thread, under the loop's lock: the values lately set, so that their echoes are
+    // not taken for the mixer's, and whether this stream has been given `volume` yet.
+    float volume_sent[8] = {};
+    uint32_t volume_sent_next = 0;
+    int32_t volume_given = 0;
+    // A volume set from elsewhere (the desktop's mixer), waiting for audio_output_take_volume.
+    float volume_reported = 0.0f;
+    int32_t volume_report_waiting = 0;
 };
 
 // Main thread only, without the Player lock held. On failure everything it made is gone again.
@@ -46,6 +57,11 @@ uint64_t audio_output_blocks(AudioOutput& audio) noexcept;
 // True once the running stream has lost its daemon: it will not play again until stopped
 // and started anew. Main thread, any time.
 bool audio_output_lost(AudioOutput& audio) noexcept;
+// Main thread: the stream's channel volumes become `volume` (0 to 1, limited to that). At 1 the
+// stream carries the samples unchanged.
+void audio_output_set_volume(AudioOutput& audio, float volume);
+// Main thread: true once, with `volume`, after the stream's volume was changed from outside.
+bool audio_output_take_volume(AudioOutput& audio, float& volume) noexcept;
 
 // The levelling gain the output ramps to (1: the samples exactly as rendered). Any thread.
 void audio_output_set_gain(AudioOutput& audio, float gain) noexcept;

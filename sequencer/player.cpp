@@ -51,6 +51,20 @@ bool player_toggle_mute(Player& player, int32_t channel) {
     return true;
 }
 
+uint16_t player_mutes(Player& player) {
+    std::lock_guard guard(player.lock);
+    uint16_t mutes = 0;
+    for (int32_t n = 0; n < kChannelCount; ++n)
+        if (player.synth.channels[n].mute != 0) mutes |= static_cast<uint16_t>(1u << n);
+    return mutes;
+}
+
+void player_set_mutes(Player& player, uint16_t mutes) {
+    std::lock_guard guard(player.lock);
+    for (int32_t n = 0; n < kChannelCount; ++n)
+        player.synth.channels[n].mute = (mutes >> n) & 1u;
+}
+
 int32_t player_select_instrument_set(Player& player, int32_t set_number) {
     std::lock_guard guard(player.lock);
     return synth_select_instrument_set(player.synth, set_number);

@@ -59,6 +59,9 @@ TransportState player_transport(Player& player);
 void player_set_status(Player& player, const char* text);
 // Inverts the mute flag of MIDI channel `channel` (0 to 15); false for another number.
 bool player_toggle_mute(Player& player, int32_t channel);
+// The sixteen mute flags as bits, channel 0 lowest; and setting them all at once.
+uint16_t player_mutes(Player& player);
+void player_set_mutes(Player& player, uint16_t mutes);
 // The instrument set to use, by the preferences' number; returns the set in effect.
 int32_t player_select_instrument_set(Player& player, int32_t set_number);
 // Releases the song, leaving the transport stopped with none.

@@ -8,6 +8,7 @@
 #include "prefs/preferences.h"
 #include "sequencer/player.h"
 #include "shell/loudness_level.h"
+#include "shell/remembered_state.h"
 #include "shell/song_loader.h"
 
 // Same declarations as the toolkit's own headers, so this record needs none of them.
@@ -65,6 +66,13 @@ struct AppState {
     uint64_t audio_blocks_seen = 0;
     int64_t audio_blocks_moved_us = 0;
     int32_t audio_stalled = 0;
+    // The master volume, a linear amplitude from 0 to 1 (the `volume` action's state).
+    double volume = 1.0;
+    // The desktop kept from suspending while a song plays: asked once per start of playing
+    // (without a session manager the cookie stays 0).
+    int32_t inhibit_asked = 0;
+    uint32_t inhibit_cookie = 0;
+    StateKeeper state_keeper;
 
     AppState() = default;
     AppState(const AppState&) = delete;

@@ -36,6 +36,7 @@ void load_first_song(AppState& app, AfterLoad after) {
         player_set_status(app.player, kMidiOpenFailedText);
         return;
     }
+    if (app.initial_song_path[0] == '\0' && load_remembered_song(app, after)) return;
     char demo[kPathCapacity];
     const char* path = app.initial_song_path;
     if (path[0] == '\0') path = demo_song_path(demo, app.resource_dir) ? demo : nullptr;

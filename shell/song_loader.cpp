@@ -12,6 +12,7 @@
 #include "sequencer/transport.h"
 #include "shell/app_state.h"
 #include "shell/loudness_level.h"
+#include "shell/resources.h"
 #include "song/midi_reader.h"
 #include "song/song.h"
 
@@ -23,6 +24,7 @@ struct LoadTask {
     int32_t rate = 0;
     AfterLoad after = AfterLoad::kStay;
     bool first = false;
+    LoadOptions options;
     Song song;
     const char* failure = nullptr;
     std::atomic<bool> done{false};
@@ -51,13 +53,25 @@ void read_in_background(LoadTask& task) {
 void install(AppState& app, LoadTask& task) {
     // An engine restarted for another rate meanwhile needs the song timed anew.
     if (player_transport(app.player).rate != task.rate) {
-        request_song(app, task.path.c_str(), task.after, task.first);
+        request_song(app, task.path.c_str(), task.after, task.first, task.options);
+        return;
+    }
+    char demo[kPathCapacity];
+    if (task.failure != nullptr && task.options.demo_on_failure &&
+        demo_song_path(demo, app.resource_dir)) {
+        request_song(app, demo, task.after, task.first);
         return;
     }
     const bool loaded =
         install_song(app.player, std::move(task.song), task.failure, task.path.c_str());
     if (loaded) loudness_level_song(app);
     if (loaded && task.after == AfterLoad::kPlay) start_playback(app.player);
+    if (loaded && task.options.start_seconds > 0.0) {
+        // Where it stood is no news: the status stays the load's.
+        const std::string status = player_transport(app.player).status;
+        seek_by(app.player, task.options.start_seconds);
+        player_set_status(app.player, status.c_str());
+    }
     if (loaded && task.first && app.audio_failed != 0)
         player_set_status(app.player, kAudioFailedText);
     if (app.loaded_hook != nullptr) app.loaded_hook(app);
@@ -73,13 +87,15 @@ SongLoader::~SongLoader() {
         if (task->worker.joinable()) task->worker.join();
 }
 
-void request_song(AppState& app, const char* path, AfterLoad after, bool first) {
+void request_song(AppState& app, const char* path, AfterLoad after, bool first,
+                  LoadOptions options) {
     auto task = std::make_unique<LoadTask>();
     task->ticket = ++app.loader.newest;
     task->path = path;
     task->rate = player_transport(app.player).rate;
     task->after = after;
     task->first = first;
+    task->options = options;
     LoadTask& running = *task;
     app.loader.tasks.push_back(std::move(task));
     try {

@@ -12,6 +12,13 @@ struct LoadTask;
 
 enum class AfterLoad { kStay, kPlay };
 
+// How a remembered song comes back: where it stood, and the demo song instead, without a word,
+// when it no longer loads.
+struct LoadOptions {
+    double start_seconds = 0.0;
+    bool demo_on_failure = false;
+};
+
 struct SongLoader {
     std::vector<std::unique_ptr<LoadTask>> tasks; // in flight or done, not yet collected
     uint64_t newest = 0;                          // ticket of the latest request
@@ -25,7 +32,8 @@ struct SongLoader {
 
 // Starts reading `path` for the Player's output rate. `first`: the activation's first song,
 // which puts the sound output's failure back on the status line once it has loaded.
-void request_song(AppState& app, const char* path, AfterLoad after, bool first = false);
+void request_song(AppState& app, const char* path, AfterLoad after, bool first = false,
+                  LoadOptions options = {});
 
 // True while a requested song has not been swapped in (or refused) yet.
 bool song_load_pending(const AppState& app);

@@ -24,6 +24,7 @@
 #include "shell/initial_song.h"
 #include "shell/loudness_level.h"
 #include "export/loudness.h"
+#include "shell/remembered_state.h"
 #include "shell/resources.h"
 #include "prefs/preferences.h"
 #include "prefs/prefs_apply.h"
@@ -43,6 +44,7 @@ const std::string kRoot = [] {
                             std::to_string(getpid());
     fs::create_directories(dir + "/run");
     g_setenv("XDG_CONFIG_HOME", (dir + "/config").c_str(), TRUE);
+    g_setenv("XDG_STATE_HOME", (dir + "/state").c_str(), TRUE);
     for (const char* var : {"XDG_RUNTIME_DIR", "PIPEWIRE_RUNTIME_DIR"})
         g_setenv(var, (dir + "/run").c_str(), TRUE);
     g_unsetenv("PIPEWIRE_REMOTE");
@@ -392,6 +394,59 @@ TEST(Resources, CandidatesInOrderThenTheFirstSong) {
     EXPECT_EQ(first_load("res", top + "/" + std::string(kPathCapacity, 'a')),
               std::string(" | ") + kMidiOpenFailedText)
         << "a path too long to keep is never cut";
+}
+
+// The state file: what is written reads back (a Latin-1 name too); a value out of range or
+// unparsable keeps its default alone; a file that is no key file gives every default.
+TEST(RememberedState, RoundTripAndUnusableValues) {
+    const std::string path = kRoot + "/state-test/velta/state.ini";
+    const RememberedState written{kRoot + "/caf\xe9.mid", 12.5, 0x8001, 0.25};
+    int error_number = 0;
+    ASSERT_TRUE(remembered_state_write(path.c_str(), written, error_number)) << error_number;
+    EXPECT_EQ(remembered_state_read(path.c_str()), written);
+    EXPECT_EQ(remembered_state_read((kRoot + "/none.ini").c_str()), RememberedState{});
+    put(path, "\x01\x02 not [a key file");
+    EXPECT_EQ(remembered_state_read(path.c_str()), RememberedState{});
+    put(path, "[State]\nsong=not a uri\nposition_seconds=-3\nmutes=65536\nvolume=1.5\n");
+    EXPECT_EQ(remembered_state_read(path.c_str()), RememberedState{});
+    put(path, "[State]\nsong=file:///x.mid\nposition_seconds=nan\nmutes=3\nvolume=abc\n");
+    EXPECT_EQ(remembered_state_read(path.c_str()), (RememberedState{"/x.mid", 0.0, 3, 1.0}));
+}
+
+// A start without a file: the remembered song at its place with its mutes and volume; a song
+// that is gone, or no longer a song, gives the demo song without a word.
+TEST(RememberedState, FirstSongIsTheRememberedOneElseTheDemoSong) {
+    const std::string resources = kRoot + "/remembered-res";
+    put(resources + "/" + kDemoSongFile, read(kSong));
+    const std::string song = kRoot + "/remembered.mid", broken = kRoot + "/broken.mid";
+    fs::copy_file(kSong, song, fs::copy_options::overwrite_existing);
+    put(broken, "MThd but not really");
+    const auto start = [&](const std::string& remembered) {
+        int error_number = 0;
+        EXPECT_TRUE(remembered_state_write(remembered_state_file().c_str(),
+                                           {remembered, 2.0, 0x0005, 0.5}, error_number));
+        auto app = std::make_unique<AppState>();
+        synth_init(app->player, 22050);
+        snprintf(app->resource_dir, kPathCapacity, "%s", resources.c_str());
+        restore_remembered_state(*app);
+        load_first_song(*app, AfterLoad::kStay);
+        while (song_load_pending(*app)) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            collect_loaded_songs(*app);
+        }
+        const TransportState state = player_transport(app->player);
+        EXPECT_EQ(player_mutes(app->player), 0x0005);
+        EXPECT_EQ(app->volume, 0.5);
+        EXPECT_EQ(app->audio.volume, 0.5f);
+        EXPECT_EQ(state.status, "Loaded MIDI") << remembered;
+        return std::make_tuple(state.path, state.position / 22050.0);
+    };
+    const auto [path, seconds] = start(song);
+    EXPECT_EQ(path, song);
+    EXPECT_NEAR(seconds, 2.0, 1e-3);
+    const std::string demo = resources + "/" + kDemoSongFile;
+    EXPECT_EQ(start(kRoot + "/gone.mid"), std::make_tuple(demo, 0.0));
+    EXPECT_EQ(start(broken), std::make_tuple(demo, 0.0));
 }
 
 } // namespace

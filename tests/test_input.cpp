@@ -23,6 +23,13 @@
 
 using regions::Region;
 
+namespace {
+// The drops below add to the desktop's recent files: never the user's own.
+const bool kPrivateData = [] {
+    return g_setenv("XDG_DATA_HOME", "/nonexistent/velta-test-data", TRUE);
+}();
+} // namespace
+
 TEST(Regions, EveryRegionAtItsEdges) {
     const auto hit = [](double x, double y) { // the region and, for a mute lamp, its channel
         const regions::Hit h = regions::hit_region({x, y});
@@ -226,6 +233,42 @@ TEST(Actions, ToggleMuteTakesMidiChannelNumbers) {
     mute(16);
     for (int channel = 0; channel < kChannelCount; ++channel)
         EXPECT_EQ(player.synth.channels[channel].mute, channel == 0 ? 1 : 0) << channel;
+}
+
+// The volume's state stays within 0 to 1 however it is reached: set, stepped, by keys and wheel.
+TEST(Actions, VolumeStaysBetweenSilenceAndFull) {
+    ActionHarness harness;
+    AppState& app = *harness.app;
+    GActionGroup* group = G_ACTION_GROUP(harness.group);
+    const auto state = [&] {
+        GVariant* value = g_action_group_get_action_state(group, "volume");
+        const double volume = g_variant_get_double(value);
+        g_variant_unref(value);
+        EXPECT_EQ(volume, app.volume);
+        EXPECT_EQ(static_cast<float>(volume), app.audio.volume);
+        return volume;
+    };
+    const auto by = [&](double step) {
+        g_action_group_activate_action(group, "volume-by", g_variant_new_double(step));
+        return state();
+    };
+    EXPECT_EQ(state(), 1.0);
+    EXPECT_EQ(by(0.05), 1.0);
+    EXPECT_STRNE(app.player.status_text, "Volume: 100 %") << "no change, no word";
+    g_action_group_change_action_state(group, "volume", g_variant_new_double(0.5));
+    EXPECT_EQ(state(), 0.5);
+    EXPECT_STREQ(app.player.status_text, "Volume: 50 %");
+    EXPECT_EQ(by(-2.0), 0.0);
+    EXPECT_EQ(by(NAN), 0.0);
+    g_action_group_activate_action(group, "volume", g_variant_new_double(7.0));
+    EXPECT_EQ(state(), 1.0);
+    EXPECT_TRUE(on_key_pressed(nullptr, GDK_KEY_Down, 0, GdkModifierType(0), &app));
+    EXPECT_NEAR(state(), 1.0 - kVolumeStep, 1e-12);
+    EXPECT_TRUE(on_scroll(nullptr, 0.0, 2.0, &app)) << "two notches down";
+    EXPECT_NEAR(state(), 1.0 - 3 * kVolumeStep, 1e-12);
+    EXPECT_TRUE(on_key_pressed(nullptr, GDK_KEY_Up, 0, GdkModifierType(0), &app));
+    EXPECT_NEAR(state(), 1.0 - 2 * kVolumeStep, 1e-12);
+    EXPECT_STREQ(app.player.status_text, "Volume: 90 %");
 }
 
 TEST(InputHandlers, DropsPressesAndKeys) {

@@ -1,8 +1,9 @@
 #!/bin/bash
 # The whole program under Xvfb, judged by what a user sees and hears at a private PipeWire sink.
 #   test_window.sh MODE VELTA VELTA_RENDER SONG_DIR      exit 77 = skipped
-#   play     --play heard, a second launch hands over, MPRIS, the actions on the bus, the WAV
-#            button against velta-render
+#   play     --play heard, a second launch hands over, MPRIS, the actions on the bus, the volume
+#            heard and the mixer's taken over, the WAV button against velta-render, the last
+#            song, place, mutes and volume back after a quit and after a crash
 #   input    keys, clicks, drags, mute lamps, the Open dialog, moving and closing the window
 #   (the file dialogs are GtkFileDialog from GTK 4.10, GtkFileChooserNative before)
 #   prefs    Cancel/Escape save nothing; OK at 48000 Hz restarts the song, heard sample-exact;
@@ -133,13 +134,16 @@ play() {
   listen handed-over 1 44100
   heard handed-over
   [ "$(xdotool search --onlyvisible --pid "$app" | wc -l)" = 1 ] || fail "not one window"
+  poll 50 grep -q "file://$work/song.mid" "$XDG_DATA_HOME/recently-used.xbel" ||
+    fail "song.mid not among the recent files"
   # The actions on the bus do what the buttons do: listed, then play, mute channel 2 (the high
   # note), seek 10 s (the third step), stop, and unmute.
   steps_song "$work/steps.mid"
   expect 0 timeout 20 "$velta" steps.mid
   listed=$(gdbus call --session --dest io.github.velta.Velta --object-path /io/github/velta/Velta \
     --method org.gtk.Actions.List)
-  for action in play pause play-pause stop seek-by seek-to toggle-mute open preferences export quit; do
+  for action in play pause play-pause stop seek-by seek-to toggle-mute volume volume-by open preferences \
+    export quit; do
     [[ $listed == *"'$action'"* ]] || fail "action $action not on the bus: $listed"
   done
   act() { gapplication action io.github.velta.Velta "$@" || fail "gapplication action $*"; }
@@ -156,9 +160,59 @@ play() {
   listen bus-stop 0.5 44100
   silent bus-stop
   act toggle-mute 2
+  # The volume scales the stream, not the samples (the export below still matches): 0.5 halves
+  # what is heard, 0 silences it; the mixer's change is taken over.
+  act play
+  listen full 1 44100
+  pc volume 0.5
+  listen half 1 44100
+  ratio=$(awk -v h="$(field "$(sound half)" rms)" -v f="$(field "$(sound full)" rms)" 'BEGIN { print h / f }')
+  above "$ratio" 0.45 && above 0.55 "$ratio" || fail "volume 0.5: RMS ratio $ratio"
+  pc volume 0
+  listen muted-all 0.5 44100
+  silent muted-all
+  node=$(pw-dump | awk '/"id":/ { id = $2 } /"node.name": "velta"/ { print id + 0; exit }')
+  wpctl set-volume "$node" 0.8 || fail "wpctl set-volume"
+  # (wpctl's scale is cubic: 0.8 there is 0.512 of the amplitude.)
+  poll 50 eval '[ "$(pc volume)" = 0.512000 ]' || fail "the mixer's volume not taken over: $(pc volume)"
+  # The desktop hears of a change at once (PropertiesChanged).
+  playerctl -p velta --follow volume >"$work/volumes" 2>&1 &
+  follower=$!
+  poll 20 grep -qx 0.512000 "$work/volumes"
+  act volume-by -0.012
+  poll 20 grep -qx 0.500000 "$work/volumes" || fail "volume-by -0.012 from 0.512: $(cat "$work/volumes")"
+  kill "$follower" && wait "$follower" 2>/dev/null
+  act stop
   expect 0 timeout 20 "$velta" song.mid
-  # The WAV button with the first channel muted: Escape writes nothing; the proposed name, the
-  # song's own beside it, gets what velta-render writes.
+  # Quit and start again without a file: the same song, its place, the mutes and the volume.
+  act toggle-mute 1
+  pc position 30
+  act quit
+  app_exits "quit"
+  start_app "$velta" || return
+  poll 50 eval '[ "$(pc metadata title)" = song.mid ]' || fail "not the last song: $(pc metadata title)"
+  [ "$(pc volume)" = 0.500000 ] || fail "volume not remembered: $(pc volume)"
+  # Ours wins over what the session manager remembered of the mixer's 0.512.
+  stream_volume() { pw-dump | awk '/"node.name": "velta"/ { on = 1 }
+    on && /"channelVolumes": \[/ { v = 1 } v && match($0, /[0-9]+\.[0-9]+/) { print substr($0, RSTART, RLENGTH) + 0; exit }'; }
+  poll 50 eval '[ "$(stream_volume)" = 0.5 ]' || fail "the stream's volume at start: $(stream_volume)"
+  position=$(gdbus call --session --dest org.mpris.MediaPlayer2.velta --object-path /org/mpris/MediaPlayer2 \
+    --method org.freedesktop.DBus.Properties.Get org.mpris.MediaPlayer2.Player Position |
+    sed -n 's/.*int64 \([0-9]*\).*/\1/p')
+  [ "${position:-0}" -ge 29000000 ] && [ "$position" -le 31000000 ] || fail "position not remembered: $position us"
+  sleep 0.25
+  import -window root "$work/shot.png"
+  [ "$(pixels "$work/shot.png" 99 120)" = "$(pixels "$assets/velta236_ui_atlas.png" 5 638)" ] ||
+    fail "channel 1's mute not remembered: $(cat "$XDG_STATE_HOME/velta/state.ini")"
+  act toggle-mute 1
+  # A crash a second after a change loses nothing.
+  pc volume 0.25
+  sleep 1.5
+  kill -KILL "$app" && wait "$app" 2>/dev/null
+  start_app "$velta" || return
+  poll 50 eval '[ "$(pc volume)" = 0.250000 ]' || fail "volume lost in a crash: $(pc volume)"
+  # The WAV button with the first channel muted, whatever the volume: Escape writes nothing; the
+  # proposed name, the song's own beside it, gets what velta-render writes.
   click 78 79
   for answer in Escape Return; do
     click 309 53
@@ -169,6 +223,7 @@ play() {
   poll 300 test -e "$work/song.wav" || fail "no exported file"
   expect 0 "$render" --max-seconds 100000 --mute 1 song.mid "$work/reference.wav"
   cmp -s "$work/song.wav" "$work/reference.wav" || fail "the export differs from velta-render --mute 1"
+  grep -q CRITICAL "$work/app.log" && fail "criticals: $(grep CRITICAL "$work/app.log" | head -3)"
 }
 
 input() {
@@ -195,6 +250,20 @@ input() {
   key space
   listen resume
   heard resume 60
+  # Twenty-one volume steps down silence it and as many up bring it back: Down, minus and the
+  # keypad's minus; Up, plus and the keypad's plus; then twenty notches of the wheel each way.
+  key --repeat 7 --delay 5 Down minus KP_Subtract
+  listen volume-down 0.3
+  silent volume-down
+  key --repeat 7 --delay 5 Up plus KP_Add
+  listen volume-up 0.3
+  heard volume-up
+  xdotool mousemove 300 300 click --repeat 20 --delay 5 5
+  listen wheel-down 0.3
+  silent wheel-down
+  xdotool mousemove 300 300 click --repeat 20 --delay 5 4
+  listen wheel-up 0.3
+  heard wheel-up
   # Steps last 5 s, the arrows move 10 s: from the start Right lands in the third, Left back
   # in the first.
   click 62 433

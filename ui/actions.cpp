@@ -2,6 +2,10 @@
 
 #include <gtk/gtk.h>
 
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+
 #include "sequencer/transport.h"
 #include "shell/app_state.h"
 #include "synth/channel_state.h"
@@ -64,6 +68,33 @@ void on_toggle_mute(GSimpleAction*, GVariant* parameter, gpointer data) {
         redraw(app_of(data));
 }
 
+// The stream volume and the action's state become `volume`, limited to 0 to 1.
+void set_volume(AppState& app, GSimpleAction* action, double volume) {
+    volume = std::isnan(volume) ? app.volume : std::clamp(volume, 0.0, 1.0);
+    const bool changed = volume != app.volume;
+    app.volume = volume;
+    audio_output_set_volume(app.audio, static_cast<float>(volume));
+    g_simple_action_set_state(action, g_variant_new_double(volume));
+    if (!changed) return;
+    char text[32];
+    snprintf(text, sizeof text, "Volume: %d %%", static_cast<int>(std::lround(volume * 100.0)));
+    player_set_status(app.player, text);
+    redraw(app);
+}
+
+// Also its activation with a value (gapplication action volume 0.5): the same as a new state.
+void on_volume(GSimpleAction* action, GVariant* value, gpointer data) {
+    set_volume(app_of(data), action, g_variant_get_double(value));
+}
+
+void on_volume_by(GSimpleAction*, GVariant* parameter, gpointer data) {
+    AppState& app = app_of(data);
+    const double step = g_variant_get_double(parameter);
+    if (std::isnan(step) || app.actions == nullptr) return;
+    g_action_group_change_action_state(app.actions, "volume",
+                                       g_variant_new_double(app.volume + step));
+}
+
 void on_open(GSimpleAction*, GVariant*, gpointer data) {
     open_file_dialog(app_of(data));
 }
@@ -85,7 +116,8 @@ void on_quit(GSimpleAction*, GVariant*, gpointer data) {
 }
 
 // Every command, once. Parameters: seek-by seconds (negative: back), seek-to a fraction of the
-// song from 0 to 1, toggle-mute a MIDI channel from 1 to 16.
+// song from 0 to 1, toggle-mute a MIDI channel from 1 to 16, volume-by a step of the volume,
+// whose state runs from 0 to 1 (a linear amplitude).
 const GActionEntry kActions[] = {
     {"play", on_play, nullptr, nullptr, nullptr, {}},
     {"pause", on_pause, nullptr, nullptr, nullptr, {}},
@@ -94,6 +126,8 @@ const GActionEntry kActions[] = {
     {"seek-by", on_seek_by, "d", nullptr, nullptr, {}},
     {"seek-to", on_seek_to, "d", nullptr, nullptr, {}},
     {"toggle-mute", on_toggle_mute, "i", nullptr, nullptr, {}},
+    {"volume", on_volume, "d", "1.0", on_volume, {}},
+    {"volume-by", on_volume_by, "d", nullptr, nullptr, {}},
     {"open", on_open, nullptr, nullptr, nullptr, {}},
     {"preferences", on_preferences, nullptr, nullptr, nullptr, {}},
     {"export", on_export, nullptr, nullptr, nullptr, {}},
@@ -102,15 +136,17 @@ const GActionEntry kActions[] = {
 
 struct Accelerator {
     const char* detailed_action;
-    const char* keys[3];
+    const char* keys[4];
 };
 
-// Space, Left and Right also reach the actions through the window's capture-phase keys, so
-// that no focused widget takes them first; they are listed here for the desktop's help.
+// Space, Left, Right, Up and Down also reach the actions through the window's capture-phase
+// keys, so that no focused widget takes them first; they are listed here for the desktop's help.
 constexpr Accelerator kAccelerators[] = {
     {"app.play-pause", {"space", nullptr}},
     {"app.seek-by(-10.0)", {"Left", nullptr}},
     {"app.seek-by(10.0)", {"Right", nullptr}},
+    {"app.volume-by(0.05)", {"Up", "plus", "KP_Add"}},
+    {"app.volume-by(-0.05)", {"Down", "minus", "KP_Subtract"}},
     {"app.open", {"<Control>o", nullptr}},
     {"app.preferences", {"<Control>comma", nullptr}},
     {"app.quit", {"<Control>q", nullptr}},
@@ -127,6 +163,13 @@ void install_accelerators(GtkApplication* application) {
     for (const Accelerator& accelerator : kAccelerators)
         gtk_application_set_accels_for_action(application, accelerator.detailed_action,
                                               accelerator.keys);
+}
+
+void show_volume(AppState& app) {
+    if (app.actions == nullptr) return;
+    GAction* action = g_action_map_lookup_action(G_ACTION_MAP(app.actions), "volume");
+    if (action != nullptr)
+        g_simple_action_set_state(G_SIMPLE_ACTION(action), g_variant_new_double(app.volume));
 }
 
 void activate_action(AppState& app, const char* name, GVariant* parameter) {

@@ -14,6 +14,10 @@ void install_actions(GActionMap* map, AppState& app);
 // The keyboard shortcuts as accelerators of the actions.
 void install_accelerators(GtkApplication* application);
 
+// The `volume` action's state becomes app.volume, which was set elsewhere (restored at start),
+// without a word on the status line.
+void show_volume(AppState& app);
+
 // Activates action `name` of the installed group; `parameter` (a floating reference is taken)
 // is null for the actions without one.
 void activate_action(AppState& app, const char* name, GVariant* parameter = nullptr);

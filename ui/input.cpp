@@ -105,10 +105,19 @@ void on_motion(GtkEventControllerMotion*, double x, double y, gpointer data) {
     seek_to(app, point->x);
 }
 
+void add_recent_song(const char* path) {
+    gchar* uri = g_filename_to_uri(path, nullptr, nullptr);
+    if (uri != nullptr) gtk_recent_manager_add_item(gtk_recent_manager_get_default(), uri);
+    g_free(uri);
+}
+
 bool load_local_file(AppState& app, GFile* file) {
     gchar* path = g_file_get_path(file);
     if (path == nullptr) return false;
-    if (path[0] != '\0') request_song(app, path, AfterLoad::kStay);
+    if (path[0] != '\0') {
+        request_song(app, path, AfterLoad::kStay);
+        add_recent_song(path);
+    }
     redraw(app);
     g_free(path);
     return true;
@@ -135,7 +144,20 @@ gboolean on_key_pressed(GtkEventControllerKey*, guint keyval, guint, GdkModifier
         if (!player_transport(app.player).loaded) return FALSE;
         activate_action(app, "seek-by", g_variant_new_double(keyval == GDK_KEY_Left ? -10.0 : 10.0));
         return TRUE;
+    case GDK_KEY_Up:
+    case GDK_KEY_Down:
+        activate_action(app, "volume-by",
+                        g_variant_new_double(keyval == GDK_KEY_Up ? kVolumeStep : -kVolumeStep));
+        return TRUE;
     default:
         return FALSE;
     }
+}
+
+gboolean on_scroll(GtkEventControllerScroll*, double, double dy, gpointer data) {
+    // Up (a negative dy) is louder; a smooth wheel gives fractions of a notch.
+    if (dy == 0.0) return FALSE;
+    activate_action(*static_cast<AppState*>(data), "volume-by",
+                    g_variant_new_double(-dy * kVolumeStep));
+    return TRUE;
 }

@@ -49,7 +49,11 @@ void connect_input(GtkWidget* window, GtkWidget* area, AppState& app) {
     GtkDropTarget* drop = gtk_drop_target_new(G_TYPE_FILE, GDK_ACTION_COPY);
     g_signal_connect(drop, "drop", G_CALLBACK(on_drop), &app);
     gtk_widget_add_controller(area, GTK_EVENT_CONTROLLER(drop));
-    // Space and the arrows act before any focused widget could take them; the other keys are
+    GtkEventController* wheel =
+        gtk_event_controller_scroll_new(GTK_EVENT_CONTROLLER_SCROLL_VERTICAL);
+    g_signal_connect(wheel, "scroll", G_CALLBACK(on_scroll), &app);
+    gtk_widget_add_controller(area, wheel);
+    // Space and the arrow keys act before any focused widget could take them; the other keys are
     // the actions' accelerators.
     GtkEventController* keys = gtk_event_controller_key_new();
     gtk_event_controller_set_propagation_phase(keys, GTK_PHASE_CAPTURE);

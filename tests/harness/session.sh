@@ -3,6 +3,9 @@
 set -u
 harness=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 work=$(mktemp -d /tmp/velta-test.XXXXXX)
+# The remembered song and the recent files stay in the test's own folder.
+export XDG_STATE_HOME=$work/state XDG_DATA_HOME=$work/data
+mkdir "$XDG_DATA_HOME"
 failures=0 xvfb= pws_dir= app= win= recorder=
 export LSAN_OPTIONS=${LSAN_OPTIONS:-suppressions=$harness/lsan.supp:print_suppressions=0}
 cleanup() {
