@@ -12,6 +12,7 @@ void synth_init(Player& player, int32_t rate) {
     player.cursor = 0;
     player.active = false;
     player.paused = false;
+    player.ended = false;
     player.output_rate = rate;
     ++player.generation;
     std::fill(std::begin(player.song_path), std::end(player.song_path), '\0');
@@ -66,6 +67,7 @@ void player_release_song(Player& player) {
         player.cursor = 0;
         player.active = false;
         player.paused = false;
+        player.ended = false;
         player.song_path[0] = '\0';
         ++player.generation;
     }

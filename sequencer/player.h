@@ -23,6 +23,7 @@ struct Player {
     uint64_t cursor = 0;   // next event to dispatch
     bool active = false;
     bool paused = false;
+    bool ended = false; // stopped by the end of the song: the next Play starts from the top
     int32_t output_rate = 0;
     // Bumped whenever a song is installed or released (load_song, free_song, synth_init). A
     // seek reads `song` without the lock between taking its copy and swapping the result in,

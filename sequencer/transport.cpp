@@ -45,13 +45,16 @@ void start_playback(Player& player) {
         set_status_locked(player, "No MIDI loaded");
         return;
     }
-    if (!player.active) {
+    // A stopped transport starts where a seek left it (the seek rebuilt the synthesizer there);
+    // after "Finished", or sought to the very end, from the top.
+    if (!player.active && (player.ended || player.position >= player.song.length_frames)) {
         reset_synth(player.synth);
         player.position = 0;
         player.cursor = 0;
     }
     player.active = true;
     player.paused = false;
+    player.ended = false;
     set_status_locked(player, "Playing");
 }
 
@@ -61,6 +64,7 @@ void stop_playback(Player& player) {
     player.cursor = 0;
     player.active = false;
     player.paused = false;
+    player.ended = false;
     reset_synth(player.synth);
     set_status_locked(player, "Stopped");
 }
@@ -93,6 +97,7 @@ void seek_fraction(Player& player, double fraction) {
     seek_render(*job);
     std::lock_guard guard(player.lock);
     if (seek_finish(player, *job)) {
+        player.ended = false;
         set_position_status(player, fraction);
     }
 }
@@ -101,11 +106,12 @@ void seek_frame(Player& player, uint64_t target) {
     const auto job = std::make_unique<SeekJob>();
     seek_begin(player, target, player.active && !player.paused, *job);
     seek_render(*job);
-    seek_finish(player, *job);
+    if (seek_finish(player, *job)) player.ended = false;
     if (job->finished) {
         set_status_locked(player, "Finished");
         player.active = false;
         player.paused = false;
+        player.ended = true;
     }
 }
 

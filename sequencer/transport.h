@@ -6,6 +6,7 @@
 struct Player;
 
 // Each takes the Player lock itself.
+// A stopped transport plays from where it was sought to, from the top after "Finished" or Stop.
 void start_playback(Player& player);
 void stop_playback(Player& player);
 void toggle_pause(Player& player);

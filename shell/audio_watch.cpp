@@ -71,6 +71,12 @@ void audio_watch_tick(AppState& app) {
     player_set_status(app.player, kAudioRestoredText);
 }
 
+void note_play_without_output(AppState& app) {
+    if (app.audio_failed == 0) return;
+    if (player_transport(app.player).status == "Playing")
+        player_set_status(app.player, kPlayingWithoutOutputText);
+}
+
 void start_audio_watch(AppState& app) {
     if (app.audio_watch_id == 0)
         app.audio_watch_id = g_timeout_add(kAudioRetryIntervalMs, on_audio_watch, &app);

@@ -11,6 +11,7 @@
 #include "sequencer/load_song.h"
 #include "sequencer/transport.h"
 #include "shell/app_state.h"
+#include "shell/audio_watch.h"
 #include "song/midi_reader.h"
 #include "song/song.h"
 
@@ -53,9 +54,15 @@ void install(AppState& app, LoadTask& task) {
         request_song(app, task.path.c_str(), task.after, task.first);
         return;
     }
+    // A file the user opens and that fails leaves the song before it alone; the first song has
+    // none before it and keeps the reader's bare text.
     const bool loaded =
-        install_song(app.player, std::move(task.song), task.failure, task.path.c_str());
-    if (loaded && task.after == AfterLoad::kPlay) start_playback(app.player);
+        install_song(app.player, std::move(task.song), task.failure, task.path.c_str(),
+                     task.first ? OnFailure::kClearSong : OnFailure::kKeepSong);
+    if (loaded && task.after == AfterLoad::kPlay) {
+        start_playback(app.player);
+        note_play_without_output(app);
+    }
     if (loaded && task.first && app.audio_failed != 0)
         player_set_status(app.player, kAudioFailedText);
     if (app.loaded_hook != nullptr) app.loaded_hook(app);

@@ -99,7 +99,7 @@ struct ActionHarness {
     }
 };
 
-enum class State { kNoSong, kStopped, kPlaying, kPaused, kFinished };
+enum class State { kNoSong, kStopped, kSought, kPlaying, kPaused, kFinished, kFinishedBack };
 enum class Place { kTop, kSame, kAhead, kBack, kHalf, kEnd };
 
 } // namespace
@@ -132,6 +132,9 @@ TEST(Actions, EachCommandFromEachTransportState) {
         {S::kStopped, "stop", 0, false, false, P::kTop, "Stopped"},
         {S::kStopped, "seek-by", 10, false, false, P::kAhead, nullptr},
         {S::kStopped, "seek-to", 0.5, false, false, P::kHalf, nullptr},
+        {S::kSought, "play", 0, true, false, P::kSame, "Playing"}, // stopped, sought to the middle
+        {S::kSought, "play-pause", 0, true, false, P::kSame, "Playing"},
+        {S::kSought, "stop", 0, false, false, P::kTop, "Stopped"},
         {S::kPlaying, "play", 0, true, false, P::kSame, "Playing"},
         {S::kPlaying, "pause", 0, true, true, P::kSame, "Paused"},
         {S::kPlaying, "play-pause", 0, true, true, P::kSame, "Paused"},
@@ -150,6 +153,7 @@ TEST(Actions, EachCommandFromEachTransportState) {
         {S::kFinished, "play-pause", 0, true, false, P::kTop, "Playing"},
         {S::kFinished, "stop", 0, false, false, P::kTop, "Stopped"},
         {S::kFinished, "seek-by", -10, false, false, P::kBack, nullptr},
+        {S::kFinishedBack, "play", 0, true, false, P::kSame, "Playing"}, // finished, 10 s back
     };
     // clang-format on
     for (const Row& row : rows) {
@@ -163,10 +167,14 @@ TEST(Actions, EachCommandFromEachTransportState) {
             harness.render(kPlayed);
         }
         if (row.state == S::kPaused) toggle_pause(app.player);
-        if (row.state == S::kFinished) {
+        if (row.state == S::kFinished || row.state == S::kFinishedBack) {
             start_playback(app.player);
             harness.render(UINT64_MAX);
         }
+        if (row.state == S::kFinishedBack) {
+            ASSERT_TRUE(seek_by(app.player, -10));
+        }
+        if (row.state == S::kSought) seek_fraction(app.player, 0.5);
         const TransportState before = player_transport(app.player);
         GVariant* parameter = std::string(row.action).starts_with("seek")
                                   ? g_variant_new_double(row.seconds)
@@ -191,6 +199,24 @@ TEST(Actions, EachCommandFromEachTransportState) {
         EXPECT_EQ(after.position, place) << where;
         const std::string status = row.status != nullptr ? row.status : "Position: ";
         EXPECT_TRUE(after.status.starts_with(status)) << where << ": " << after.status;
+    }
+}
+
+TEST(Actions, PlayWithNoOutputRunsTheTransportAndSaysSo) {
+    ActionHarness harness;
+    AppState& app = *harness.app;
+    app.audio_failed = 1;
+    ASSERT_TRUE(load_song(app.player, VELTA_BINARY_DIR "/tests/songs/minute.mid"));
+    // Each action, then whether it left the transport running and its status.
+    const std::tuple<const char*, bool, const char*> steps[] = {
+        {"play", true, "Playing (no PipeWire output)"}, {"pause", false, "Paused"},
+        {"play-pause", true, "Resumed"}, {"stop", false, "Stopped"},
+        {"play-pause", true, "Playing (no PipeWire output)"}};
+    for (const auto& [action, running, status] : steps) {
+        g_action_group_activate_action(G_ACTION_GROUP(harness.group), action, nullptr);
+        const TransportState state = player_transport(app.player);
+        EXPECT_EQ(state.active && !state.paused, running) << action;
+        EXPECT_EQ(state.status, status) << action;
     }
 }
 
@@ -269,8 +295,12 @@ TEST(InputHandlers, DropsPressesAndKeys) {
     EXPECT_TRUE(on_key_pressed(nullptr, GDK_KEY_Right, 0, GdkModifierType(0), &app));
     const TransportState sought = player_transport(app.player);
     EXPECT_EQ(sought.position, sought.length_frames) << "a song shorter than the step: its end";
-    // A failed load is still a taken drop; it leaves its message and no song.
+    // A failed load is still a taken drop; the song and its paused transport stay as they were
+    // and the status names the file.
     EXPECT_TRUE(drop(g_file_new_for_path("/nonexistent/broken.mid")));
-    EXPECT_STRNE(app.player.status_text, "Loaded MIDI");
-    EXPECT_EQ(app.player.song.events.size(), 0u);
+    EXPECT_STREQ(app.player.status_text, "broken.mid: Could not open MIDI file.");
+    const TransportState kept = player_transport(app.player);
+    EXPECT_TRUE(kept.loaded && kept.active && kept.paused);
+    EXPECT_EQ(kept.position, sought.position);
+    EXPECT_EQ(kept.path, VELTA_BINARY_DIR "/tests/songs/melodic.mid");
 }

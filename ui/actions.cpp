@@ -4,6 +4,7 @@
 
 #include "sequencer/transport.h"
 #include "shell/app_state.h"
+#include "shell/audio_watch.h"
 #include "synth/channel_state.h"
 #include "ui/export_dialog.h"
 #include "ui/file_dialog.h"
@@ -26,6 +27,7 @@ void seeked(AppState& app) {
 
 void on_play(GSimpleAction*, GVariant*, gpointer data) {
     if (!set_pending_after(app_of(data), AfterLoad::kPlay)) start_playback(app_of(data).player);
+    note_play_without_output(app_of(data));
     redraw(app_of(data));
 }
 
@@ -38,6 +40,7 @@ void on_play_pause(GSimpleAction*, GVariant*, gpointer data) {
     AppState& app = app_of(data);
     if (player_transport(app.player).active || !set_pending_after(app, AfterLoad::kPlay))
         play_or_pause(app.player);
+    note_play_without_output(app);
     redraw(app);
 }
 
