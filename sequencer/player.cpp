@@ -31,6 +31,7 @@ TransportState player_transport(Player& player) {
     state.loaded = !player.song.events.empty();
     state.active = player.active;
     state.paused = player.paused;
+    state.ended = player.ended;
     state.position = player.position;
     state.length_frames = player.song.length_frames;
     state.rate = player.output_rate;
@@ -50,6 +51,20 @@ bool player_toggle_mute(Player& player, int32_t channel) {
     int32_t& mute = player.synth.channels[channel].mute;
     mute = mute == 0 ? 1 : 0;
     return true;
+}
+
+uint16_t player_mutes(Player& player) {
+    std::lock_guard guard(player.lock);
+    uint16_t mutes = 0;
+    for (int n = 0; n < kChannelCount; ++n)
+        if (player.synth.channels[n].mute != 0) mutes = static_cast<uint16_t>(mutes | 1u << n);
+    return mutes;
+}
+
+void player_set_mutes(Player& player, uint16_t mutes) {
+    std::lock_guard guard(player.lock);
+    for (int n = 0; n < kChannelCount; ++n)
+        player.synth.channels[n].mute = (mutes >> n & 1u) != 0 ? 1 : 0;
 }
 
 int32_t player_select_instrument_set(Player& player, int32_t set_number) {

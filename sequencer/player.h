@@ -48,6 +48,7 @@ struct TransportState {
     bool loaded = false; // a song with events is installed
     bool active = false;
     bool paused = false;
+    bool ended = false; // stopped by the song's end
     uint64_t position = 0;      // frames
     uint64_t length_frames = 0; // the loaded song's length
     int32_t rate = 0;           // the output rate the synthesizer runs at
@@ -60,6 +61,9 @@ TransportState player_transport(Player& player);
 void player_set_status(Player& player, const char* text);
 // Inverts the mute flag of MIDI channel `channel` (0 to 15); false for another number.
 bool player_toggle_mute(Player& player, int32_t channel);
+// Every channel's mute flag, bit n for channel n; and setting them all from such a mask.
+uint16_t player_mutes(Player& player);
+void player_set_mutes(Player& player, uint16_t mutes);
 // The instrument set to use, by the preferences' number; returns the set in effect.
 int32_t player_select_instrument_set(Player& player, int32_t set_number);
 // Releases the song, leaving the transport stopped with none.

@@ -17,13 +17,20 @@ EngineRestartResult restart_engine(AppState& app, int32_t frequency) {
     const TransportState before = player_transport(player);
     char path[kPathCapacity] = {};
     copy_song_path(path, before.path.c_str());
-    const bool resume = before.active && !before.paused;
+    const uint16_t mutes = player_mutes(player);
+    // The same moment at the new rate, whole frames towards the start; after the end, the top.
+    uint64_t place = 0;
+    if (!before.ended && before.rate > 0)
+        place = static_cast<uint64_t>(static_cast<unsigned __int128>(before.position) *
+                                      static_cast<uint32_t>(frequency) /
+                                      static_cast<uint32_t>(before.rate));
 
     // From here until the output starts again no audio callback runs. The lock itself is
     // never rebuilt: synth_init resets everything else in the Player.
     audio_output_stop(app.audio);
     player_release_song(player);
     synth_init(player, frequency);
+    player_set_mutes(player, mutes);
     player_select_instrument_set(player, app.prefs.instrument_set);
 
     EngineRestartResult result;
@@ -41,7 +48,10 @@ EngineRestartResult restart_engine(AppState& app, int32_t frequency) {
         result.reload_failed = !load_default_song(app);
     }
     // With no song back there is nothing to resume, and the loader's text must stay.
-    if (resume && !result.reload_failed) start_playback(player);
+    if (result.reload_failed) return result;
+    if (place != 0) seek_to_frame(player, place);
+    if (before.active) start_playback(player);
+    if (before.active && before.paused) toggle_pause(player);
     return result;
 }
 

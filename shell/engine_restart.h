@@ -13,8 +13,8 @@ struct EngineRestartResult {
 };
 
 // Stops the audio output, builds the Player again for `frequency`, starts the output and
-// reloads the song (the loaded one, else the named one, else the demo song). A song that was
-// playing plays again from its beginning; any other ends up stopped at its beginning.
+// reloads the song (the loaded one, else the named one, else the demo song). The song comes
+// back at the same moment (in time), playing, paused or stopped as it was, every mute kept.
 EngineRestartResult restart_engine(AppState& app, int32_t frequency);
 
 // Takes the plan's settings into effect and saves them: restart if the frequency changed,

@@ -17,6 +17,7 @@
 #include <string>
 #include <thread>
 #include <tuple>
+#include <vector>
 
 #include "audio/audio_status.h"
 #include "shell/app_state.h"
@@ -25,6 +26,7 @@
 #include "shell/resources.h"
 #include "prefs/preferences.h"
 #include "prefs/prefs_apply.h"
+#include "sequencer/event_loop.h"
 #include "sequencer/load_song.h"
 #include "sequencer/transport.h"
 #include "synth/synth.h"
@@ -176,14 +178,15 @@ TEST(PrefsPlan, ChosenRowsGiveSettingsSummaryAndWhatToRedo) {
 }
 
 // No PipeWire here: a restart cannot start the output again and says so, though the song
-// itself loads again and plays from its beginning at the new rate.
+// itself loads again at the new rate, at the same moment, as it was and with its mutes.
 TEST(ApplyPrefs, OnlyAChangedRateRestartsTheEngine) {
     const auto app = std::make_unique<AppState>();
     Player& player = app->player;
     synth_init(player, app->prefs.output_frequency_hz);
     ASSERT_TRUE(load_song(player, kSong));
     start_playback(player);
-    player.position = 12345;
+    seek_to_frame(player, 12345);
+    player_toggle_mute(player, 3);
     const auto apply = [&](PrefField field, int32_t row) {
         PrefsSelection selection = prefs_selection_of(app->prefs);
         selection[static_cast<int32_t>(field)] = row;
@@ -195,13 +198,27 @@ TEST(ApplyPrefs, OnlyAChangedRateRestartsTheEngine) {
     apply(PrefField::output_frequency_hz, 0);
     EXPECT_STREQ(player.status_text, kAudioFailedText);
     EXPECT_STREQ(player.song_path, kSong);
+    // 12345 frames at 44100 Hz are 13436.7 at 48000 Hz.
     EXPECT_EQ(std::vector<uint64_t>({uint64_t(player.synth.sample_rate), player.song.rate,
-                                     uint64_t(player.active), player.position}),
-              std::vector<uint64_t>({48000, 48000, 1, 0}));
-    // A paused song comes back stopped at its beginning.
+                                     uint64_t(player.active), player.position, player_mutes(player)}),
+              std::vector<uint64_t>({48000, 48000, 1, 13436, 1u << 3}));
     toggle_pause(player);
     apply(PrefField::output_frequency_hz, 1);
-    EXPECT_TRUE(!player.active && player.position == 0 && player.song.rate == 44100);
+    EXPECT_TRUE(player.active && player.paused && player.position == 12344 &&
+                player.song.rate == 44100 && player_mutes(player) == 1u << 3);
+    // Stopped where a seek left it, it stays there; after the end, it comes back at the top.
+    stop_playback(player);
+    seek_to_frame(player, 30000);
+    apply(PrefField::output_frequency_hz, 0);
+    EXPECT_TRUE(!player.active && player.position == 32653);
+    start_playback(player);
+    while (player.active) {
+        std::vector<int16_t> block(2 * 65536);
+        std::lock_guard guard(player.lock);
+        synth_render(player, block.data(), 65536);
+    }
+    apply(PrefField::output_frequency_hz, 1);
+    EXPECT_TRUE(!player.active && player.position == 0);
     // A song that no longer loads leaves no song and the loader's text for the status decision.
     ASSERT_TRUE(copy_song_path(player.song_path, "/nonexistent/gone.mid"));
     const EngineRestartResult result = restart_engine(*app, 22050);

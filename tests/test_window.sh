@@ -4,8 +4,8 @@
 #   play     --play heard, a second launch hands over, MPRIS, the actions on the bus, the WAV
 #            button against velta-render
 #   input    keys, clicks, drags, mute lamps, the Open dialog, moving and closing the window
-#   prefs    Cancel/Escape save nothing; OK at 48000 Hz restarts the song, heard sample-exact;
-#            then twenty changes while it plays
+#   prefs    Cancel/Escape save nothing; OK at 48000 Hz restarts the engine, the song then
+#            heard sample-exact; twenty changes while it plays
 #   screens  reference screenshots (tests/screens; MODE screens-update takes them again)
 #   install  cmake --install into a temporary prefix; the installed velta finds its assets
 #   files    big files opened while playing keep the window answering; odd names and URIs;
@@ -124,6 +124,14 @@ play() {
   above "$(pc position)" 29.9 || fail "MPRIS position after seeking to 30 s: $(pc position)"
   pc stop
   poll 50 status Stopped || fail "MPRIS status after stop: $(pc status)"
+  # A place chosen while stopped is where Play starts.
+  pc position 20
+  pc play
+  poll 50 status Playing || fail "MPRIS status after the stopped seek and play: $(pc status)"
+  above "$(pc position)" 19.9 || fail "position after a stopped seek to 20 s and play: $(pc position)"
+  above 25 "$(pc position)" || fail "position after a stopped seek to 20 s and play: $(pc position)"
+  pc stop
+  poll 50 status Stopped || fail "MPRIS status after stop: $(pc status)"
   # A second launch hands its file to the running window and ends; without --play it stays stopped.
   expect 0 timeout 20 "$velta" song.mid
   listen handed-over-stopped 1 44100
@@ -230,9 +238,9 @@ input() {
   key ctrl+q
   app_exits Ctrl+Q
 
-  # The Open dialog: a broken file leaves no song, a valid one loads.
+  # The Open dialog: a valid file loads; a broken one leaves the song playing.
   start_app "$velta" || return
-  for file in broken steps; do
+  for file in steps broken; do
     key ctrl+o
     wait_dialog 'Open MIDI' || { fail "Ctrl+O: no dialog"; return; }
     xdotool windowfocus --sync "$dialog" key ctrl+l type --delay 5 "$work/$file.mid"
@@ -241,11 +249,11 @@ input() {
       xdotool windowfocus --sync "$dialog" key Return
       dialog_gone 'Open MIDI' && break
     done
-    key space
+    [ "$file" = steps ] && key space
     listen "$file"
   done
-  silent broken
   heard steps 60
+  heard broken
   # Dragging the title strip moves the window (no window manager: the toolkit moves it);
   # minimise and maximise change nothing; the close button ends the program.
   click 590 14
@@ -284,12 +292,15 @@ prefs() {
     prefs_dialog 0 "$button"
     [ -e "$XDG_CONFIG_HOME/velta/preferences.ini" ] && fail "$button wrote the key file"
   done
-  # OK at 48000 Hz: saved, the stream restarted at the graph's rate, so the song's opening, again
-  # from its beginning, reaches the sink unresampled, as velta-render writes it.
-  capture_start "$work/playing.wav" 48000
+  # Stopped, OK at 48000 Hz: saved, the stream restarted at the graph's rate, the song still
+  # stopped at its beginning; played, its opening reaches the sink unresampled, as velta-render
+  # writes it.
+  click 229 53
   prefs_dialog 0 alt+o
   grep -qx output_frequency_hz=48000 "$XDG_CONFIG_HOME/velta/preferences.ini" || fail "OK did not save"
   node_rate 48000 || fail "the stream did not move to 48000 Hz"
+  capture_start "$work/playing.wav" 48000
+  key space
   sleep 1.5
   capture_stop
   "$render" --rate 48000 --max-seconds 2 "$work/song.mid" "$work/ref.wav"
