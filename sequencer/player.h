@@ -31,6 +31,10 @@ struct Player {
     // and freed only on the main thread, where the seek runs from start to swap: a loader on
     // another thread may parse, but must leave the swap to the main thread.
     uint64_t generation = 0;
+    // While a channel is soloed: which (0 to 15, else -1), and the mutes from before, which a
+    // second solo of it restores. Any other change of the mutes forgets them.
+    int32_t solo_channel = -1;
+    uint16_t mutes_before_solo = 0;
     char song_path[kPathCapacity] = {};
     char status_text[kStatusCapacity] = {};
 };
@@ -63,6 +67,9 @@ void player_set_status(Player& player, const char* text);
 bool player_toggle_mute(Player& player, int32_t channel);
 // Every channel's mute flag, bit n for channel n; and setting them all from such a mask.
 uint16_t player_mutes(Player& player);
+// Mutes every channel but `channel` (0 to 15), remembering the mutes; for the soloed channel
+// again, puts the remembered ones back. False for another number.
+bool player_solo(Player& player, int32_t channel);
 void player_set_mutes(Player& player, uint16_t mutes);
 // The instrument set to use, by the preferences' number; returns the set in effect.
 int32_t player_select_instrument_set(Player& player, int32_t set_number);

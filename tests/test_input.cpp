@@ -238,6 +238,25 @@ TEST(Actions, PlayWhileASongIsReadPlaysItOnArrivalUnlessStopped) {
     }
 }
 
+TEST(Actions, SoloMutesTheOthersAndAgainRestoresTheMutes) {
+    ActionHarness harness;
+    Player& player = harness.app->player;
+    const auto act = [&](const char* action, int32_t channel) {
+        g_action_group_activate_action(G_ACTION_GROUP(harness.group), action,
+                                       g_variant_new_int32(channel));
+        return player_mutes(player);
+    };
+    act("toggle-mute", 3);
+    EXPECT_EQ(act("solo", 0), 1u << 2) << "no channel 0";
+    EXPECT_EQ(act("solo", 17), 1u << 2);
+    EXPECT_EQ(act("solo", 1), 0xFFFEu);
+    EXPECT_EQ(act("solo", 16), 0x7FFFu) << "another solo";
+    EXPECT_EQ(act("solo", 16), 1u << 2) << "the mutes from before the first solo";
+    act("solo", 5);
+    act("toggle-mute", 5);
+    EXPECT_EQ(act("solo", 5), 0xFFEFu) << "a mute changed since: a new solo";
+}
+
 TEST(Actions, ToggleMuteTakesMidiChannelNumbers) {
     ActionHarness harness;
     Player& player = harness.app->player;

@@ -3,7 +3,7 @@
 #   test_window.sh MODE VELTA VELTA_RENDER SONG_DIR      exit 77 = skipped
 #   play     --play heard, a second launch hands over, MPRIS, the actions on the bus, the WAV
 #            button against velta-render
-#   input    keys, clicks, drags, mute lamps, the Open dialog, moving and closing the window
+#   input    keys, clicks, drags, mute lamps and solo, the Open dialog, moving and closing the window
 #   prefs    Cancel/Escape save nothing; OK at 48000 Hz restarts the engine, the song then
 #            heard sample-exact; twenty changes while it plays
 #   screens  reference screenshots (tests/screens; MODE screens-update takes them again)
@@ -146,7 +146,7 @@ play() {
   expect 0 timeout 20 "$velta" steps.mid
   listed=$(gdbus call --session --dest io.github.velta.Velta --object-path /io/github/velta/Velta \
     --method org.gtk.Actions.List)
-  for action in play pause play-pause stop seek-by seek-to toggle-mute open preferences export quit; do
+  for action in play pause play-pause stop seek-by seek-to toggle-mute solo open preferences export quit; do
     [[ $listed == *"'$action'"* ]] || fail "action $action not on the bus: $listed"
   done
   act() { gapplication action io.github.velta.Velta "$@" || fail "gapplication action $*"; }
@@ -219,6 +219,13 @@ input() {
   expect_lit unmuted 1000
   listen unmuted
   above "$(field "$(sound unmuted)" high)" 0.1 || fail "unmuted channel not heard: $(sound unmuted)"
+  # Shift+click on channel 0's lamp solos it; again, the mutes come back.
+  xdotool mousemove 117 118 keydown shift click 1 keyup shift
+  expect_lit solo 1001
+  listen solo 0.8
+  above 0.02 "$(field "$(sound solo)" high)" || fail "channel 1 heard beside the solo: $(sound solo)"
+  xdotool mousemove 117 118 keydown shift click 1 keyup shift
+  expect_lit unsolo 1000
   # The seek bar: 45 % is 17.5 s (the fourth step); a drag on to 71 % (the sixth).
   click 168 433
   listen seek-click

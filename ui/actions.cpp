@@ -67,6 +67,10 @@ void on_toggle_mute(GSimpleAction*, GVariant* parameter, gpointer data) {
         redraw(app_of(data));
 }
 
+void on_solo(GSimpleAction*, GVariant* parameter, gpointer data) {
+    if (player_solo(app_of(data).player, g_variant_get_int32(parameter) - 1)) redraw(app_of(data));
+}
+
 void on_open(GSimpleAction*, GVariant*, gpointer data) {
     open_file_dialog(app_of(data));
 }
@@ -88,7 +92,7 @@ void on_quit(GSimpleAction*, GVariant*, gpointer data) {
 }
 
 // Every command, once. Parameters: seek-by seconds (negative: back), seek-to a fraction of the
-// song from 0 to 1, toggle-mute a MIDI channel from 1 to 16.
+// song from 0 to 1, toggle-mute and solo a MIDI channel from 1 to 16.
 const GActionEntry kActions[] = {
     {"play", on_play, nullptr, nullptr, nullptr, {}},
     {"pause", on_pause, nullptr, nullptr, nullptr, {}},
@@ -97,6 +101,7 @@ const GActionEntry kActions[] = {
     {"seek-by", on_seek_by, "d", nullptr, nullptr, {}},
     {"seek-to", on_seek_to, "d", nullptr, nullptr, {}},
     {"toggle-mute", on_toggle_mute, "i", nullptr, nullptr, {}},
+    {"solo", on_solo, "i", nullptr, nullptr, {}},
     {"open", on_open, nullptr, nullptr, nullptr, {}},
     {"preferences", on_preferences, nullptr, nullptr, nullptr, {}},
     {"export", on_export, nullptr, nullptr, nullptr, {}},
