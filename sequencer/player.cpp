@@ -103,6 +103,11 @@ int32_t player_select_instrument_set(Player& player, int32_t set_number) {
     return synth_select_instrument_set(player.synth, set_number);
 }
 
+void player_set_auto_detune(Player& player, bool on) {
+    std::lock_guard guard(player.lock);
+    synth_set_auto_detune(player.synth, on);
+}
+
 void player_release_song(Player& player) {
     Song old;
     {

@@ -73,5 +73,7 @@ bool player_solo(Player& player, int32_t channel);
 void player_set_mutes(Player& player, uint16_t mutes);
 // The instrument set to use, by the preferences' number; returns the set in effect.
 int32_t player_select_instrument_set(Player& player, int32_t set_number);
+// The channels' fixed detune on or off, from the next note on (the preference "Auto Detune").
+void player_set_auto_detune(Player& player, bool on);
 // Releases the song, leaving the transport stopped with none.
 void player_release_song(Player& player);

@@ -32,6 +32,7 @@ EngineRestartResult restart_engine(AppState& app, int32_t frequency) {
     synth_init(player, frequency);
     player_set_mutes(player, mutes);
     player_select_instrument_set(player, app.prefs.instrument_set);
+    player_set_auto_detune(player, app.prefs.auto_detune_mode != 0);
 
     EngineRestartResult result;
     if (!audio_output_start(app.audio, player, static_cast<uint32_t>(frequency))) {
@@ -63,6 +64,7 @@ void apply_preferences(AppState& app, const PrefsApplyPlan& plan) {
     if (plan.restart_engine) restart = restart_engine(app, app.prefs.output_frequency_hz);
 
     const int32_t set_number = player_select_instrument_set(app.player, app.prefs.instrument_set);
+    player_set_auto_detune(app.player, app.prefs.auto_detune_mode != 0);
     char summary[kPrefsSummaryCapacity];
     format_prefs_summary(summary, app.prefs, set_number);
     // After a failed reload the status line still holds the loader's own text.

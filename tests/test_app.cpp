@@ -195,7 +195,11 @@ TEST(ApplyPrefs, OnlyAChangedRateRestartsTheEngine) {
     apply(PrefField::instrument_set, 7);
     EXPECT_EQ(player.synth.instrument_set, 7);
     EXPECT_EQ(player.position, 12345u) << "not restarted";
+    ASSERT_NE(player.synth.channels[1].detune, 0);
+    apply(PrefField::auto_detune_mode, 0);
+    EXPECT_EQ(player.synth.channels[1].detune, 0) << "\"none\"";
     apply(PrefField::output_frequency_hz, 0);
+    EXPECT_EQ(player.synth.channels[1].detune, 0) << "after a restart too";
     EXPECT_STREQ(player.status_text, kAudioFailedText);
     EXPECT_STREQ(player.song_path, kSong);
     // 12345 frames at 44100 Hz are 13436.7 at 48000 Hz.
