@@ -35,7 +35,8 @@ EngineRestartResult restart_engine(AppState& app, int32_t frequency) {
     player_set_auto_detune(player, app.prefs.auto_detune_mode != 0);
 
     EngineRestartResult result;
-    if (!audio_output_start(app.audio, player, static_cast<uint32_t>(frequency))) {
+    const auto rate = static_cast<uint32_t>(frequency);
+    if (!audio_output_start(app.audio, player, rate, prefs_latency_frames(app.prefs, rate))) {
         result.audio_failed = true;
         player_set_status(player, kAudioFailedText);
     }
@@ -56,12 +57,24 @@ EngineRestartResult restart_engine(AppState& app, int32_t frequency) {
     return result;
 }
 
+bool restart_audio(AppState& app) {
+    // The transport is left alone: the song goes on from where the old stream stopped it.
+    audio_output_stop(app.audio);
+    const auto rate = static_cast<uint32_t>(app.prefs.output_frequency_hz);
+    const bool started =
+        audio_output_start(app.audio, app.player, rate, prefs_latency_frames(app.prefs, rate));
+    app.audio_failed = started ? 0 : 1;
+    if (!started) player_set_status(app.player, kAudioFailedText);
+    return started;
+}
+
 void apply_preferences(AppState& app, const PrefsApplyPlan& plan) {
     app.prefs = plan.prefs;
     int save_error = 0;
     const bool saved = prefs_save(app.prefs, save_error);
     EngineRestartResult restart;
     if (plan.restart_engine) restart = restart_engine(app, app.prefs.output_frequency_hz);
+    if (plan.restart_audio) restart.audio_failed = !restart_audio(app);
 
     const int32_t set_number = player_select_instrument_set(app.player, app.prefs.instrument_set);
     player_set_auto_detune(app.player, app.prefs.auto_detune_mode != 0);

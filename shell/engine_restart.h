@@ -17,6 +17,10 @@ struct EngineRestartResult {
 // back at the same moment (in time), playing, paused or stopped as it was, every mute kept.
 EngineRestartResult restart_engine(AppState& app, int32_t frequency);
 
+// Starts the audio output again with the preferences' latency, keeping the song as it is.
+// False, with the failure on the status line, when it did not start.
+bool restart_audio(AppState& app);
+
 // Takes the plan's settings into effect and saves them: restart if the frequency changed,
 // instrument set, status line. The caller re-arms the redraw timer when the plan says so.
 void apply_preferences(AppState& app, const PrefsApplyPlan& plan);

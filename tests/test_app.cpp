@@ -144,29 +144,41 @@ TEST(PrefsFile, ASaveIntoAReadOnlyFolderLeavesTheOldFile) {
 }
 
 TEST(PrefsPlan, ChosenRowsGiveSettingsSummaryAndWhatToRedo) {
-    // The value chosen, whether the engine restarts and whether the redraw timer is re-armed.
+    // The value chosen, whether the engine restarts, whether the redraw timer is re-armed and
+    // whether the output alone restarts (a new latency request).
     // A row past the end is the last; nothing selected reads as a negative row: the first.
     // clang-format off
-    const struct { PrefField field; std::optional<int32_t> row; int32_t value; bool restart, rearm; } cases[] = {
-        {PrefField::output_frequency_hz, 1, 44100, false, false},
-        {PrefField::redraw_timing_fps, 2, 25, false, true}, {PrefField::instrument_set, 7, 7, false, false},
-        {PrefField::buffer_block_tenths, 6, 1, false, false}, {PrefField::redraw_timing_fps, 9, 50, false, true},
-        {PrefField::output_frequency_hz, -1, 48000, true, false},
-        {PrefField::equalizer_mode, std::nullopt, 0, false, false}}; // no drop-down
+    const struct { PrefField field; std::optional<int32_t> row; int32_t value; bool restart, rearm, audio; } cases[] = {
+        {PrefField::output_frequency_hz, 1, 44100, false, false, false},
+        {PrefField::redraw_timing_fps, 2, 25, false, true, false}, {PrefField::instrument_set, 7, 7, false, false, false},
+        {PrefField::buffer_block_tenths, 6, 1, false, false, true}, {PrefField::redraw_timing_fps, 9, 50, false, true, false},
+        {PrefField::buffer_block_tenths, 0, 60, false, false, false}, // longer: no request either
+        {PrefField::output_frequency_hz, -1, 48000, true, false, false},
+        {PrefField::equalizer_mode, std::nullopt, 0, false, false, false}}; // no drop-down
     // clang-format on
     for (const auto& c : cases) {
         PrefsSelection selection = prefs_selection_of(Preferences{});
         selection[static_cast<int32_t>(c.field)] = c.row;
         const PrefsApplyPlan plan = plan_prefs_apply(Preferences{}, selection);
         EXPECT_EQ(
-            std::tuple(pref_field(plan.prefs, c.field), plan.restart_engine, plan.rearm_timer),
-            std::tuple(c.value, c.restart, c.rearm))
+            std::tuple(pref_field(plan.prefs, c.field), plan.restart_engine, plan.rearm_timer,
+                       plan.restart_audio),
+            std::tuple(c.value, c.restart, c.rearm, c.audio))
             << pref_field_info(c.field).key << " row " << c.row.value_or(99);
     }
     // A set number other than 0 to 7 is named as the full set; the number is the synth's.
     char text[kPrefsSummaryCapacity];
     format_prefs_summary(text, Preferences{22050, 0, 1, 5, 0, 9, 5}, 9);
     EXPECT_STREQ(text, "Preferences: 22050Hz, 1fps, 0.5s block, wave set SCC like Full-Set (9)");
+    // The block size's tooltip: the default asks nothing; the short ones are capped.
+    const auto hint = [&](int32_t row, int32_t rate) {
+        format_prefs_hint(text, PrefField::buffer_block_tenths, row, rate);
+        return std::string(text);
+    };
+    EXPECT_EQ(hint(2, 44100), "No latency request: PipeWire picks the block size");
+    EXPECT_EQ(hint(3, 44100), "Asks PipeWire for a latency of 1000 ms; PipeWire caps this at 46 ms");
+    EXPECT_EQ(hint(6, 48000), "Asks PipeWire for a latency of 100 ms; PipeWire caps this at 43 ms");
+    EXPECT_EQ(prefs_latency_frames(Preferences{}, 48000), 0u);
     // A silenced output outranks a failed save, which outranks a failed reload, which outranks
     // the summary.
     const char* loader = "Could not open MIDI file.";

@@ -322,6 +322,14 @@ prefs() {
   done
   key ctrl+q
   app_exits "after the changes"
+  # "0.5 sec." asks the graph for that latency; the default asks for none.
+  latency() { pw-dump | awk '/^  \{/ { l = "" } /"node.latency"/ { l = $2 }
+    /"node.name": "velta"/ { print l; exit }'; }
+  printf '[Preferences]\nbuffer_block_tenths=5\n' >"$XDG_CONFIG_HOME/velta/preferences.ini"
+  start_app "$velta" "$work/song.mid" || return
+  poll 50 eval '[ "$(latency)" = "\"22050/44100\"," ]' || fail "node.latency: $(latency), wanted 22050/44100"
+  key ctrl+q
+  app_exits "with a short block"
 }
 
 # shot NAME SONG [U V]...: the window after clicks at skin units, the text drawn with the
