@@ -52,7 +52,7 @@ struct TransportState {
     bool loaded = false; // a song with events is installed
     bool active = false;
     bool paused = false;
-    bool ended = false; // stopped by the song's end
+    bool ended = false;         // stopped by the song's end
     uint64_t position = 0;      // frames
     uint64_t length_frames = 0; // the loaded song's length
     int32_t rate = 0;           // the output rate the synthesizer runs at

@@ -160,10 +160,9 @@ TEST(PrefsPlan, ChosenRowsGiveSettingsSummaryAndWhatToRedo) {
         PrefsSelection selection = prefs_selection_of(Preferences{});
         selection[static_cast<int32_t>(c.field)] = c.row;
         const PrefsApplyPlan plan = plan_prefs_apply(Preferences{}, selection);
-        EXPECT_EQ(
-            std::tuple(pref_field(plan.prefs, c.field), plan.restart_engine, plan.rearm_timer,
-                       plan.restart_audio),
-            std::tuple(c.value, c.restart, c.rearm, c.audio))
+        EXPECT_EQ(std::tuple(pref_field(plan.prefs, c.field), plan.restart_engine, plan.rearm_timer,
+                             plan.restart_audio),
+                  std::tuple(c.value, c.restart, c.rearm, c.audio))
             << pref_field_info(c.field).key << " row " << c.row.value_or(99);
     }
     // A set number other than 0 to 7 is named as the full set; the number is the synth's.
@@ -176,7 +175,8 @@ TEST(PrefsPlan, ChosenRowsGiveSettingsSummaryAndWhatToRedo) {
         return std::string(text);
     };
     EXPECT_EQ(hint(2, 44100), "No latency request: PipeWire picks the block size");
-    EXPECT_EQ(hint(3, 44100), "Asks PipeWire for a latency of 1000 ms; PipeWire caps this at 46 ms");
+    EXPECT_EQ(hint(3, 44100),
+              "Asks PipeWire for a latency of 1000 ms; PipeWire caps this at 46 ms");
     EXPECT_EQ(hint(6, 48000), "Asks PipeWire for a latency of 100 ms; PipeWire caps this at 43 ms");
     EXPECT_EQ(prefs_latency_frames(Preferences{}, 48000), 0u);
     // A silenced output outranks a failed save, which outranks a failed reload, which outranks
@@ -215,9 +215,10 @@ TEST(ApplyPrefs, OnlyAChangedRateRestartsTheEngine) {
     EXPECT_STREQ(player.status_text, kAudioFailedText);
     EXPECT_STREQ(player.song_path, kSong);
     // 12345 frames at 44100 Hz are 13436.7 at 48000 Hz.
-    EXPECT_EQ(std::vector<uint64_t>({uint64_t(player.synth.sample_rate), player.song.rate,
-                                     uint64_t(player.active), player.position, player_mutes(player)}),
-              std::vector<uint64_t>({48000, 48000, 1, 13436, 1u << 3}));
+    EXPECT_EQ(
+        std::vector<uint64_t>({uint64_t(player.synth.sample_rate), player.song.rate,
+                               uint64_t(player.active), player.position, player_mutes(player)}),
+        std::vector<uint64_t>({48000, 48000, 1, 13436, 1u << 3}));
     toggle_pause(player);
     apply(PrefField::output_frequency_hz, 1);
     EXPECT_TRUE(player.active && player.paused && player.position == 12344 &&

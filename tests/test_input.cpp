@@ -209,8 +209,10 @@ TEST(Actions, PlayWithNoOutputRunsTheTransportAndSaysSo) {
     ASSERT_TRUE(load_song(app.player, VELTA_BINARY_DIR "/tests/songs/minute.mid"));
     // Each action, then whether it left the transport running and its status.
     const std::tuple<const char*, bool, const char*> steps[] = {
-        {"play", true, "Playing (no PipeWire output)"}, {"pause", false, "Paused"},
-        {"play-pause", true, "Resumed"}, {"stop", false, "Stopped"},
+        {"play", true, "Playing (no PipeWire output)"},
+        {"pause", false, "Paused"},
+        {"play-pause", true, "Resumed"},
+        {"stop", false, "Stopped"},
         {"play-pause", true, "Playing (no PipeWire output)"}};
     for (const auto& [action, running, status] : steps) {
         g_action_group_activate_action(G_ACTION_GROUP(harness.group), action, nullptr);

@@ -8,7 +8,8 @@
 #            heard sample-exact; twenty changes while it plays
 #   screens  reference screenshots (tests/screens; MODE screens-update takes them again)
 #   install  cmake --install into a temporary prefix; the installed velta finds its assets
-#   files    big files opened while playing keep the window answering; odd names and URIs;
+#   files    big files opened while playing keep the window answering (one that fails keeps the
+#            song playing); odd names and URIs;
 #            a seek far past the end; SIGTERM and logout during an export leave nothing
 mode=${1:?mode}
 velta=$(readlink -f "${2:?velta}")
@@ -398,9 +399,11 @@ files() {
     [ "$slowest" -lt 300 ] || fail "$file.mid: the main loop took $slowest ms to answer"
     if [ $file = big ]; then
       [ "$(awk '/VmHWM/ { print $2 }' /proc/$app/status)" -lt 300000 ] || fail "big.mid: peak memory"
-      poll 50 eval '[ "$(pc status)" = Stopped ]' || fail "big.mid: still $(pc status)"
-      mpris OpenUri "file://$work/song.mid" >/dev/null
-      poll 50 eval '[ "$(pc status)" = Playing ]' || fail "song.mid: not playing again"
+      # Not a MIDI file: the song before it plays on.
+      [ "$(pc status)" = Playing ] && [ "$(pc metadata title)" = song.mid ] ||
+        fail "big.mid: song.mid not playing on ($(pc status), $(pc metadata title))"
+      gap=$(longest_silence "$work/$file.wav")
+      [ "$gap" -lt 150 ] || fail "big.mid: $gap ms of silence after it failed"
     else
       gap=$(longest_silence "$work/$file.wav")
       [ "$gap" -lt 150 ] || fail "long.mid: $gap ms of silence while it loaded"

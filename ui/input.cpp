@@ -88,10 +88,10 @@ void on_press(GtkGestureClick* gesture, int press_count, double x, double y, gpo
         return;
     case Region::kMute: {
         // Shift+click solos the channel; the tests call this without a gesture.
-        const bool shift = gesture != nullptr &&
-                           (gtk_event_controller_get_current_event_state(
-                                GTK_EVENT_CONTROLLER(gesture)) &
-                            GDK_SHIFT_MASK) != 0;
+        const bool shift =
+            gesture != nullptr &&
+            (gtk_event_controller_get_current_event_state(GTK_EVENT_CONTROLLER(gesture)) &
+             GDK_SHIFT_MASK) != 0;
         activate_action(app, shift ? "solo" : "toggle-mute", g_variant_new_int32(hit.channel + 1));
         return;
     }
