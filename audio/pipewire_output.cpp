@@ -205,7 +205,7 @@ namespace {
 // The stream, connected and listened to, on a thread loop that is not running yet; the caller
 // holds the loop's lock. False at the first step that fails; what was made is left for
 // audio_output_stop.
-bool connect_stream(AudioOutput& audio, uint32_t rate) {
+bool connect_stream(AudioOutput& audio, uint32_t rate, uint32_t latency_frames) {
     audio.context = pw_context_new(pw_thread_loop_get_loop(audio.loop), nullptr, 0);
     if (audio.context == nullptr) return false;
     audio.core = pw_context_connect(audio.context, nullptr, 0);
@@ -214,6 +214,8 @@ bool connect_stream(AudioOutput& audio, uint32_t rate) {
     pw_properties* props = pw_properties_new(
         PW_KEY_MEDIA_TYPE, "Audio", PW_KEY_MEDIA_CATEGORY, "Playback", PW_KEY_MEDIA_ROLE, "Music",
         PW_KEY_APP_NAME, "VELTA", PW_KEY_NODE_NAME, "velta", nullptr);
+    if (props != nullptr && latency_frames != 0)
+        pw_properties_setf(props, PW_KEY_NODE_LATENCY, "%u/%u", latency_frames, rate);
     audio.stream = pw_stream_new(audio.core, "VELTA", props);
     if (audio.stream == nullptr) return false;
     audio.stream_listener = new spa_hook{};
@@ -246,7 +248,8 @@ float audio_output_gain(AudioOutput& audio) noexcept {
     return std::atomic_ref<float>(audio.gain_target).load(std::memory_order_relaxed);
 }
 
-bool audio_output_start(AudioOutput& audio, Player& player, uint32_t rate) {
+bool audio_output_start(AudioOutput& audio, Player& player, uint32_t rate,
+                        uint32_t latency_frames) {
     const float gain = audio_output_gain(audio);
     const float volume = audio.volume;
     audio = AudioOutput{};
@@ -262,7 +265,7 @@ bool audio_output_start(AudioOutput& audio, Player& player, uint32_t rate) {
     bool started = audio.loop != nullptr;
     if (started) {
         pw_thread_loop_lock(audio.loop);
-        started = connect_stream(audio, rate);
+        started = connect_stream(audio, rate, latency_frames);
         pw_thread_loop_unlock(audio.loop);
     }
     if (started) started = pw_thread_loop_start(audio.loop) == 0;

@@ -49,7 +49,10 @@ struct AudioOutput {
 };
 
 // Main thread only, without the Player lock held. On failure everything it made is gone again.
-bool audio_output_start(AudioOutput& audio, Player& player, uint32_t rate);
+// `latency_frames` other than 0 asks the graph for that latency (node.latency), which it caps
+// at its largest quantum; 0 leaves the block size to the graph.
+bool audio_output_start(AudioOutput& audio, Player& player, uint32_t rate,
+                        uint32_t latency_frames = 0);
 // When this returns, no process callback is running or will run again.
 void audio_output_stop(AudioOutput& audio);
 // How many blocks the stream has asked for since it started. Main thread, any time.

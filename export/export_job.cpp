@@ -49,6 +49,7 @@ bool export_request_from_player(Player& player, ExportRequest& request) {
     request.song_path = player.song_path;
     request.rate = player.synth.sample_rate;
     request.instrument_set = player.synth.instrument_set;
+    request.auto_detune = player.synth.auto_detune != 0;
     for (int channel = 0; channel < kChannelCount; ++channel) {
         request.muted[channel] = player.synth.channels[channel].mute != 0;
     }
@@ -63,6 +64,7 @@ std::string run_export(const ExportRequest& request, const std::atomic<bool>& ca
     WavRenderSettings settings;
     settings.rate = request.rate;
     settings.instrument_set = request.instrument_set;
+    settings.auto_detune = request.auto_detune;
     settings.muted = request.muted;
     WavRenderer renderer;
     int error_number = 0;

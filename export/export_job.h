@@ -18,6 +18,7 @@ struct ExportRequest {
     std::string output_path;
     int32_t rate = 44100;
     int32_t instrument_set = 0;
+    bool auto_detune = true;
     std::array<bool, kChannelCount> muted = {};
 };
 

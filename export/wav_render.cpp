@@ -160,6 +160,7 @@ bool wav_render_load(WavRenderer& renderer, const WavRenderSettings& settings, c
     {
         std::lock_guard guard(player.lock);
         synth_select_instrument_set(player.synth, settings.instrument_set);
+        synth_set_auto_detune(player.synth, settings.auto_detune);
         // Mute flags survive loading and every synthesizer reset, as in the window.
         for (int channel = 0; channel < kChannelCount; ++channel) {
             player.synth.channels[channel].mute = settings.muted[channel] ? 1 : 0;

@@ -75,6 +75,15 @@ constexpr const PrefFieldInfo& pref_field_info(PrefField field) {
     return kPrefFields[static_cast<int32_t>(field)];
 }
 
+// The latency "Buffer Block Size" asks the output stream for, in frames at `rate`: none (0)
+// for the default "2 sec." and the longer ones, which leave the block size to the sound server.
+constexpr int32_t kLatencyRequestBelowTenths = 20;
+constexpr uint32_t prefs_latency_frames(const Preferences& prefs, uint32_t rate) {
+    const int32_t tenths = prefs.buffer_block_tenths;
+    if (tenths <= 0 || tenths >= kLatencyRequestBelowTenths) return 0;
+    return static_cast<uint32_t>(static_cast<uint64_t>(rate) * static_cast<uint64_t>(tenths) / 10);
+}
+
 // Access to a field by its number, so that loops over kPrefFields can read and write it.
 int32_t& pref_field(Preferences& prefs, PrefField field);
 int32_t pref_field(const Preferences& prefs, PrefField field);

@@ -1,10 +1,19 @@
 #include "prefs/prefs_apply.h"
 
 #include <charconv>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 
 #include "prefs/preferences.h"
+
+namespace {
+
+// PipeWire's largest block as configured by default (default.clock.max-quantum): every
+// request of the table's short settings is above it.
+constexpr int32_t kPipeWireLargestQuantum = 2048;
+
+} // namespace
 
 PrefsSelection prefs_selection_of(const Preferences& prefs) {
     PrefsSelection selection;
@@ -26,7 +35,34 @@ PrefsApplyPlan plan_prefs_apply(const Preferences& current, const PrefsSelection
     plan.prefs = prefs_normalize(chosen);
     plan.restart_engine = plan.prefs.output_frequency_hz != current.output_frequency_hz;
     plan.rearm_timer = plan.prefs.redraw_timing_fps != current.redraw_timing_fps;
+    // The latency is a property of the stream: a new one needs a new stream, which a restart
+    // of the engine makes anyway.
+    plan.restart_audio = !plan.restart_engine && prefs_latency_frames(plan.prefs, 48000) !=
+                                                     prefs_latency_frames(current, 48000);
     return plan;
+}
+
+void format_prefs_hint(char (&out)[kPrefsSummaryCapacity], PrefField field, int32_t row,
+                       int32_t rate) {
+    out[0] = '\0';
+    if (field != PrefField::buffer_block_tenths || rate < 1) return;
+    Preferences prefs;
+    prefs.buffer_block_tenths = pref_option_value(field, row);
+    const uint32_t frames = prefs_latency_frames(prefs, static_cast<uint32_t>(rate));
+    if (frames == 0) {
+        snprintf(out, sizeof out, "No latency request: PipeWire picks the block size");
+        return;
+    }
+    const long asked = lround(frames * 1000.0 / rate);
+    const long cap = lround(kPipeWireLargestQuantum * 1000.0 / rate);
+    snprintf(out, sizeof out, "Asks PipeWire for a latency of %ld ms; PipeWire caps this at %ld ms",
+             asked, cap);
+}
+
+const char* prefs_unused_text(PrefField field) {
+    if (field == PrefField::drumset_mode) return "Not used yet: the drum kit is always the same";
+    if (field == PrefField::equalizer_mode) return "Not used yet: the sound is never equalised";
+    return nullptr;
 }
 
 void format_prefs_summary(char (&out)[kPrefsSummaryCapacity], const Preferences& prefs,

@@ -21,6 +21,7 @@ struct PrefsApplyPlan {
     Preferences prefs;           // normalised, to be saved and put in effect
     bool restart_engine = false; // the output frequency changed
     bool rearm_timer = false;    // the redraw timing changed
+    bool restart_audio = false;  // only the latency asked of the output changed
 };
 
 PrefsApplyPlan plan_prefs_apply(const Preferences& current, const PrefsSelection& selection);
@@ -32,6 +33,13 @@ constexpr size_t kPrefsSummaryCapacity = 256;
 // always uses a '.', whatever the user's locale. `set_number` is the set the synthesizer took.
 void format_prefs_summary(char (&out)[kPrefsSummaryCapacity], const Preferences& prefs,
                           int32_t set_number);
+
+// What a field's selected row does, for the dialog's tooltip; empty when the label says it all.
+// `rate`: the output frequency the latency is counted at.
+void format_prefs_hint(char (&out)[kPrefsSummaryCapacity], PrefField field, int32_t row,
+                       int32_t rate);
+// For a field that changes nothing yet, why (the dialog shows it insensitive); else null.
+const char* prefs_unused_text(PrefField field);
 
 inline constexpr const char* kPrefsSaveFailedText = "Could not save preferences.";
 

@@ -67,6 +67,7 @@ bool synth_render(Player& player, int16_t* out, uint32_t frames) noexcept {
         set_status_locked(player, "Finished");
         player.active = false;
         player.paused = false;
+        player.ended = true;
     }
     return outcome.processed;
 }

@@ -1,6 +1,8 @@
 #include "sequencer/load_song.h"
 
+#include <cstring>
 #include <mutex>
+#include <string>
 #include <utility>
 
 #include "sequencer/player.h"
@@ -18,7 +20,15 @@ int32_t output_rate_of(Player& player) {
 
 } // namespace
 
-bool install_song(Player& player, Song&& song, const char* failure, const char* path) {
+bool install_song(Player& player, Song&& song, const char* failure, const char* path,
+                  OnFailure on_failure) {
+    if (failure != nullptr && on_failure == OnFailure::kKeepSong) {
+        const char* slash = std::strrchr(path, '/');
+        const std::string text = std::string(slash != nullptr ? slash + 1 : path) + ": " + failure;
+        std::lock_guard guard(player.lock);
+        set_status_locked(player, text.c_str());
+        return false;
+    }
     Song old;
     {
         std::lock_guard guard(player.lock);

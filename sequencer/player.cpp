@@ -12,7 +12,10 @@ void synth_init(Player& player, int32_t rate) {
     player.cursor = 0;
     player.active = false;
     player.paused = false;
+    player.ended = false;
     player.output_rate = rate;
+    player.solo_channel = -1;
+    player.mutes_before_solo = 0;
     ++player.generation;
     std::fill(std::begin(player.song_path), std::end(player.song_path), '\0');
     std::fill(std::begin(player.status_text), std::end(player.status_text), '\0');
@@ -30,6 +33,7 @@ TransportState player_transport(Player& player) {
     state.loaded = !player.song.events.empty();
     state.active = player.active;
     state.paused = player.paused;
+    state.ended = player.ended;
     state.position = player.position;
     state.length_frames = player.song.length_frames;
     state.rate = player.output_rate;
@@ -48,26 +52,60 @@ bool player_toggle_mute(Player& player, int32_t channel) {
     std::lock_guard guard(player.lock);
     int32_t& mute = player.synth.channels[channel].mute;
     mute = mute == 0 ? 1 : 0;
+    player.solo_channel = -1;
     return true;
 }
 
+namespace {
+
+uint16_t mutes_locked(const Player& player) {
+    uint16_t mutes = 0;
+    for (int n = 0; n < kChannelCount; ++n)
+        if (player.synth.channels[n].mute != 0) mutes = static_cast<uint16_t>(mutes | 1u << n);
+    return mutes;
+}
+
+void set_mutes_locked(Player& player, uint16_t mutes) {
+    for (int n = 0; n < kChannelCount; ++n)
+        player.synth.channels[n].mute = (mutes >> n & 1u) != 0 ? 1 : 0;
+}
+
+} // namespace
+
 uint16_t player_mutes(Player& player) {
     std::lock_guard guard(player.lock);
-    uint16_t mutes = 0;
-    for (int32_t n = 0; n < kChannelCount; ++n)
-        if (player.synth.channels[n].mute != 0) mutes |= static_cast<uint16_t>(1u << n);
-    return mutes;
+    return mutes_locked(player);
 }
 
 void player_set_mutes(Player& player, uint16_t mutes) {
     std::lock_guard guard(player.lock);
-    for (int32_t n = 0; n < kChannelCount; ++n)
-        player.synth.channels[n].mute = (mutes >> n) & 1u;
+    set_mutes_locked(player, mutes);
+    player.solo_channel = -1;
+}
+
+bool player_solo(Player& player, int32_t channel) {
+    if (channel < 0 || channel >= kChannelCount) return false;
+    std::lock_guard guard(player.lock);
+    if (player.solo_channel == channel) {
+        set_mutes_locked(player, player.mutes_before_solo);
+        player.solo_channel = -1;
+        return true;
+    }
+    // From one soloed channel to another, the mutes from before the first stay remembered.
+    if (player.solo_channel < 0) player.mutes_before_solo = mutes_locked(player);
+    set_mutes_locked(player, static_cast<uint16_t>(~(1u << channel)));
+    player.solo_channel = channel;
+    return true;
 }
 
 int32_t player_select_instrument_set(Player& player, int32_t set_number) {
     std::lock_guard guard(player.lock);
     return synth_select_instrument_set(player.synth, set_number);
+}
+
+void player_set_auto_detune(Player& player, bool on) {
+    std::lock_guard guard(player.lock);
+    synth_set_auto_detune(player.synth, on);
 }
 
 void player_release_song(Player& player) {
@@ -80,6 +118,7 @@ void player_release_song(Player& player) {
         player.cursor = 0;
         player.active = false;
         player.paused = false;
+        player.ended = false;
         player.song_path[0] = '\0';
         ++player.generation;
     }

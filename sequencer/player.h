@@ -23,6 +23,7 @@ struct Player {
     uint64_t cursor = 0;   // next event to dispatch
     bool active = false;
     bool paused = false;
+    bool ended = false; // stopped by the end of the song: the next Play starts from the top
     int32_t output_rate = 0;
     // Bumped whenever a song is installed or released (load_song, free_song, synth_init). A
     // seek reads `song` without the lock between taking its copy and swapping the result in,
@@ -30,6 +31,10 @@ struct Player {
     // and freed only on the main thread, where the seek runs from start to swap: a loader on
     // another thread may parse, but must leave the swap to the main thread.
     uint64_t generation = 0;
+    // While a channel is soloed: which (0 to 15, else -1), and the mutes from before, which a
+    // second solo of it restores. Any other change of the mutes forgets them.
+    int32_t solo_channel = -1;
+    uint16_t mutes_before_solo = 0;
     char song_path[kPathCapacity] = {};
     char status_text[kStatusCapacity] = {};
 };
@@ -47,6 +52,7 @@ struct TransportState {
     bool loaded = false; // a song with events is installed
     bool active = false;
     bool paused = false;
+    bool ended = false;         // stopped by the song's end
     uint64_t position = 0;      // frames
     uint64_t length_frames = 0; // the loaded song's length
     int32_t rate = 0;           // the output rate the synthesizer runs at
@@ -59,10 +65,15 @@ TransportState player_transport(Player& player);
 void player_set_status(Player& player, const char* text);
 // Inverts the mute flag of MIDI channel `channel` (0 to 15); false for another number.
 bool player_toggle_mute(Player& player, int32_t channel);
-// The sixteen mute flags as bits, channel 0 lowest; and setting them all at once.
+// Every channel's mute flag, bit n for channel n; and setting them all from such a mask.
 uint16_t player_mutes(Player& player);
+// Mutes every channel but `channel` (0 to 15), remembering the mutes; for the soloed channel
+// again, puts the remembered ones back. False for another number.
+bool player_solo(Player& player, int32_t channel);
 void player_set_mutes(Player& player, uint16_t mutes);
 // The instrument set to use, by the preferences' number; returns the set in effect.
 int32_t player_select_instrument_set(Player& player, int32_t set_number);
+// The channels' fixed detune on or off, from the next note on (the preference "Auto Detune").
+void player_set_auto_detune(Player& player, bool on);
 // Releases the song, leaving the transport stopped with none.
 void player_release_song(Player& player);

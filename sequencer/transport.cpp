@@ -45,13 +45,16 @@ void start_playback(Player& player) {
         set_status_locked(player, "No MIDI loaded");
         return;
     }
-    if (!player.active) {
+    // A stopped transport starts where a seek left it (the seek rebuilt the synthesizer there);
+    // after "Finished", or sought to the very end, from the top.
+    if (!player.active && (player.ended || player.position >= player.song.length_frames)) {
         reset_synth(player.synth);
         player.position = 0;
         player.cursor = 0;
     }
     player.active = true;
     player.paused = false;
+    player.ended = false;
     set_status_locked(player, "Playing");
 }
 
@@ -61,6 +64,7 @@ void stop_playback(Player& player) {
     player.cursor = 0;
     player.active = false;
     player.paused = false;
+    player.ended = false;
     reset_synth(player.synth);
     set_status_locked(player, "Stopped");
 }
@@ -74,12 +78,11 @@ void toggle_pause(Player& player) {
     set_status_locked(player, player.paused ? "Paused" : "Resumed");
 }
 
-void seek_fraction(Player& player, double fraction) {
-    if (std::isnan(fraction) || fraction < 0.0) {
-        fraction = 0.0;
-    } else if (fraction > 1.0) {
-        fraction = 1.0;
-    }
+namespace {
+
+// `fraction` < 0: seek to `frame`; otherwise to that share of the song, saying so on the
+// status line.
+void seek_unlocked(Player& player, double fraction, uint64_t frame) {
     // Allocated before the lock is taken; the pre-roll renders between the two locked steps.
     const auto job = std::make_unique<SeekJob>();
     {
@@ -87,25 +90,43 @@ void seek_fraction(Player& player, double fraction) {
         if (player.song.length_frames == 0 || player.song.events.empty()) {
             return;
         }
+        if (fraction >= 0.0) frame = fraction_to_frame(player.song.length_frames, fraction);
         // The pre-roll renders as on a running transport, whatever this one is doing.
-        seek_begin(player, fraction_to_frame(player.song.length_frames, fraction), true, *job);
+        seek_begin(player, frame, true, *job);
     }
     seek_render(*job);
     std::lock_guard guard(player.lock);
     if (seek_finish(player, *job)) {
-        set_position_status(player, fraction);
+        player.ended = false;
+        if (fraction >= 0.0) set_position_status(player, fraction);
     }
+}
+
+} // namespace
+
+void seek_fraction(Player& player, double fraction) {
+    if (std::isnan(fraction) || fraction < 0.0) {
+        fraction = 0.0;
+    } else if (fraction > 1.0) {
+        fraction = 1.0;
+    }
+    seek_unlocked(player, fraction, 0);
+}
+
+void seek_to_frame(Player& player, uint64_t frame) {
+    seek_unlocked(player, -1.0, frame);
 }
 
 void seek_frame(Player& player, uint64_t target) {
     const auto job = std::make_unique<SeekJob>();
     seek_begin(player, target, player.active && !player.paused, *job);
     seek_render(*job);
-    seek_finish(player, *job);
+    if (seek_finish(player, *job)) player.ended = false;
     if (job->finished) {
         set_status_locked(player, "Finished");
         player.active = false;
         player.paused = false;
+        player.ended = true;
     }
 }
 

@@ -6,11 +6,14 @@
 struct Player;
 
 // Each takes the Player lock itself.
+// A stopped transport plays from where it was sought to, from the top after "Finished" or Stop.
 void start_playback(Player& player);
 void stop_playback(Player& player);
 void toggle_pause(Player& player);
 // Renders its pre-roll between two short holds of the lock (sequencer/seek.h).
 void seek_fraction(Player& player, double fraction);
+// The same to a frame (limited to the song's length), leaving the status text alone.
+void seek_to_frame(Player& player, uint64_t frame);
 // The Space key's and the desktop's play/pause: pauses or resumes a running transport,
 // starts a stopped one.
 void play_or_pause(Player& player);

@@ -3,6 +3,7 @@
 #include <glib.h>
 
 #include "audio/audio_status.h"
+#include "prefs/preferences.h"
 #include "shell/app_state.h"
 #include "shell/initial_song.h"
 
@@ -16,8 +17,9 @@ gboolean on_audio_watch(gpointer data) {
 } // namespace
 
 bool start_audio(AppState& app) {
-    const bool started = audio_output_start(app.audio, app.player,
-                                            static_cast<uint32_t>(app.prefs.output_frequency_hz));
+    const auto rate = static_cast<uint32_t>(app.prefs.output_frequency_hz);
+    const bool started =
+        audio_output_start(app.audio, app.player, rate, prefs_latency_frames(app.prefs, rate));
     app.audio_failed = started ? 0 : 1;
     if (!started) player_set_status(app.player, kAudioFailedText);
     return started;
@@ -64,11 +66,18 @@ void audio_watch_tick(AppState& app) {
     }
     // The transport keeps its position meanwhile, so the song goes on from there once the
     // stream runs.
-    const bool started = audio_output_start(app.audio, app.player,
-                                            static_cast<uint32_t>(app.prefs.output_frequency_hz));
+    const auto rate = static_cast<uint32_t>(app.prefs.output_frequency_hz);
+    const bool started =
+        audio_output_start(app.audio, app.player, rate, prefs_latency_frames(app.prefs, rate));
     if (!started) return;
     app.audio_failed = 0;
     player_set_status(app.player, kAudioRestoredText);
+}
+
+void note_play_without_output(AppState& app) {
+    if (app.audio_failed == 0) return;
+    if (player_transport(app.player).status == "Playing")
+        player_set_status(app.player, kPlayingWithoutOutputText);
 }
 
 void start_audio_watch(AppState& app) {

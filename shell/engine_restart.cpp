@@ -18,17 +18,26 @@ EngineRestartResult restart_engine(AppState& app, int32_t frequency) {
     const TransportState before = player_transport(player);
     char path[kPathCapacity] = {};
     copy_song_path(path, before.path.c_str());
-    const bool resume = before.active && !before.paused;
+    const uint16_t mutes = player_mutes(player);
+    // The same moment at the new rate, whole frames towards the start; after the end, the top.
+    uint64_t place = 0;
+    if (!before.ended && before.rate > 0)
+        place = static_cast<uint64_t>(static_cast<unsigned __int128>(before.position) *
+                                      static_cast<uint32_t>(frequency) /
+                                      static_cast<uint32_t>(before.rate));
 
     // From here until the output starts again no audio callback runs. The lock itself is
     // never rebuilt: synth_init resets everything else in the Player.
     audio_output_stop(app.audio);
     player_release_song(player);
     synth_init(player, frequency);
+    player_set_mutes(player, mutes);
     player_select_instrument_set(player, app.prefs.instrument_set);
+    player_set_auto_detune(player, app.prefs.auto_detune_mode != 0);
 
     EngineRestartResult result;
-    if (!audio_output_start(app.audio, player, static_cast<uint32_t>(frequency))) {
+    const auto rate = static_cast<uint32_t>(frequency);
+    if (!audio_output_start(app.audio, player, rate, prefs_latency_frames(app.prefs, rate))) {
         result.audio_failed = true;
         player_set_status(player, kAudioFailedText);
     }
@@ -42,8 +51,22 @@ EngineRestartResult restart_engine(AppState& app, int32_t frequency) {
         result.reload_failed = !load_default_song(app);
     }
     // With no song back there is nothing to resume, and the loader's text must stay.
-    if (resume && !result.reload_failed) start_playback(player);
+    if (result.reload_failed) return result;
+    if (place != 0) seek_to_frame(player, place);
+    if (before.active) start_playback(player);
+    if (before.active && before.paused) toggle_pause(player);
     return result;
+}
+
+bool restart_audio(AppState& app) {
+    // The transport is left alone: the song goes on from where the old stream stopped it.
+    audio_output_stop(app.audio);
+    const auto rate = static_cast<uint32_t>(app.prefs.output_frequency_hz);
+    const bool started =
+        audio_output_start(app.audio, app.player, rate, prefs_latency_frames(app.prefs, rate));
+    app.audio_failed = started ? 0 : 1;
+    if (!started) player_set_status(app.player, kAudioFailedText);
+    return started;
 }
 
 void apply_preferences(AppState& app, const PrefsApplyPlan& plan) {
@@ -53,8 +76,10 @@ void apply_preferences(AppState& app, const PrefsApplyPlan& plan) {
     const bool saved = prefs_save(app.prefs, save_error);
     EngineRestartResult restart;
     if (plan.restart_engine) restart = restart_engine(app, app.prefs.output_frequency_hz);
+    if (plan.restart_audio) restart.audio_failed = !restart_audio(app);
 
     const int32_t set_number = player_select_instrument_set(app.player, app.prefs.instrument_set);
+    player_set_auto_detune(app.player, app.prefs.auto_detune_mode != 0);
     // Measured again at the new settings; a song reloaded by the restart, too.
     if (plan.restart_engine || before.loudness_levelling != app.prefs.loudness_levelling ||
         before.instrument_set != app.prefs.instrument_set)

@@ -11,6 +11,7 @@
 #include "sequencer/load_song.h"
 #include "sequencer/transport.h"
 #include "shell/app_state.h"
+#include "shell/audio_watch.h"
 #include "shell/loudness_level.h"
 #include "shell/resources.h"
 #include "song/midi_reader.h"
@@ -62,10 +63,16 @@ void install(AppState& app, LoadTask& task) {
         request_song(app, demo, task.after, task.first);
         return;
     }
+    // A file the user opens and that fails leaves the song before it alone; the first song has
+    // none before it and keeps the reader's bare text.
     const bool loaded =
-        install_song(app.player, std::move(task.song), task.failure, task.path.c_str());
+        install_song(app.player, std::move(task.song), task.failure, task.path.c_str(),
+                     task.first ? OnFailure::kClearSong : OnFailure::kKeepSong);
     if (loaded) loudness_level_song(app);
-    if (loaded && task.after == AfterLoad::kPlay) start_playback(app.player);
+    if (loaded && task.after == AfterLoad::kPlay) {
+        start_playback(app.player);
+        note_play_without_output(app);
+    }
     if (loaded && task.options.start_seconds > 0.0) {
         // Where it stood is no news: the status stays the load's.
         const std::string status = player_transport(app.player).status;

@@ -51,6 +51,12 @@ int32_t synth_select_instrument_set(SynthState& synth, int32_t set) {
     return set;
 }
 
+void synth_set_auto_detune(SynthState& synth, bool on) noexcept {
+    synth.auto_detune = on ? 1 : 0;
+    for (int32_t n = 0; n < kChannelCount; ++n)
+        synth.channels[n].detune = on ? channel_detune(n) : 0;
+}
+
 void reset_synth(SynthState& synth) noexcept {
     for (int32_t n = 0; n < kChannelCount; ++n) {
         ChannelState& ch = synth.channels[n];
@@ -65,7 +71,7 @@ void reset_synth(SynthState& synth) noexcept {
                           .bend = 0,
                           .bend_range = 2,
                           .bend_cents = 0,
-                          .detune = channel_detune(n),
+                          .detune = synth.auto_detune != 0 ? channel_detune(n) : 0,
                           .rpn_msb = 127,
                           .rpn_lsb = 127,
                           .drum = n == 9 ? 1 : 0};

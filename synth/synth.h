@@ -24,6 +24,9 @@ void synth_setup(SynthState& synth, int32_t rate);
 void synth_load_tables(SynthState& synth);
 // Returns the set number actually stored (clamped to 0-9). Caller holds the Player lock.
 int32_t synth_select_instrument_set(SynthState& synth, int32_t set);
+// Turns the channels' fixed detune on or off: notes started from now on, and bends, follow it.
+// Caller holds the Player lock.
+void synth_set_auto_detune(SynthState& synth, bool on) noexcept;
 // Channels, voices and the user-waveform flags back to power-on state; mute flags survive.
 void reset_synth(SynthState& synth) noexcept;
 // Copies every voice of `from` into `into`, pointing those that play one of `from`'s waves or

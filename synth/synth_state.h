@@ -73,6 +73,7 @@ struct SynthState {
     int32_t custom_waves_present = 0; // 1 once user waves are switched on or one is uploaded
     int32_t instrument_set = 0;       // the built-in instrument set in use, 0-9
     int32_t custom_wave_mode = 0;     // 1: melodic voices play custom_wave_bank[program]
+    int32_t auto_detune = 1;          // 1: each channel's fixed detune; 0: none
     // Built-in waves as played: each defined sample times the wave's level.
     int32_t wave_bank[kWaveSlots][kWaveLength] = {};
     // The same waves as defined, 8-bit, for drawing.

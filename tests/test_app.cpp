@@ -17,6 +17,7 @@
 #include <string>
 #include <thread>
 #include <tuple>
+#include <vector>
 
 #include "audio/audio_status.h"
 #include "shell/app_state.h"
@@ -28,6 +29,7 @@
 #include "shell/resources.h"
 #include "prefs/preferences.h"
 #include "prefs/prefs_apply.h"
+#include "sequencer/event_loop.h"
 #include "sequencer/load_song.h"
 #include "sequencer/transport.h"
 #include "synth/synth.h"
@@ -148,23 +150,25 @@ TEST(PrefsFile, ASaveIntoAReadOnlyFolderLeavesTheOldFile) {
 }
 
 TEST(PrefsPlan, ChosenRowsGiveSettingsSummaryAndWhatToRedo) {
-    // The value chosen, whether the engine restarts and whether the redraw timer is re-armed.
+    // The value chosen, whether the engine restarts, whether the redraw timer is re-armed and
+    // whether the output alone restarts (a new latency request).
     // A row past the end is the last; nothing selected reads as a negative row: the first.
     // clang-format off
-    const struct { PrefField field; std::optional<int32_t> row; int32_t value; bool restart, rearm; } cases[] = {
-        {PrefField::output_frequency_hz, 1, 44100, false, false},
-        {PrefField::redraw_timing_fps, 2, 25, false, true}, {PrefField::instrument_set, 7, 7, false, false},
-        {PrefField::buffer_block_tenths, 6, 1, false, false}, {PrefField::redraw_timing_fps, 9, 50, false, true},
-        {PrefField::output_frequency_hz, -1, 48000, true, false},
-        {PrefField::equalizer_mode, std::nullopt, 0, false, false}}; // no drop-down
+    const struct { PrefField field; std::optional<int32_t> row; int32_t value; bool restart, rearm, audio; } cases[] = {
+        {PrefField::output_frequency_hz, 1, 44100, false, false, false},
+        {PrefField::redraw_timing_fps, 2, 25, false, true, false}, {PrefField::instrument_set, 7, 7, false, false, false},
+        {PrefField::buffer_block_tenths, 6, 1, false, false, true}, {PrefField::redraw_timing_fps, 9, 50, false, true, false},
+        {PrefField::buffer_block_tenths, 0, 60, false, false, false}, // longer: no request either
+        {PrefField::output_frequency_hz, -1, 48000, true, false, false},
+        {PrefField::equalizer_mode, std::nullopt, 0, false, false, false}}; // no drop-down
     // clang-format on
     for (const auto& c : cases) {
         PrefsSelection selection = prefs_selection_of(Preferences{});
         selection[static_cast<int32_t>(c.field)] = c.row;
         const PrefsApplyPlan plan = plan_prefs_apply(Preferences{}, selection);
-        EXPECT_EQ(
-            std::tuple(pref_field(plan.prefs, c.field), plan.restart_engine, plan.rearm_timer),
-            std::tuple(c.value, c.restart, c.rearm))
+        EXPECT_EQ(std::tuple(pref_field(plan.prefs, c.field), plan.restart_engine, plan.rearm_timer,
+                             plan.restart_audio),
+                  std::tuple(c.value, c.restart, c.rearm, c.audio))
             << pref_field_info(c.field).key << " row " << c.row.value_or(99);
     }
     // A set number other than 0 to 7 is named as the full set; the number is the synth's.
@@ -174,6 +178,16 @@ TEST(PrefsPlan, ChosenRowsGiveSettingsSummaryAndWhatToRedo) {
     format_prefs_summary(text, Preferences{.loudness_levelling = 1}, 0);
     EXPECT_STREQ(text, "Preferences: 44100Hz, 10fps, 2.0s block, wave set SCC like Full-Set (0), "
                        "songs levelled");
+    // The block size's tooltip: the default asks nothing; the short ones are capped.
+    const auto hint = [&](int32_t row, int32_t rate) {
+        format_prefs_hint(text, PrefField::buffer_block_tenths, row, rate);
+        return std::string(text);
+    };
+    EXPECT_EQ(hint(2, 44100), "No latency request: PipeWire picks the block size");
+    EXPECT_EQ(hint(3, 44100),
+              "Asks PipeWire for a latency of 1000 ms; PipeWire caps this at 46 ms");
+    EXPECT_EQ(hint(6, 48000), "Asks PipeWire for a latency of 100 ms; PipeWire caps this at 43 ms");
+    EXPECT_EQ(prefs_latency_frames(Preferences{}, 48000), 0u);
     // A silenced output outranks a failed save, which outranks a failed reload, which outranks
     // the summary.
     const char* loader = "Could not open MIDI file.";
@@ -185,14 +199,15 @@ TEST(PrefsPlan, ChosenRowsGiveSettingsSummaryAndWhatToRedo) {
 }
 
 // No PipeWire here: a restart cannot start the output again and says so, though the song
-// itself loads again and plays from its beginning at the new rate.
+// itself loads again at the new rate, at the same moment, as it was and with its mutes.
 TEST(ApplyPrefs, OnlyAChangedRateRestartsTheEngine) {
     const auto app = std::make_unique<AppState>();
     Player& player = app->player;
     synth_init(player, app->prefs.output_frequency_hz);
     ASSERT_TRUE(load_song(player, kSong));
     start_playback(player);
-    player.position = 12345;
+    seek_to_frame(player, 12345);
+    player_toggle_mute(player, 3);
     const auto apply = [&](PrefField field, int32_t row) {
         PrefsSelection selection = prefs_selection_of(app->prefs);
         selection[static_cast<int32_t>(field)] = row;
@@ -201,16 +216,35 @@ TEST(ApplyPrefs, OnlyAChangedRateRestartsTheEngine) {
     apply(PrefField::instrument_set, 7);
     EXPECT_EQ(player.synth.instrument_set, 7);
     EXPECT_EQ(player.position, 12345u) << "not restarted";
+    ASSERT_NE(player.synth.channels[1].detune, 0);
+    apply(PrefField::auto_detune_mode, 0);
+    EXPECT_EQ(player.synth.channels[1].detune, 0) << "\"none\"";
     apply(PrefField::output_frequency_hz, 0);
+    EXPECT_EQ(player.synth.channels[1].detune, 0) << "after a restart too";
     EXPECT_STREQ(player.status_text, kAudioFailedText);
     EXPECT_STREQ(player.song_path, kSong);
-    EXPECT_EQ(std::vector<uint64_t>({uint64_t(player.synth.sample_rate), player.song.rate,
-                                     uint64_t(player.active), player.position}),
-              std::vector<uint64_t>({48000, 48000, 1, 0}));
-    // A paused song comes back stopped at its beginning.
+    // 12345 frames at 44100 Hz are 13436.7 at 48000 Hz.
+    EXPECT_EQ(
+        std::vector<uint64_t>({uint64_t(player.synth.sample_rate), player.song.rate,
+                               uint64_t(player.active), player.position, player_mutes(player)}),
+        std::vector<uint64_t>({48000, 48000, 1, 13436, 1u << 3}));
     toggle_pause(player);
     apply(PrefField::output_frequency_hz, 1);
-    EXPECT_TRUE(!player.active && player.position == 0 && player.song.rate == 44100);
+    EXPECT_TRUE(player.active && player.paused && player.position == 12344 &&
+                player.song.rate == 44100 && player_mutes(player) == 1u << 3);
+    // Stopped where a seek left it, it stays there; after the end, it comes back at the top.
+    stop_playback(player);
+    seek_to_frame(player, 30000);
+    apply(PrefField::output_frequency_hz, 0);
+    EXPECT_TRUE(!player.active && player.position == 32653);
+    start_playback(player);
+    while (player.active) {
+        std::vector<int16_t> block(2 * 65536);
+        std::lock_guard guard(player.lock);
+        synth_render(player, block.data(), 65536);
+    }
+    apply(PrefField::output_frequency_hz, 1);
+    EXPECT_TRUE(!player.active && player.position == 0);
     // A song that no longer loads leaves no song and the loader's text for the status decision.
     ASSERT_TRUE(copy_song_path(player.song_path, "/nonexistent/gone.mid"));
     const EngineRestartResult result = restart_engine(*app, 22050);

@@ -37,7 +37,8 @@ for args in "--bogus x.mid" "--dump" "--dump a.mid b.mid" "in.mid" "--rate 38400
   "--rate=12k --dump x.mid" "--dump x.mid --rate" "--set 10 in.mid out.wav" \
   "--block 65537 in.mid out.wav" "--seek nan in.mid out.wav" "--max-seconds inf in.mid out.wav" \
   "--mute 0 in.mid out.wav" "--mute 17 in.mid out.wav" "--mute 1,,2 in.mid out.wav" \
-  "--mute 1, in.mid out.wav" "--mute 1 --dump x.mid"; do
+  "--mute 1, in.mid out.wav" "--mute 1 --dump x.mid" "--detune 14 in.mid out.wav" \
+  "--detune none --dump x.mid"; do
   expect 1 "$render" $args
   [ "$(wc -l <"$work/err")" -eq 1 ] || fail "usage error for '$args' is not one line"
 done
@@ -79,6 +80,11 @@ listing() {
 printf 'MThd\0\0\0\6\0\0\0\1\1\340MTrk\0\0\0\17\0\220\74\144\201\322\370\0\200\74\0\0\377\57\0' \
   >"$work/hour.mid"
 expect 0 "$render" "$songs/drums.mid" "$work/drums.wav"
+# --detune max14 is the default's exact output.
+expect 0 "$render" "$songs/melodic.mid" "$work/default.wav"
+expect 0 "$render" --detune=max14 "$songs/melodic.mid" "$work/max14.wav"
+cmp -s "$work/default.wav" "$work/max14.wav" || fail "--detune max14 differs from the default"
+rm "$work/default.wav" "$work/max14.wav"
 mkdir "$work/files"
 for preload in "" "$no_tmpfile"; do
   run() { LD_PRELOAD=$preload ASAN_OPTIONS=${ASAN_OPTIONS:+$ASAN_OPTIONS:}verify_asan_link_order=0 "$@"; }

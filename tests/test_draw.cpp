@@ -137,6 +137,12 @@ TEST(DrawPaint, SpritesDigitsBarsAndWaves) {
             EXPECT_EQ(at(painted, p.x, p.y), p.colour) << p.x << ", " << p.y;
     }
     EXPECT_EQ(at(paint(playing, {}), 129, 446), kPanel) << "without images: no digits";
+    DrawSnapshot paused = playing;
+    paused.paused = 1;
+    const Surface painted = paint(paused, {nullptr, atlas.get()});
+    EXPECT_EQ(at(painted, 252, 42), coded(layout::kLitPauseSprite));
+    EXPECT_NE(at(painted, 132, 42), coded(layout::kLitPlaySprite));
+    EXPECT_NE(at(painted, 420, 58), kLight) << "the PLAYING lamp is out while paused";
 }
 
 TEST(DrawText, CutsOnCharacterBoundaries) {

@@ -397,16 +397,22 @@ TEST(Transport, PlayResumesAPausedSongInPlace) {
     EXPECT_TRUE(player->active && !player->paused);
 }
 
-TEST(Transport, PlayFromStoppedOrAfterTheEndStartsFromTheTop) {
+// The rules themselves are the action table's (tests/test_input.cpp); here what Play keeps of
+// the synthesizer, and an end that comes before the song's length.
+TEST(Transport, PlayAfterAStoppedSeekKeepsItsNotesAndAfterTheEndStartsFromTheTop) {
     auto player = seek_player();
-    seek_fraction(*player, 0.5); // stopped: Play then starts from the top
+    seek_fraction(*player, 0.5);
     start_playback(*player);
-    EXPECT_EQ(player->position, 0u);
+    EXPECT_EQ(player->position, 308700u);
+    ASSERT_NE(first_voice(*player, 0), nullptr);
+    EXPECT_EQ(first_voice(*player, 0)->age, 22050u) << "the seek's pre-roll, not reset";
     while (player->active)
         render(*player, 4096);
     EXPECT_STREQ(player->status_text, "Finished");
+    EXPECT_LT(player->position, player->song.length_frames) << "silence after the last note";
     start_playback(*player);
     EXPECT_EQ(player->position, 0u);
+    EXPECT_EQ(first_voice(*player, 0), nullptr);
 }
 
 TEST(Transport, SeekRebuildsControllersAndSoundingNotes) {

@@ -61,6 +61,18 @@ TEST(Export, TheBytesOfVeltaRenderAndNothingLeftWhenCancelled) {
     ASSERT_EQ(std::system(command.c_str()), 0) << command;
     EXPECT_GT(read_all(kDir / "song.wav").size(), 44u);
     EXPECT_TRUE(read_all(kDir / "song.wav") == read_all(kDir / "reference.wav")) << command;
+    // "Auto Detune" none: the export follows it, as velta-render --detune none does.
+    r.auto_detune = false;
+    EXPECT_EQ(run(r, kSong, kDir / "plain.wav"), "Exported plain.wav");
+    const std::string plain = std::string("'") + VELTA_RENDER_PATH +
+                              "' --rate 22050 --set 9 --mute 2 --detune none '" + kSong + "' '" +
+                              (kDir / "plain-reference.wav").string() + "'";
+    ASSERT_EQ(std::system(plain.c_str()), 0) << plain;
+    EXPECT_TRUE(read_all(kDir / "plain.wav") == read_all(kDir / "plain-reference.wav")) << plain;
+    EXPECT_FALSE(read_all(kDir / "plain.wav") == read_all(kDir / "song.wav"));
+    fs::remove(kDir / "plain.wav");
+    fs::remove(kDir / "plain-reference.wav");
+    r.auto_detune = true;
     r.muted.fill(true);
     ASSERT_EQ(run(r, kSong, kDir / "silent.wav"), "Exported silent.wav");
     const std::string data = read_all(kDir / "silent.wav").substr(44);

@@ -106,7 +106,7 @@ struct ActionHarness {
     }
 };
 
-enum class State { kNoSong, kStopped, kPlaying, kPaused, kFinished };
+enum class State { kNoSong, kStopped, kSought, kPlaying, kPaused, kFinished, kFinishedBack };
 enum class Place { kTop, kSame, kAhead, kBack, kHalf, kEnd };
 
 } // namespace
@@ -139,6 +139,9 @@ TEST(Actions, EachCommandFromEachTransportState) {
         {S::kStopped, "stop", 0, false, false, P::kTop, "Stopped"},
         {S::kStopped, "seek-by", 10, false, false, P::kAhead, nullptr},
         {S::kStopped, "seek-to", 0.5, false, false, P::kHalf, nullptr},
+        {S::kSought, "play", 0, true, false, P::kSame, "Playing"}, // stopped, sought to the middle
+        {S::kSought, "play-pause", 0, true, false, P::kSame, "Playing"},
+        {S::kSought, "stop", 0, false, false, P::kTop, "Stopped"},
         {S::kPlaying, "play", 0, true, false, P::kSame, "Playing"},
         {S::kPlaying, "pause", 0, true, true, P::kSame, "Paused"},
         {S::kPlaying, "play-pause", 0, true, true, P::kSame, "Paused"},
@@ -157,6 +160,7 @@ TEST(Actions, EachCommandFromEachTransportState) {
         {S::kFinished, "play-pause", 0, true, false, P::kTop, "Playing"},
         {S::kFinished, "stop", 0, false, false, P::kTop, "Stopped"},
         {S::kFinished, "seek-by", -10, false, false, P::kBack, nullptr},
+        {S::kFinishedBack, "play", 0, true, false, P::kSame, "Playing"}, // finished, 10 s back
     };
     // clang-format on
     for (const Row& row : rows) {
@@ -170,10 +174,14 @@ TEST(Actions, EachCommandFromEachTransportState) {
             harness.render(kPlayed);
         }
         if (row.state == S::kPaused) toggle_pause(app.player);
-        if (row.state == S::kFinished) {
+        if (row.state == S::kFinished || row.state == S::kFinishedBack) {
             start_playback(app.player);
             harness.render(UINT64_MAX);
         }
+        if (row.state == S::kFinishedBack) {
+            ASSERT_TRUE(seek_by(app.player, -10));
+        }
+        if (row.state == S::kSought) seek_fraction(app.player, 0.5);
         const TransportState before = player_transport(app.player);
         GVariant* parameter = std::string(row.action).starts_with("seek")
                                   ? g_variant_new_double(row.seconds)
@@ -201,6 +209,26 @@ TEST(Actions, EachCommandFromEachTransportState) {
     }
 }
 
+TEST(Actions, PlayWithNoOutputRunsTheTransportAndSaysSo) {
+    ActionHarness harness;
+    AppState& app = *harness.app;
+    app.audio_failed = 1;
+    ASSERT_TRUE(load_song(app.player, VELTA_BINARY_DIR "/tests/songs/minute.mid"));
+    // Each action, then whether it left the transport running and its status.
+    const std::tuple<const char*, bool, const char*> steps[] = {
+        {"play", true, "Playing (no PipeWire output)"},
+        {"pause", false, "Paused"},
+        {"play-pause", true, "Resumed"},
+        {"stop", false, "Stopped"},
+        {"play-pause", true, "Playing (no PipeWire output)"}};
+    for (const auto& [action, running, status] : steps) {
+        g_action_group_activate_action(G_ACTION_GROUP(harness.group), action, nullptr);
+        const TransportState state = player_transport(app.player);
+        EXPECT_EQ(state.active && !state.paused, running) << action;
+        EXPECT_EQ(state.status, status) << action;
+    }
+}
+
 TEST(Actions, PlayWhileASongIsReadPlaysItOnArrivalUnlessStopped) {
     for (const bool stop : {false, true}) {
         ActionHarness harness;
@@ -217,6 +245,25 @@ TEST(Actions, PlayWhileASongIsReadPlaysItOnArrivalUnlessStopped) {
         EXPECT_TRUE(state.loaded);
         EXPECT_EQ(state.active, !stop) << state.status;
     }
+}
+
+TEST(Actions, SoloMutesTheOthersAndAgainRestoresTheMutes) {
+    ActionHarness harness;
+    Player& player = harness.app->player;
+    const auto act = [&](const char* action, int32_t channel) {
+        g_action_group_activate_action(G_ACTION_GROUP(harness.group), action,
+                                       g_variant_new_int32(channel));
+        return player_mutes(player);
+    };
+    act("toggle-mute", 3);
+    EXPECT_EQ(act("solo", 0), 1u << 2) << "no channel 0";
+    EXPECT_EQ(act("solo", 17), 1u << 2);
+    EXPECT_EQ(act("solo", 1), 0xFFFEu);
+    EXPECT_EQ(act("solo", 16), 0x7FFFu) << "another solo";
+    EXPECT_EQ(act("solo", 16), 1u << 2) << "the mutes from before the first solo";
+    act("solo", 5);
+    act("toggle-mute", 5);
+    EXPECT_EQ(act("solo", 5), 0xFFEFu) << "a mute changed since: a new solo";
 }
 
 TEST(Actions, ToggleMuteTakesMidiChannelNumbers) {
@@ -312,8 +359,12 @@ TEST(InputHandlers, DropsPressesAndKeys) {
     EXPECT_TRUE(on_key_pressed(nullptr, GDK_KEY_Right, 0, GdkModifierType(0), &app));
     const TransportState sought = player_transport(app.player);
     EXPECT_EQ(sought.position, sought.length_frames) << "a song shorter than the step: its end";
-    // A failed load is still a taken drop; it leaves its message and no song.
+    // A failed load is still a taken drop; the song and its paused transport stay as they were
+    // and the status names the file.
     EXPECT_TRUE(drop(g_file_new_for_path("/nonexistent/broken.mid")));
-    EXPECT_STRNE(app.player.status_text, "Loaded MIDI");
-    EXPECT_EQ(app.player.song.events.size(), 0u);
+    EXPECT_STREQ(app.player.status_text, "broken.mid: Could not open MIDI file.");
+    const TransportState kept = player_transport(app.player);
+    EXPECT_TRUE(kept.loaded && kept.active && kept.paused);
+    EXPECT_EQ(kept.position, sought.position);
+    EXPECT_EQ(kept.path, VELTA_BINARY_DIR "/tests/songs/melodic.mid");
 }

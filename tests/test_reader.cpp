@@ -151,6 +151,8 @@ TEST(LoadSong, FailuresLeaveNoSongAndAStoppedTransport) {
     EXPECT_STREQ(player->song_path, path.c_str());
     player->active = player->paused = true;
     player->position = 5000;
+    // load_song and load_song_from_memory clear the song on a failure (velta-render and the
+    // export rely on it); the window's loader keeps it (tests/test_input.cpp, the drop).
     EXPECT_FALSE(load_song_from_memory(*player, good.data(), 10)) << "a failure after a success";
     EXPECT_STREQ(player->status_text, "Invalid MIDI header.");
     EXPECT_TRUE(player->song.events.empty() && player->song.length_frames == 0);

@@ -4,13 +4,15 @@
 #   play     --play heard, a second launch hands over, MPRIS, the actions on the bus, the volume
 #            heard and the mixer's taken over, the WAV button against velta-render, the last
 #            song, place, mutes and volume back after a quit and after a crash
-#   input    keys, clicks, drags, mute lamps, the Open dialog, moving and closing the window
+#   input    keys, clicks, drags, mute lamps and solo, the Open dialog, moving and closing the window
 #   (the file dialogs are GtkFileDialog from GTK 4.10, GtkFileChooserNative before)
-#   prefs    Cancel/Escape save nothing; OK at 48000 Hz restarts the song, heard sample-exact;
-#            then twenty changes while it plays; loudness levelling heard
+#   prefs    Cancel/Escape save nothing; OK at 48000 Hz restarts the engine, the song then
+#            heard sample-exact; twenty changes while it plays; loudness levelling heard; a
+#            short block asks for its latency
 #   screens  reference screenshots (tests/screens; MODE screens-update takes them again)
 #   install  cmake --install into a temporary prefix; the installed velta finds its assets
-#   files    big files opened while playing keep the window answering; odd names and URIs;
+#   files    big files opened while playing keep the window answering (one that fails keeps the
+#            song playing); odd names and URIs;
 #            a seek far past the end; SIGTERM and logout during an export leave nothing
 mode=${1:?mode}
 velta=$(readlink -f "${2:?velta}")
@@ -126,6 +128,14 @@ play() {
   above "$(pc position)" 29.9 || fail "MPRIS position after seeking to 30 s: $(pc position)"
   pc stop
   poll 50 status Stopped || fail "MPRIS status after stop: $(pc status)"
+  # A place chosen while stopped is where Play starts.
+  pc position 20
+  pc play
+  poll 50 status Playing || fail "MPRIS status after the stopped seek and play: $(pc status)"
+  above "$(pc position)" 19.9 || fail "position after a stopped seek to 20 s and play: $(pc position)"
+  above 25 "$(pc position)" || fail "position after a stopped seek to 20 s and play: $(pc position)"
+  pc stop
+  poll 50 status Stopped || fail "MPRIS status after stop: $(pc status)"
   # A second launch hands its file to the running window and ends; without --play it stays stopped.
   expect 0 timeout 20 "$velta" song.mid
   listen handed-over-stopped 1 44100
@@ -142,8 +152,8 @@ play() {
   expect 0 timeout 20 "$velta" steps.mid
   listed=$(gdbus call --session --dest io.github.velta.Velta --object-path /io/github/velta/Velta \
     --method org.gtk.Actions.List)
-  for action in play pause play-pause stop seek-by seek-to toggle-mute volume volume-by open preferences \
-    export quit; do
+  for action in play pause play-pause stop seek-by seek-to toggle-mute solo volume volume-by open \
+    preferences export quit; do
     [[ $listed == *"'$action'"* ]] || fail "action $action not on the bus: $listed"
   done
   act() { gapplication action io.github.velta.Velta "$@" || fail "gapplication action $*"; }
@@ -283,6 +293,13 @@ input() {
   expect_lit unmuted 1000
   listen unmuted
   above "$(field "$(sound unmuted)" high)" 0.1 || fail "unmuted channel not heard: $(sound unmuted)"
+  # Shift+click on channel 0's lamp solos it; again, the mutes come back.
+  xdotool mousemove 117 118 keydown shift click 1 keyup shift
+  expect_lit solo 1001
+  listen solo 0.8
+  above 0.02 "$(field "$(sound solo)" high)" || fail "channel 1 heard beside the solo: $(sound solo)"
+  xdotool mousemove 117 118 keydown shift click 1 keyup shift
+  expect_lit unsolo 1000
   # The seek bar: 45 % is 17.5 s (the fourth step); a drag on to 71 % (the sixth).
   click 168 433
   listen seek-click
@@ -302,11 +319,11 @@ input() {
   key ctrl+q
   app_exits Ctrl+Q
 
-  # The Open dialog: a broken file leaves no song; Escape loads nothing, even with a song
-  # highlighted (its folder entered); a valid file loads.
+  # The Open dialog: a valid file loads; a broken one leaves the song playing; Escape loads
+  # nothing, even with a song highlighted (its folder entered: loading it would stop the sound).
   mkdir "$work/pick" && cp "$work/steps.mid" "$work/pick/"
   start_app "$velta" || return
-  for pick in broken.mid:Return pick/:Escape steps.mid:Return; do
+  for pick in steps.mid:Return broken.mid:Return pick/:Escape; do
     key ctrl+o
     wait_dialog 'Open MIDI' || { fail "Ctrl+O: no dialog"; return; }
     xdotool windowfocus --sync "$dialog" key ctrl+l type --delay 5 "$work/${pick%:*}"
@@ -319,12 +336,12 @@ input() {
       dialog_gone 'Open MIDI' && break
     done
     dialog_gone 'Open MIDI' || fail "$pick: the dialog stayed open"
-    key space
+    [ "$pick" = steps.mid:Return ] && key space
     listen "${pick%%[./]*}"
   done
-  silent broken
-  silent pick
   heard steps 60
+  heard broken
+  heard pick
   # Dragging the title strip moves the window (no window manager: the toolkit moves it);
   # minimise and maximise change nothing; the close button ends the program.
   click 590 14
@@ -363,12 +380,15 @@ prefs() {
     prefs_dialog 0 "$button"
     [ -e "$XDG_CONFIG_HOME/velta/preferences.ini" ] && fail "$button wrote the key file"
   done
-  # OK at 48000 Hz: saved, the stream restarted at the graph's rate, so the song's opening, again
-  # from its beginning, reaches the sink unresampled, as velta-render writes it.
-  capture_start "$work/playing.wav" 48000
+  # Stopped, OK at 48000 Hz: saved, the stream restarted at the graph's rate, the song still
+  # stopped at its beginning; played, its opening reaches the sink unresampled, as velta-render
+  # writes it.
+  click 229 53
   prefs_dialog 0 alt+o
   grep -qx output_frequency_hz=48000 "$XDG_CONFIG_HOME/velta/preferences.ini" || fail "OK did not save"
   node_rate 48000 || fail "the stream did not move to 48000 Hz"
+  capture_start "$work/playing.wav" 48000
+  key space
   sleep 1.5
   capture_stop
   "$render" --rate 48000 --max-seconds 2 "$work/song.mid" "$work/ref.wav"
@@ -402,6 +422,14 @@ prefs() {
   awk -v heard="$(rms "$work/levelled.wav")" -v plain="$(rms "$work/steady.wav")" -v g="$gain" \
     'BEGIN { d = heard - plain - g; exit !(d < 0.5 && d > -0.5) }' ||
     fail "levelled: heard $(rms "$work/levelled.wav") dB, plain $(rms "$work/steady.wav") dB, gain $gain dB"
+  # "0.5 sec." asks the graph for that latency; the default asks for none.
+  latency() { pw-dump | awk '/^  \{/ { l = "" } /"node.latency"/ { l = $2 }
+    /"node.name": "velta"/ { print l; exit }'; }
+  printf '[Preferences]\nbuffer_block_tenths=5\n' >"$XDG_CONFIG_HOME/velta/preferences.ini"
+  start_app "$velta" "$work/song.mid" || return
+  poll 50 eval '[ "$(latency)" = "\"22050/44100\"," ]' || fail "node.latency: $(latency), wanted 22050/44100"
+  key ctrl+q
+  app_exits "with a short block"
 }
 
 # shot NAME SONG [U V]...: the window after clicks at skin units, the text drawn with the
@@ -470,9 +498,11 @@ files() {
     [ "$slowest" -lt 300 ] || fail "$file.mid: the main loop took $slowest ms to answer"
     if [ $file = big ]; then
       [ "$(awk '/VmHWM/ { print $2 }' /proc/$app/status)" -lt 300000 ] || fail "big.mid: peak memory"
-      poll 50 eval '[ "$(pc status)" = Stopped ]' || fail "big.mid: still $(pc status)"
-      mpris OpenUri "file://$work/song.mid" >/dev/null
-      poll 50 eval '[ "$(pc status)" = Playing ]' || fail "song.mid: not playing again"
+      # Not a MIDI file: the song before it plays on.
+      [ "$(pc status)" = Playing ] && [ "$(pc metadata title)" = song.mid ] ||
+        fail "big.mid: song.mid not playing on ($(pc status), $(pc metadata title))"
+      gap=$(longest_silence "$work/$file.wav")
+      [ "$gap" -lt 150 ] || fail "big.mid: $gap ms of silence after it failed"
     else
       gap=$(longest_silence "$work/$file.wav")
       [ "$gap" -lt 150 ] || fail "long.mid: $gap ms of silence while it loaded"

@@ -32,6 +32,8 @@ constexpr const char* kHelp =
     "  --rate R          output frequency in Hz, an integer 1-384000 (default 44100)\n"
     "  --set N           instrument set: 0-9 or its exact name, e.g. \"Famicom like Set\"\n"
     "                    (default 0, \"SCC like Full-Set\")\n"
+    "  --detune D        the channels' fixed detune: max14 (up to 14 cents, the default)\n"
+    "                    or none\n"
     "  --block F         frames rendered per block, an integer 1-65536 (default 1024)\n"
     "  --seek FRAC       seek to this fraction of the song length before rendering\n"
     "  --max-seconds S   stop after S seconds of output, S >= 0 (default 900)\n"
@@ -125,6 +127,9 @@ std::string apply_option(CommandLine& line, std::string_view name, std::string_v
     if (name == "--set") {
         if (!parse_instrument_set(value, r.instrument_set))
             return "--set takes 0-9 or an instrument set name";
+    } else if (name == "--detune") {
+        if (value != "max14" && value != "none") return "--detune takes max14 or none";
+        r.auto_detune = value == "max14";
     } else if (name == "--block") {
         if (!parse_integer<uint32_t>(value, 1, 65536, r.block_frames))
             return "--block takes an integer from 1 to 65536";
@@ -143,7 +148,7 @@ std::string apply_option(CommandLine& line, std::string_view name, std::string_v
 
 // Returns a usage error, or an empty string when the command line is good.
 std::string parse_command_line(int argc, char** argv, CommandLine& line) {
-    static constexpr std::string_view kValued[] = {"--rate", "--set",         "--block",
+    static constexpr std::string_view kValued[] = {"--rate", "--set",         "--detune", "--block",
                                                    "--seek", "--max-seconds", "--mute"};
     std::string render_only;
     bool options_done = false;

@@ -8,6 +8,7 @@
 
 #include "sequencer/transport.h"
 #include "shell/app_state.h"
+#include "shell/audio_watch.h"
 #include "synth/channel_state.h"
 #include "ui/export_dialog.h"
 #include "ui/file_dialog.h"
@@ -30,6 +31,7 @@ void seeked(AppState& app) {
 
 void on_play(GSimpleAction*, GVariant*, gpointer data) {
     if (!set_pending_after(app_of(data), AfterLoad::kPlay)) start_playback(app_of(data).player);
+    note_play_without_output(app_of(data));
     redraw(app_of(data));
 }
 
@@ -42,6 +44,7 @@ void on_play_pause(GSimpleAction*, GVariant*, gpointer data) {
     AppState& app = app_of(data);
     if (player_transport(app.player).active || !set_pending_after(app, AfterLoad::kPlay))
         play_or_pause(app.player);
+    note_play_without_output(app);
     redraw(app);
 }
 
@@ -95,6 +98,10 @@ void on_volume_by(GSimpleAction*, GVariant* parameter, gpointer data) {
                                        g_variant_new_double(app.volume + step));
 }
 
+void on_solo(GSimpleAction*, GVariant* parameter, gpointer data) {
+    if (player_solo(app_of(data).player, g_variant_get_int32(parameter) - 1)) redraw(app_of(data));
+}
+
 void on_open(GSimpleAction*, GVariant*, gpointer data) {
     open_file_dialog(app_of(data));
 }
@@ -116,8 +123,8 @@ void on_quit(GSimpleAction*, GVariant*, gpointer data) {
 }
 
 // Every command, once. Parameters: seek-by seconds (negative: back), seek-to a fraction of the
-// song from 0 to 1, toggle-mute a MIDI channel from 1 to 16, volume-by a step of the volume,
-// whose state runs from 0 to 1 (a linear amplitude).
+// song from 0 to 1, toggle-mute and solo a MIDI channel from 1 to 16, volume-by a step of the
+// volume, whose state runs from 0 to 1 (a linear amplitude).
 const GActionEntry kActions[] = {
     {"play", on_play, nullptr, nullptr, nullptr, {}},
     {"pause", on_pause, nullptr, nullptr, nullptr, {}},
@@ -128,6 +135,7 @@ const GActionEntry kActions[] = {
     {"toggle-mute", on_toggle_mute, "i", nullptr, nullptr, {}},
     {"volume", on_volume, "d", "1.0", on_volume, {}},
     {"volume-by", on_volume_by, "d", nullptr, nullptr, {}},
+    {"solo", on_solo, "i", nullptr, nullptr, {}},
     {"open", on_open, nullptr, nullptr, nullptr, {}},
     {"preferences", on_preferences, nullptr, nullptr, nullptr, {}},
     {"export", on_export, nullptr, nullptr, nullptr, {}},

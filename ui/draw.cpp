@@ -285,7 +285,7 @@ ViewTransform paint_frame(cairo_t* cr, int width, int height, const DrawSnapshot
     cairo_set_antialias(cr, CAIRO_ANTIALIAS_NONE);
 
     draw_background(cr, images.skin, view.scale, unscaled);
-    if (snapshot.active != 0) {
+    if (snapshot.active != 0 && snapshot.paused == 0) {
         fill(cr, kLightColour, kPlayingBar.x, kPlayingBar.y, kPlayingBar.width, kPlayingBar.height);
     }
     draw_seek_bar(cr, snapshot.position, snapshot.length);

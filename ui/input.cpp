@@ -86,9 +86,15 @@ void on_press(GtkGestureClick* gesture, int press_count, double x, double y, gpo
     case Region::kPreferences:
         activate_action(app, "preferences");
         return;
-    case Region::kMute:
-        activate_action(app, "toggle-mute", g_variant_new_int32(hit.channel + 1));
+    case Region::kMute: {
+        // Shift+click solos the channel; the tests call this without a gesture.
+        const bool shift =
+            gesture != nullptr &&
+            (gtk_event_controller_get_current_event_state(GTK_EVENT_CONTROLLER(gesture)) &
+             GDK_SHIFT_MASK) != 0;
+        activate_action(app, shift ? "solo" : "toggle-mute", g_variant_new_int32(hit.channel + 1));
         return;
+    }
     }
 }
 

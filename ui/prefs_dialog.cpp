@@ -33,6 +33,19 @@ void on_destroy(GtkWidget*, gpointer data) {
     delete static_cast<PrefsDialog*>(data);
 }
 
+// The tooltip says what the selected row does.
+void show_hint(GtkDropDown* drop_down, PrefField field, int32_t rate) {
+    char hint[kPrefsSummaryCapacity];
+    format_prefs_hint(hint, field, static_cast<int32_t>(gtk_drop_down_get_selected(drop_down)),
+                      rate);
+    gtk_widget_set_tooltip_text(GTK_WIDGET(drop_down), hint[0] != '\0' ? hint : nullptr);
+}
+
+void on_block_selected(GObject* drop_down, GParamSpec*, gpointer data) {
+    show_hint(GTK_DROP_DOWN(drop_down), PrefField::buffer_block_tenths,
+              static_cast<PrefsDialog*>(data)->app->prefs.output_frequency_hz);
+}
+
 void on_ok(GtkWidget* button, gpointer data) {
     prefs_dialog_apply(button, static_cast<PrefsDialog*>(data));
 }
@@ -84,6 +97,15 @@ void prefs_dialog_open(AppState& app) {
         GtkWidget* drop_down = make_drop_down(field, pref_field(app.prefs, field));
         gtk_grid_attach(GTK_GRID(grid), drop_down, column + 1, row, 1, 1);
         record->drop_downs[n] = GTK_DROP_DOWN(drop_down);
+        if (const char* unused = prefs_unused_text(field)) {
+            gtk_widget_set_sensitive(drop_down, FALSE);
+            gtk_widget_set_tooltip_text(drop_down, unused);
+            gtk_widget_set_tooltip_text(label, unused);
+        }
+        if (field == PrefField::buffer_block_tenths) {
+            show_hint(GTK_DROP_DOWN(drop_down), field, app.prefs.output_frequency_hz);
+            g_signal_connect(drop_down, "notify::selected", G_CALLBACK(on_block_selected), record);
+        }
     }
 
     GtkWidget* buttons = gtk_box_new(GTK_ORIENTATION_HORIZONTAL, 8);
