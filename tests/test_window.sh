@@ -477,6 +477,8 @@ files() {
       --method "org.mpris.MediaPlayer2.Player.$1" "${@:2}"
   }
   poll 50 eval '[ "$(pc status)" = Playing ]' || fail "not playing: $(pc status)"
+  # A new instance's window shows before its MPRIS name is owned.
+  mpris_up() { poll 100 eval 'pc status >/dev/null 2>&1' || fail "no MPRIS name"; }
   # Each big file opened while playing: the main loop answers the bus every 100 ms throughout,
   # and the sound goes on until the new song is in.
   for file in big long; do
@@ -540,6 +542,7 @@ files() {
   local slow_stacks=ASAN_OPTIONS=${ASAN_OPTIONS:+$ASAN_OPTIONS:}fast_unwind_on_malloc=0
   start_app env "$slow_stacks" "$velta" song.mid || return
   for ending in SIGTERM logout; do
+    mpris_up
     mpris OpenUri "file://$work/out/hour.mid" >/dev/null
     poll 50 eval '[ "$(pc status)" = Playing ]' || fail "$ending: hour.mid not playing"
     click 309 53
