@@ -320,28 +320,36 @@ input() {
   app_exits Ctrl+Q
 
   # The Open dialog: a valid file loads; a broken one leaves the song playing; Escape loads
-  # nothing, even with a song highlighted (its folder entered: loading it would stop the sound).
+  # nothing (loading would stop the sound). Before GTK 4.10 the chooser still reports the
+  # highlighted file on Escape: there the song is highlighted (its folder entered) first.
+  # GtkFileDialog reports none, and GTK 4.18 leaks the file infos of a folder listed and then
+  # cancelled, so there Escape comes at once.
   mkdir "$work/pick" && cp "$work/steps.mid" "$work/pick/"
+  cancel=
+  [ "$gtk_minor" -lt 10 ] && cancel=pick/
   start_app "$velta" || return
-  for pick in steps.mid:Return broken.mid:Return pick/:Escape; do
+  for pick in steps:steps.mid:Return broken:broken.mid:Return "cancel:$cancel:Escape"; do
+    IFS=: read -r name path answer <<<"$pick"
     key ctrl+o
     wait_dialog 'Open MIDI' || { fail "Ctrl+O: no dialog"; return; }
-    xdotool windowfocus --sync "$dialog" key ctrl+l type --delay 5 "$work/${pick%:*}"
-    # GTK 4.18 may leave an early completion after the cursor (".../broken.midp/"): cleared first.
-    xdotool sleep 0.3 key shift+End Delete sleep 0.3
-    [ "${pick%:*}" = pick/ ] && xdotool key Return sleep 0.5
+    if [ -n "$path" ]; then
+      xdotool windowfocus --sync "$dialog" key ctrl+l type --delay 5 "$work/$path"
+      # GTK 4.18 may leave an early completion after the cursor (".../broken.midp/"): cleared.
+      xdotool sleep 0.3 key shift+End Delete sleep 0.3
+    fi
+    [ "$path" = pick/ ] && xdotool key Return sleep 0.5
     # The location entry's completion may take the first key.
     for _ in 1 2 3; do
-      xdotool windowfocus --sync "$dialog" key "${pick#*:}"
+      xdotool windowfocus --sync "$dialog" key "$answer"
       dialog_gone 'Open MIDI' && break
     done
-    dialog_gone 'Open MIDI' || fail "$pick: the dialog stayed open"
-    [ "$pick" = steps.mid:Return ] && key space
-    listen "${pick%%[./]*}"
+    dialog_gone 'Open MIDI' || fail "$name: the dialog stayed open"
+    [ "$name" = steps ] && key space
+    listen "$name"
   done
   heard steps 60
   heard broken
-  heard pick
+  heard cancel
   # Dragging the title strip moves the window (no window manager: the toolkit moves it);
   # minimise and maximise change nothing; the close button ends the program.
   click 590 14

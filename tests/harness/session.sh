@@ -40,9 +40,12 @@ poll() {
   return 1
 }
 
+# The minor version of the GTK the build found (VELTA_GTK_VERSION, set by CMake), else of the
+# installed one.
+gtk_minor=$(cut -d. -f2 <<<"${VELTA_GTK_VERSION:-$(pkg-config --modversion gtk4 2>/dev/null)}")
+gtk_minor=${gtk_minor:-0}
 # start_display: a private Xvfb (no window manager) and a quiet, GL-free toolkit; private settings.
-# GTK 4.16 turned GL off with GDK_DISABLE and rejects the older GDK_DEBUG key; the version is the
-# one the build found (VELTA_GTK_VERSION, set by CMake), else the installed one. The test
+# GTK 4.16 turned GL off with GDK_DISABLE and rejects the older GDK_DEBUG key. The test
 # accessibility backend, not none: without an accessibility context GTK 4.18 never frees a
 # mnemonic label's list.
 start_display() {
@@ -51,9 +54,7 @@ start_display() {
     3>"$work/display" >/dev/null 2>&1 &
   xvfb=$!
   poll 50 test -s "$work/display" || skip "Xvfb did not start"
-  local minor
-  minor=$(cut -d. -f2 <<<"${VELTA_GTK_VERSION:-$(pkg-config --modversion gtk4 2>/dev/null)}")
-  if [ "${minor:-0}" -ge 16 ]; then export GDK_DISABLE=gl; else export GDK_DEBUG=gl-disable; fi
+  if [ "$gtk_minor" -ge 16 ]; then export GDK_DISABLE=gl; else export GDK_DEBUG=gl-disable; fi
   export DISPLAY=:$(cat "$work/display") GTK_A11Y=test GSK_RENDERER=cairo \
     GSETTINGS_BACKEND=memory NO_AT_BRIDGE=1 DBUS_SESSION_BUS_ADDRESS=${DBUS_SESSION_BUS_ADDRESS:-disabled:}
 }
