@@ -3,7 +3,7 @@
 #   test_window.sh MODE VELTA VELTA_RENDER SONG_DIR      exit 77 = skipped
 #   play     --play heard, a second launch hands over, MPRIS, the WAV button against velta-render
 #   input    keys, clicks, drags, mute lamps, the Open dialog, moving and closing the window
-#   (the file dialogs are GtkFileDialog from GTK 4.10, GtkFileChooserNative before)
+#            (the file dialogs: GtkFileDialog from GTK 4.10, GtkFileChooserNative before)
 #   prefs    Cancel/Escape save nothing; OK at 48000 Hz restarts the song, heard sample-exact;
 #            then twenty changes while it plays
 #   screens  reference screenshots (tests/screens; MODE screens-update takes them again)
@@ -110,6 +110,7 @@ play() {
     wait_dialog 'Export WAV' || { fail "no Export WAV dialog"; return; }
     xdotool windowfocus --sync "$dialog" key "$answer"
     dialog_gone 'Export WAV' || fail "$answer: the export dialog stayed open"
+    [ "$answer" = Escape ] && sleep 0.3 && ls -A | grep -q 'song\.wav' && fail "Escape exported"
   done
   poll 300 test -e "$work/song.wav" || fail "no exported file"
   expect 0 "$render" --max-seconds 100000 --mute 1 song.mid "$work/reference.wav"
