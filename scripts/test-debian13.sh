@@ -28,6 +28,9 @@ done
 mkdir -p "$cache"
 cache=$(cd "$cache" && pwd)
 base=$cache/base run=$cache/run
+# One run per cache at a time: each replaces the last one's root.
+exec 9>"$cache/lock"
+flock -n 9 || { echo "$0: another run is using $cache; waiting for it" >&2; flock 9; }
 started=$(date +%s)
 
 mounted=()

@@ -229,6 +229,7 @@ play() {
     wait_dialog 'Export WAV' || { fail "no Export WAV dialog"; return; }
     xdotool windowfocus --sync "$dialog" key "$answer"
     dialog_gone 'Export WAV' || fail "$answer: the export dialog stayed open"
+    [ "$answer" = Escape ] && sleep 0.3 && ls -A | grep -q 'song\.wav' && fail "Escape exported"
   done
   poll 300 test -e "$work/song.wav" || fail "no exported file"
   expect 0 "$render" --max-seconds 100000 --mute 1 song.mid "$work/reference.wav"
