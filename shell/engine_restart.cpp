@@ -4,6 +4,7 @@
 
 #include "audio/audio_status.h"
 #include "shell/app_state.h"
+#include "shell/audio_watch.h"
 #include "shell/initial_song.h"
 #include "shell/loudness_level.h"
 #include "shell/resources.h"
@@ -61,12 +62,7 @@ EngineRestartResult restart_engine(AppState& app, int32_t frequency) {
 bool restart_audio(AppState& app) {
     // The transport is left alone: the song goes on from where the old stream stopped it.
     audio_output_stop(app.audio);
-    const auto rate = static_cast<uint32_t>(app.prefs.output_frequency_hz);
-    const bool started =
-        audio_output_start(app.audio, app.player, rate, prefs_latency_frames(app.prefs, rate));
-    app.audio_failed = started ? 0 : 1;
-    if (!started) player_set_status(app.player, kAudioFailedText);
-    return started;
+    return start_audio(app);
 }
 
 void apply_preferences(AppState& app, const PrefsApplyPlan& plan) {
