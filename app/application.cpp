@@ -33,6 +33,7 @@ void start_engine(AppState& app) {
     synth_init(app.player, app.prefs.output_frequency_hz);
     player_select_instrument_set(app.player, app.prefs.instrument_set);
     player_set_auto_detune(app.player, app.prefs.auto_detune_mode != 0);
+    player_set_song_loops(app.player, app.prefs.song_loops);
     start_audio(app);
     // Also when the start failed: a daemon that appears later is picked up.
     start_audio_watch(app);

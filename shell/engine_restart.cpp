@@ -70,6 +70,8 @@ void apply_preferences(AppState& app, const PrefsApplyPlan& plan) {
     app.prefs = plan.prefs;
     int save_error = 0;
     const bool saved = prefs_save(app.prefs, save_error);
+    // Songs loaded from now on follow it, among them one the restart loads again.
+    player_set_song_loops(app.player, app.prefs.song_loops);
     EngineRestartResult restart;
     if (plan.restart_engine) restart = restart_engine(app, app.prefs.output_frequency_hz);
     if (plan.restart_audio) restart.audio_failed = !restart_audio(app);

@@ -16,6 +16,7 @@
 #include "shell/resources.h"
 #include "song/midi_reader.h"
 #include "song/song.h"
+#include "song/song_loop.h"
 
 // One file read on its own thread. The worker writes the result fields, then `done`; the main
 // thread reads them only after seeing `done` and joining.
@@ -23,6 +24,7 @@ struct LoadTask {
     uint64_t ticket = 0;
     std::string path;
     int32_t rate = 0;
+    int32_t song_loops = 0;
     AfterLoad after = AfterLoad::kStay;
     bool first = false;
     LoadOptions options;
@@ -48,6 +50,7 @@ gboolean on_poll(gpointer data) {
 void read_in_background(LoadTask& task) {
     int error_number = 0;
     task.failure = read_song_file(task.path.c_str(), task.rate, task.song, error_number);
+    if (task.failure == nullptr) unroll_song_loop(task.song, task.song_loops);
     task.done.store(true, std::memory_order_release);
 }
 
@@ -100,6 +103,7 @@ void request_song(AppState& app, const char* path, AfterLoad after, bool first,
     task->ticket = ++app.loader.newest;
     task->path = path;
     task->rate = player_transport(app.player).rate;
+    task->song_loops = player_song_loops(app.player);
     task->after = after;
     task->first = first;
     task->options = options;

@@ -12,6 +12,7 @@
 #include <memory>
 #include <new>
 #include <stdexcept>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -75,6 +76,15 @@ template <class T> void make_room_for_one(std::vector<T>& v, size_t first, Alloc
     v.reserve(capacity);
 }
 
+// Loop marks by tick, kept beside the events: they are no events of their own.
+struct LoopMarks {
+    bool has_start = false; // a "loopStart" marker; CC 111 is found among the events
+    bool has_end = false;
+    uint32_t start_tick = 0;
+    uint32_t end_tick = 0;
+    uint32_t last_track_end = 0;
+};
+
 struct ParseState {
     const uint8_t* data;
     std::vector<RawEvent> raw;
@@ -82,6 +92,7 @@ struct ParseState {
     std::vector<uint8_t> sysex_pool;
     uint64_t kept_messages = 0; // channel and SysEx events, the future MidiEvents
     AllocationBudget budget;
+    LoopMarks marks = {};
 };
 
 uint32_t read_be32(const uint8_t* p) {
@@ -131,6 +142,34 @@ void append_sysex(ParseState& s, uint32_t tick, uint8_t introducer, uint64_t pos
     s.sysex_pool.insert(s.sysex_pool.end(), s.data + pos, s.data + pos + length);
 }
 
+bool marker_is(const uint8_t* text, uint32_t length, std::string_view a, std::string_view b) {
+    auto same = [&](std::string_view word) {
+        if (word.size() != length) return false;
+        for (uint32_t i = 0; i < length; ++i) {
+            const uint8_t c = text[i];
+            const uint8_t lower = c >= 'A' && c <= 'Z' ? static_cast<uint8_t>(c + 32) : c;
+            if (lower != static_cast<uint8_t>(word[i])) return false;
+        }
+        return true;
+    };
+    return same(a) || same(b);
+}
+
+// The earliest marker of each kind counts, whichever track holds it.
+void note_marker(LoopMarks& marks, uint32_t tick, const uint8_t* text, uint32_t length) {
+    if (marker_is(text, length, "loopstart", "loop_start")) {
+        if (!marks.has_start || tick < marks.start_tick) marks.start_tick = tick;
+        marks.has_start = true;
+    } else if (marker_is(text, length, "loopend", "loop_end")) {
+        if (!marks.has_end || tick < marks.end_tick) marks.end_tick = tick;
+        marks.has_end = true;
+    }
+}
+
+void note_track_end(LoopMarks& marks, uint32_t tick) {
+    marks.last_track_end = std::max(marks.last_track_end, tick);
+}
+
 // Parses the chunk data in [pos, end). Returns false on malformed data; throws
 // std::bad_alloc when an array cannot grow.
 bool parse_track(ParseState& s, uint64_t pos, uint64_t end) {
@@ -159,7 +198,11 @@ bool parse_track(ParseState& s, uint64_t pos, uint64_t end) {
             uint32_t length = 0;
             if (!read_vlq(data, pos, end, length)) return false;
             if (length > end - pos) return false;
-            if (type == 0x2F) return true;
+            if (type == 0x2F) {
+                note_track_end(s.marks, tick);
+                return true;
+            }
+            if (type == 0x06) note_marker(s.marks, tick, data + pos, length);
             if (type == 0x51 && length == 3) {
                 RawEvent& event = append_raw(s, tick, kKindTempo);
                 event.value = uint32_t{data[pos]} << 16 | uint32_t{data[pos + 1]} << 8 |
@@ -211,6 +254,7 @@ bool parse_track(ParseState& s, uint64_t pos, uint64_t end) {
         event.data2 = count == 2 ? data[pos + 1] : 0;
         pos += count;
     }
+    note_track_end(s.marks, tick);
     return true;
 }
 
@@ -297,7 +341,40 @@ void schedule(ParseState& s, Song& song) {
     uint32_t tempo = kDefaultTempo;
     uint32_t previous_tick = 0;
     size_t next = 0;
+
+    SongLoop& loop = song.loop;
+    loop.marked = s.marks.has_start;
+    loop.start_tick = s.marks.start_tick;
     for (const RawEvent& r : s.raw) {
+        if (r.kind != kKindChannel || (r.status & 0xF0) != 0xB0 || r.data1 != 111) continue;
+        if (!loop.marked || r.tick < loop.start_tick) loop.start_tick = r.tick;
+        loop.marked = true;
+        break; // sorted: the first is the earliest
+    }
+    const bool end_marked = s.marks.has_end && s.marks.end_tick > loop.start_tick;
+    loop.end_tick = end_marked ? s.marks.end_tick : s.marks.last_track_end;
+    if (!loop.marked || loop.end_tick <= loop.start_tick) loop = SongLoop{};
+    // A mark's frame is worked out on the side, so the running sum, and with it every event
+    // time, stays what it is without marks.
+    bool start_done = !loop.marked;
+    bool end_done = !loop.marked;
+    auto place_marks = [&](uint32_t before_tick, bool all) {
+        auto frame_at = [&](uint32_t tick) {
+            const uint32_t ticks = tick - previous_tick;
+            return round_frames(t + static_cast<double>(ticks) * tempo * rate /
+                                        ticks_per_microsecond_scale);
+        };
+        if (!start_done && (all || loop.start_tick <= before_tick)) {
+            loop.start_frame = frame_at(loop.start_tick);
+            start_done = true;
+        }
+        if (!end_done && (all || loop.end_tick <= before_tick)) {
+            loop.end_frame = frame_at(loop.end_tick);
+            end_done = true;
+        }
+    };
+    for (const RawEvent& r : s.raw) {
+        if (!end_done) place_marks(r.tick, false);
         uint32_t ticks = r.tick - previous_tick;
         t += static_cast<double>(ticks) * tempo * rate / ticks_per_microsecond_scale;
         previous_tick = r.tick;
@@ -325,6 +402,7 @@ void schedule(ParseState& s, Song& song) {
             event.sysex_length = s.sysex_refs[r.value].length;
         }
     }
+    place_marks(0, true);
     song.length_frames = round_frames(t) + uint64_t{4} * song.rate;
 }
 

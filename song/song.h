@@ -19,6 +19,16 @@ struct TempoPoint {
     uint32_t tempo = 0; // microseconds per quarter note
 };
 
+// The stretch a file marks for repeating: from the first CC 111 or "loopStart" marker to a
+// "loopEnd" marker, else to the end of the longest track.
+struct SongLoop {
+    bool marked = false;
+    uint32_t start_tick = 0;
+    uint32_t end_tick = 0;
+    uint64_t start_frame = 0;
+    uint64_t end_frame = 0;
+};
+
 // An empty Song has every field zero and both arrays empty.
 struct Song {
     std::vector<MidiEvent> events;
@@ -28,6 +38,10 @@ struct Song {
     std::vector<TempoPoint> tempo_map;
     // Payloads of all SysEx events, back to back; each starts with its introducing byte.
     std::vector<uint8_t> sysex_data;
+    SongLoop loop;
+    // The fade-out that ends an unrolled song, 0 for none: the gain falls from 1 at
+    // length_frames - fade_frames to 0 at length_frames, where the song stops.
+    uint64_t fade_frames = 0;
 };
 
 inline const uint8_t* song_event_sysex(const Song& song, const MidiEvent& event) {

@@ -74,7 +74,7 @@ void put(const std::string& path, const std::string& data = "x") {
     std::ofstream(path, std::ios::binary) << data;
 }
 
-TEST(PrefsFile, UnusableValuesGiveDefaultsAndSaveWritesTheEightKeys) {
+TEST(PrefsFile, UnusableValuesGiveDefaultsAndSaveWritesTheNineKeys) {
     const std::string path = kRoot + "/load.ini";
     EXPECT_EQ(fields(prefs_load_from(path.c_str())), fields(Preferences{})) << "no file";
     // clang-format off
@@ -83,8 +83,10 @@ TEST(PrefsFile, UnusableValuesGiveDefaultsAndSaveWritesTheEightKeys) {
         {"[Preferences]\noutput_frequency_hz=48001\nredraw_timing_fps=0\nbuffer_block_tenths=15\n", {}},
         {"[Preferences]\noutput_frequency_hz=22050\nauto_detune_mode=0\nredraw_timing_fps=50\n"
          "buffer_block_tenths=1\ndrumset_mode=0\ninstrument_set=7\nequalizer_mode=5\n"
-         "loudness_levelling=1\n",
-         {22050, 0, 50, 1, 0, 7, 5, 1}},
+         "loudness_levelling=1\nsong_loops=2\n",
+         {22050, 0, 50, 1, 0, 7, 5, 1, 2}},
+        // Only the listed numbers of passes: one pass is not on offer.
+        {"[Preferences]\nsong_loops=1\n", {}},
         // A word for one key leaves only that key at its default.
         {"[Preferences]\noutput_frequency_hz=22050\nredraw_timing_fps=fast\ninstrument_set=3\n",
          {22050, 1, 10, 20, 0, 3, 0}}};
@@ -93,14 +95,14 @@ TEST(PrefsFile, UnusableValuesGiveDefaultsAndSaveWritesTheEightKeys) {
         put(path, c.text);
         EXPECT_EQ(fields(prefs_load_from(path.c_str())), fields(c.expected)) << c.text;
     }
-    // A save writes only the eight keys, in private directories.
-    const Preferences changed{48000, 0, 25, 2, 0, 6, 5};
+    // A save writes only the nine keys, in private directories.
+    const Preferences changed{48000, 0, 25, 2, 0, 6, 5, 0, 2};
     int error_number = 0;
     EXPECT_TRUE(prefs_save(changed, error_number));
     EXPECT_EQ(read(kKeyFile),
               "[Preferences]\noutput_frequency_hz=48000\nauto_detune_mode=0\nredraw_timing_fps=25\n"
               "buffer_block_tenths=2\ndrumset_mode=0\ninstrument_set=6\nequalizer_mode=5\n"
-              "loudness_levelling=0\n");
+              "loudness_levelling=0\nsong_loops=2\n");
     EXPECT_EQ(fields(prefs_load()), fields(changed));
     EXPECT_EQ(fs::status(kRoot + "/config/velta").permissions(), fs::perms::owner_all);
 }
@@ -178,6 +180,12 @@ TEST(PrefsPlan, ChosenRowsGiveSettingsSummaryAndWhatToRedo) {
     format_prefs_summary(text, Preferences{.loudness_levelling = 1}, 0);
     EXPECT_STREQ(text, "Preferences: 44100Hz, 10fps, 2.0s block, wave set SCC like Full-Set (0), "
                        "songs levelled");
+    format_prefs_summary(text, Preferences{.song_loops = 2}, 0);
+    EXPECT_STREQ(text, "Preferences: 44100Hz, 10fps, 2.0s block, wave set SCC like Full-Set (0), "
+                       "loops from the next song");
+    EXPECT_STREQ(kPrefFields[int32_t(PrefField::song_loops)].label, "Song loops");
+    EXPECT_STREQ(kSongLoopsOptions[0].label, "play once");
+    EXPECT_STREQ(kSongLoopsOptions[1].label, "loop twice, then fade");
     // The block size's tooltip: the default asks nothing; the short ones are capped.
     const auto hint = [&](int32_t row, int32_t rate) {
         format_prefs_hint(text, PrefField::buffer_block_tenths, row, rate);
@@ -216,6 +224,14 @@ TEST(ApplyPrefs, OnlyAChangedRateRestartsTheEngine) {
     apply(PrefField::instrument_set, 7);
     EXPECT_EQ(player.synth.instrument_set, 7);
     EXPECT_EQ(player.position, 12345u) << "not restarted";
+    // Song loops take effect from the next song loaded: the one playing goes on as it was.
+    const uint64_t written_length = player.song.length_frames;
+    apply(PrefField::song_loops, 1);
+    EXPECT_EQ(player_song_loops(player), 2);
+    EXPECT_EQ(player.position, 12345u);
+    EXPECT_EQ(player.song.length_frames, written_length);
+    apply(PrefField::song_loops, 0);
+    EXPECT_EQ(player_song_loops(player), 0);
     ASSERT_NE(player.synth.channels[1].detune, 0);
     apply(PrefField::auto_detune_mode, 0);
     EXPECT_EQ(player.synth.channels[1].detune, 0) << "\"none\"";
