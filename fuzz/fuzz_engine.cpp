@@ -3,8 +3,9 @@
 // seek that leaves the position past the song's length, abort.
 //
 // The input is the song; its last three bytes also choose the seek fraction and the render
-// block size. The reader ignores bytes after the last track, so a valid file with a
-// three-byte tail appended stays valid and the fuzzer can vary the tail on its own.
+// block size, and whether a marked loop is unrolled (the fraction's lowest bit). The reader
+// ignores bytes after the last track, so a valid file with a three-byte tail appended stays
+// valid and the fuzzer can vary the tail on its own.
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
@@ -49,6 +50,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     player.noise = NoiseGenerator{};
     const uint8_t* tail = size >= 3 ? data + size - 3 : nullptr;
     const uint32_t block = tail ? 1 + (tail[1] | uint32_t{tail[2]} << 8) % kMaxBlockFrames : 256;
+    player.song_loops = tail && (tail[0] & 1) != 0 ? 2 : 0;
     if (load_song_from_memory(player, data, size)) {
         check_loaded(player.song);
         start_playback(player);
