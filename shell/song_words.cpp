@@ -99,6 +99,13 @@ std::string one_line(const std::string& text) {
     return out;
 }
 
+// A line without breaks is broken before a word that would take it past this many characters.
+constexpr glong kLongLineChars = 40;
+
+glong characters(std::string_view utf8) {
+    return g_utf8_strlen(utf8.data(), static_cast<gssize>(utf8.size()));
+}
+
 // A syllable as it comes from the song: raw bytes without its '/' or '\' mark.
 struct Syllable {
     uint64_t frame = 0;
@@ -180,7 +187,7 @@ std::vector<LyricLine> lines_of(const std::vector<Syllable>& syllables) {
         if (line.text.empty()) {
             verse = verse || !lines.empty();
         } else {
-            line.paragraph = verse;
+            line.paragraph = verse && !lines.empty();
             lines.push_back(std::move(line));
             verse = false;
         }
@@ -194,6 +201,12 @@ std::vector<LyricLine> lines_of(const std::vector<Syllable>& syllables) {
         while (from <= text.size()) {
             const size_t cut = std::min(text.find_first_of("\r\n", from), text.size());
             if (cut > from) {
+                // Words that never break would make one line longer than any panel.
+                if (!line.text.empty() && line.text.back() == ' ' &&
+                    characters(line.text) +
+                            characters(std::string_view(text).substr(from, cut - from)) >
+                        kLongLineChars)
+                    finish();
                 if (line.text.find_first_not_of(' ') == std::string::npos) line.frame = s.frame;
                 line.text.append(text, from, cut - from);
                 line.syllables.push_back({s.frame, static_cast<uint32_t>(line.text.size())});

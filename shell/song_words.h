@@ -21,7 +21,7 @@ struct LyricLine {
     uint64_t frame = 0; // output frames: when its first syllable is sung
     std::string text;   // UTF-8, no line breaks, trimmed
     std::vector<LyricSyllable> syllables;
-    bool paragraph = false; // opens a new verse ('\' in a karaoke file, or an empty line)
+    bool paragraph = false; // opens a verse ('\' in a karaoke file, or after an empty line)
 };
 
 struct SongWords {
@@ -54,7 +54,8 @@ std::string decode_song_text(std::string_view bytes);
 // Karaoke files take their lines from the text events of their words track ('/' starts a line,
 // '\' a verse, '@' tags are skipped), other files from the lyric events of the track holding
 // most; where both exist, the source with more syllables wins. One encoding is found for all
-// the lines.
+// the lines. A line without breaks is broken before a word that would take it past 40
+// characters.
 SongWords build_song_words(const Song& song, const char* path);
 
 // The line sung at `frame` (the last one started at or before it) and the one after it.
