@@ -67,6 +67,7 @@ constexpr const char* kIntrospection = R"(<node>
 struct Snapshot {
     std::string status = "Stopped";
     std::string path;
+    std::string title; // the song's own, else its file name
     int64_t length_us = 0;
     int64_t position_us = 0;
     bool loaded = false;
@@ -99,6 +100,7 @@ Snapshot take_snapshot(AppState& app) {
     s.loaded = state.loaded;
     s.status = !state.active ? "Stopped" : state.paused ? "Paused" : "Playing";
     s.path = state.path;
+    s.title = app.words.title;
     s.length_us = frames_to_us(state.length_frames, state.rate);
     s.position_us = frames_to_us(state.position, state.rate);
     s.volume = app.volume;
@@ -116,14 +118,14 @@ GVariant* metadata(const MprisService& service, const Snapshot& s) {
         g_variant_builder_add(&builder, "{sv}", "mpris:trackid",
                               g_variant_new_object_path(track_id(service).c_str()));
         g_variant_builder_add(&builder, "{sv}", "mpris:length", g_variant_new_int64(s.length_us));
+        // Decoded to valid UTF-8, as the bus demands.
+        if (!s.title.empty())
+            g_variant_builder_add(&builder, "{sv}", "xesam:title",
+                                  g_variant_new_string(s.title.c_str()));
         if (!s.path.empty()) {
-            // A file name in another encoding still gives valid UTF-8 here.
-            gchar* name = g_filename_display_basename(s.path.c_str());
             gchar* uri = g_filename_to_uri(s.path.c_str(), nullptr, nullptr);
-            g_variant_builder_add(&builder, "{sv}", "xesam:title", g_variant_new_string(name));
             if (uri != nullptr)
                 g_variant_builder_add(&builder, "{sv}", "xesam:url", g_variant_new_string(uri));
-            g_free(name);
             g_free(uri);
         }
     }
@@ -293,7 +295,7 @@ void mpris_poll(AppState& app) {
     MprisService* service = app.mpris;
     if (service == nullptr) return;
     const Snapshot now = take_snapshot(app);
-    const bool song_changed = now.path != service->last.path ||
+    const bool song_changed = now.path != service->last.path || now.title != service->last.title ||
                               now.loaded != service->last.loaded ||
                               now.length_us != service->last.length_us;
     if (song_changed) ++service->track_number;

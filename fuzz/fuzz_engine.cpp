@@ -1,6 +1,6 @@
 // Reader plus engine: load the input, play, seek, render a short stretch, stop. Besides the
-// sanitizers' reports, a loaded song without a tempo map or with events out of order, and a
-// seek that leaves the position past the song's length, abort.
+// sanitizers' reports, a loaded song without a tempo map, with events or texts out of order or
+// texts outside their bounds, and a seek that leaves the position past the song's length, abort.
 //
 // The input is the song; its last three bytes also choose the seek fraction and the render
 // block size, and whether a marked loop is unrolled (the fraction's lowest bit). The reader
@@ -16,6 +16,7 @@
 #include "sequencer/player.h"
 #include "sequencer/transport.h"
 #include "song/midi_reader.h"
+#include "song/song.h"
 
 namespace {
 
@@ -38,6 +39,17 @@ void check_loaded(const Song& song) {
     if (song.tempo_map.empty()) __builtin_trap();
     for (size_t i = 1; i < song.events.size(); ++i)
         if (song.events[i].time < song.events[i - 1].time) __builtin_trap();
+    // The words: bounded, in time order, each inside the text pool.
+    if (song.texts.size() > kSongTextCount || song.title.size() > kSongTextBytes ||
+        song.copyright.size() > kSongTextBytes)
+        __builtin_trap();
+    for (size_t i = 0; i < song.texts.size(); ++i) {
+        const SongText& text = song.texts[i];
+        if (text.length > kSongTextBytes ||
+            text.offset + uint64_t{text.length} > song.text_data.size())
+            __builtin_trap();
+        if (i > 0 && text.time < song.texts[i - 1].time) __builtin_trap();
+    }
 }
 
 } // namespace

@@ -164,7 +164,7 @@ constexpr Glyph kFont5x7[] = {
     {'S', {".####", "#....", "#....", ".###.", "....#", "....#", "####."}},
     {'T', {"#####", "..#..", "..#..", "..#..", "..#..", "..#..", "..#.."}},
     {'U', {"#...#", "#...#", "#...#", "#...#", "#...#", "#...#", ".###."}},
-    {'V', {"#...#", "#...#", "#...#", "#...#", "#...#", ".#.#.", "..#.."}},
+    {'V', {"#...#", "#...#", "#...#", ".#.#.", ".#.#.", ".#.#.", "..#.."}},
     {'W', {"#...#", "#...#", "#...#", "#.#.#", "#.#.#", "#.#.#", ".#.#."}},
     {'X', {"#...#", "#...#", ".#.#.", "..#..", ".#.#.", "#...#", "#...#"}},
     {'Y', {"#...#", "#...#", ".#.#.", "..#..", "..#..", "..#..", "..#.."}},
@@ -186,6 +186,8 @@ constexpr Glyph kFont5x7[] = {
     {'<', {"...#.", "..#..", ".#...", "#....", ".#...", "..#..", "...#."}},
     {'>', {".#...", "..#..", "...#.", "....#", "...#.", "..#..", ".#..."}},
     {'+', {".....", "..#..", "..#..", "#####", "..#..", "..#..", "....."}},
+    {',', {".....", ".....", ".....", ".....", ".##..", "..#..", ".#..."}},
+    {'%', {"##...", "##..#", "...#.", "..#..", ".#...", "#..##", "...##"}},
     {' ', {".....", ".....", ".....", ".....", ".....", ".....", "....."}},
 };
 
@@ -200,7 +202,7 @@ constexpr Glyph kFont3x5[] = {
     {'N', {"##.", "#.#", "#.#", "#.#", "#.#"}}, {'O', {".#.", "#.#", "#.#", "#.#", ".#."}},
     {'P', {"##.", "#.#", "##.", "#..", "#.."}}, {'R', {"##.", "#.#", "##.", "#.#", "#.#"}},
     {'S', {".##", "#..", ".#.", "..#", "##."}}, {'T', {"###", ".#.", ".#.", ".#.", ".#."}},
-    {'U', {"#.#", "#.#", "#.#", "#.#", "###"}}, {'V', {"#.#", "#.#", "#.#", "#.#", ".#."}},
+    {'U', {"#.#", "#.#", "#.#", "#.#", "###"}}, {'V', {"#.#", "#.#", "#.#", ".#.", ".#."}},
     {'W', {"#.#", "#.#", "###", "###", "#.#"}}, {'X', {"#.#", "#.#", ".#.", "#.#", "#.#"}},
     {'Y', {"#.#", "#.#", ".#.", ".#.", ".#."}}, {'Z', {"###", "..#", ".#.", "#..", "###"}},
     {'0', {"###", "#.#", "#.#", "#.#", "###"}}, {'1', {".#.", "##.", ".#.", ".#.", "###"}},
@@ -256,11 +258,6 @@ void text(Canvas& c, const Font& font, int x, int y, const std::string& s, Rgb c
     }
 }
 
-void text_centred(Canvas& c, const Font& font, int centre_x, int y, const std::string& s,
-                  Rgb colour, int scale = 1) {
-    text(c, font, centre_x - text_width(font, s, scale) / 2, y, s, colour, scale);
-}
-
 // Text with a one-pixel drop shadow, for labels printed on the chassis.
 void engraved(Canvas& c, const Font& font, int x, int y, const std::string& s, Rgb colour) {
     text(c, font, x, y + 1, s, shade(kChassisBottom, -22));
@@ -279,7 +276,7 @@ void lcd_digits_blank(Canvas& c, int x, int y, int count) {
     fill(c, x, y, kDigitWidth * count, kDigitHeight, kLcd);
 }
 
-enum class Icon { kPlay, kOpen, kStop, kPause, kWav, kPrefs };
+enum class Icon { kPlay, kOpen, kStop, kPause, kWav, kPrefs, kPrevious, kNext };
 
 void icon(Canvas& c, Icon which, int cx, int cy, Rgb colour) {
     switch (which) {
@@ -307,6 +304,16 @@ void icon(Canvas& c, Icon which, int cx, int cy, Rgb colour) {
         }
         break;
     }
+    case Icon::kPrevious: // a bar and a triangle pointing left
+        fill(c, cx - 5, cy - 4, 2, 9, colour);
+        for (int col = 0; col < 5; ++col)
+            fill(c, cx + 3 - col, cy - 4 + col, 1, 9 - 2 * col, colour);
+        break;
+    case Icon::kNext:
+        for (int col = 0; col < 5; ++col)
+            fill(c, cx - 4 + col, cy - 4 + col, 1, 9 - 2 * col, colour);
+        fill(c, cx + 2, cy - 4, 2, 9, colour);
+        break;
     case Icon::kPrefs: // three sliders
         for (int i = 0; i < 3; ++i) {
             const int x = cx - 5 + i * 5;
@@ -448,18 +455,6 @@ void screw(Canvas& c, int x, int y) {
     fill(c, x + 1, y + 2, 3, 1, Rgb{46, 47, 53});
 }
 
-// A field of round holes, as in a speaker cover.
-void grille(Canvas& c, int x, int y, int w, int h) {
-    well(c, x, y, w, h, Rgb{30, 31, 36});
-    for (int row = 0; row * 5 + 4 <= h; ++row)
-        for (int col = 0; col * 5 + 4 <= w; ++col) {
-            const int hx = x + 1 + col * 5 + (row % 2) * 2, hy = y + 1 + row * 5;
-            if (hx + 3 > x + w) continue;
-            fill(c, hx, hy, 3, 3, Rgb{8, 8, 10});
-            dot(c, hx + 1, hy + 2, Rgb{62, 64, 72});
-        }
-}
-
 void window_key(Canvas& c, int left, int right, int kind) {
     const int x = left + 1, y = kTitleStripTop + 2, w = right - left - 2, h = 14;
     fill(c, x, y, w, h, kBezelDark);
@@ -501,7 +496,9 @@ void draw_title_strip(Canvas& c) {
 }
 
 void draw_transport(Canvas& c) {
-    static const char* const labels[] = {"PLAY", "OPEN", "STOP", "PAUSE", "WAV", "PREFS"};
+    static const char* const labels[] = {"PLAY", "OPEN",  "STOP", "PAUSE",
+                                         "WAV",  "PREFS", "PREV", "NEXT"};
+    static_assert(sizeof labels / sizeof labels[0] == kTransportButtonCount);
     // Brand block left of the keys.
     const Rect& brand = kBrandPanel;
     const int bx = brand.x, by = brand.y;
@@ -591,39 +588,67 @@ void draw_channels(Canvas& c) {
     }
 }
 
-void draw_centre_panel(Canvas& c) {
-    grille(c, kLeftGrille.x, kLeftGrille.y, kLeftGrille.width, kLeftGrille.height);
-    grille(c, kRightGrille.x, kRightGrille.y, kRightGrille.width, kRightGrille.height);
-    // Key guide between the grilles.
-    const int x = kKeyGuide.x, top = kKeyGuide.y, w = kKeyGuide.width;
-    well(c, x, top, w, kKeyGuide.height, Rgb{24, 24, 28});
-    text_centred(c, kBig, x + w / 2, top + 8, "VELTA", kAmber, 3);
-    text_centred(c, kSmall, x + w / 2, top + 34, "16 CHANNEL WAVETABLE SYNTH", kLabelDim);
-    fill(c, x + 12, top + 44, w - 24, 1, Rgb{56, 58, 66});
+// The face of the queue and the display; the program paints it again over what it covers.
+constexpr Rgb kDisplayFace = {24, 24, 28};
+
+// A small key above the queue: a lamp and a label in the small font.
+void toggle_key(Canvas& c, int x, int y, const char* label, bool lit) {
+    const int w = kToggleWidth, h = kToggleHeight;
+    fill(c, x, y, w, h, kBezelDark);
+    vgradient(c, x + 1, y + 1, w - 2, h - 2, lit ? kKeyLitTop : kKeyTop,
+              lit ? kKeyLitBottom : kKeyBottom);
+    fill(c, x + 1, y + 1, w - 2, 1, lit ? Rgb{176, 130, 86} : Rgb{140, 143, 154});
+    fill(c, x + 3, y + 5, 3, 2, lit ? kAmberHot : Rgb{34, 30, 30});
+    text(c, kSmall, x + 8, y + 4, label, lit ? kAmberHot : kIcon);
+}
+
+void draw_queue_panel(Canvas& c) {
+    engraved(c, kBig, kQueueLabel.x, kQueueLabel.y, "QUEUE", kLabel);
+    toggle_key(c, kRepeatToggle.x, kRepeatToggle.y, "REPEAT", false);
+    toggle_key(c, kShuffleToggle.x, kShuffleToggle.y, "SHUFFLE", false);
+    const Rect& list = kQueueList;
+    well(c, list.x, list.y, list.width, list.height, kDisplayFace);
+    for (int row = 1; row < kQueueRows; ++row)
+        fill(c, list.x + 2, list.y + row * kQueueRowHeight + 2, list.width - 4, 1, Rgb{30, 30, 35});
+}
+
+void draw_display_panel(Canvas& c) {
+    engraved(c, kBig, kTimeLabel.x, kTimeLabel.y, "TIME", kLabel);
+    engraved(c, kBig, kVolumeLabel.x, kVolumeLabel.y, "VOLUME", kLabel);
+    const Rect& panel = kDisplayPanel;
+    well(c, panel.x, panel.y, panel.width, panel.height, kDisplayFace);
+    fill(c, panel.x + 6, kDisplayDividerY, panel.width - 12, 1, Rgb{56, 58, 66});
+    fill(c, kVolumeRegion.x - 3, panel.y + 4, 1, kDisplayDividerY - panel.y - 8, Rgb{56, 58, 66});
+    // The volume meter's scale: a tick every tenth.
+    const Rect& meter = kVolumeMeter;
+    fill(c, meter.x, meter.y, meter.width, meter.height, kUnlit);
+    for (int i = 0; i <= 10; ++i)
+        fill(c, meter.x + (meter.width - 1) * i / 10, meter.y + meter.height, 1, 2, kLabelDim);
+    // The keys, shown where the words of a song without words would be.
     struct Line {
         const char* key;
         const char* action;
     };
     const Line guide[] = {
-        {"SPACE", "PLAY / PAUSE"}, {"< >", "SEEK 10 S"}, {"DROP", "OPEN A MIDI FILE"},
-        {"CTRL+O", "OPEN"},        {"CTRL+Q", "QUIT"},
+        {"SPACE", "PLAY / PAUSE"}, {"< >", "SEEK 10 S"}, {"PGUP PGDN", "PREV / NEXT"},
+        {"DROP", "OPEN SONGS"},    {"+ -", "VOLUME"},    {"CTRL+O", "OPEN"},
+        {"CTRL+,", "PREFS"},       {"CTRL+Q", "QUIT"},
     };
-    int y = top + 52;
-    for (const Line& line : guide) {
+    for (int i = 0; i < 8; ++i) {
+        const Line& line = guide[i];
+        const int x = kWordsArea.x + 4 + (i / 4) * 150, y = kWordsArea.y + 10 + (i % 4) * 19;
         const int kw = text_width(kBig, line.key) + 6;
-        fill(c, x + 14, y - 2, kw, 11, Rgb{58, 60, 67});
-        fill(c, x + 14, y - 2, kw, 1, Rgb{110, 112, 122});
-        text(c, kBig, x + 17, y, line.key, kIcon);
-        text(c, kBig, x + 72, y, line.action, kLabel);
-        y += 17;
+        fill(c, x, y - 2, kw, 11, Rgb{58, 60, 67});
+        fill(c, x, y - 2, kw, 1, Rgb{110, 112, 122});
+        text(c, kBig, x + 3, y, line.key, kIcon);
+        text(c, kBig, x + (i < 4 ? 66 : 48), y, line.action, kLabel);
     }
 }
 
 void draw_song_panel(Canvas& c) {
-    // File name window above the seek bar.
-    const int name_top = kFileNameBaseline.y - 13;
-    well(c, kSeekBar.x - 2, name_top, kFileNameWidth + 4, 17, kLcd);
-    engraved(c, kBig, kSeekBar.x - 2, name_top - 11, "SONG", kLabel);
+    // The song's title and copyright above the seek bar.
+    well(c, kSongBox.x, kSongBox.y, kSongBox.width, kSongBox.height, kLcd);
+    engraved(c, kBig, kLegendX, kSongBox.y + 4, "SONG", kLabel);
     // Seek bar well with a scale.
     well(c, kSeekBar.x, kSeekBar.y, kSeekBar.width, kSeekBar.height, kLcd);
     for (int i = 0; i <= 16; ++i) {
@@ -635,13 +660,8 @@ void draw_song_panel(Canvas& c) {
     const int counters_right = kDivisionDigitsX + 3 * kDigitWidth + 2;
     well(c, kTickGroupX[0] - 2, row - 2, counters_right - kTickGroupX[0] + 2, kDigitHeight + 4,
          kLcd);
-    for (int g = 0; g < 3; ++g) {
-        lcd_digits_blank(c, kTickGroupX[g], row, 2);
-        const int sep = kTickGroupX[g] + 2 * kDigitWidth;
-        dot(c, sep + 2, row + 1, kAmberDim);
-        dot(c, sep + 2, row + 4, kAmberDim);
-    }
-    lcd_digits_blank(c, kTickGroupX[3], row, 3);
+    for (int group : kTickGroupX)
+        lcd_digits_blank(c, group, row, 3);
     lcd_digits_blank(c, kTempoDigitsX, row, 3);
     lcd_digits_blank(c, kDivisionDigitsX, row, 3);
     const int label_y = row + kDigitHeight + 5;
@@ -668,7 +688,8 @@ Canvas draw_skin() {
     draw_title_strip(c);
     draw_transport(c);
     draw_channels(c);
-    draw_centre_panel(c);
+    draw_queue_panel(c);
+    draw_display_panel(c);
     draw_song_panel(c);
     for (const Point& at : kScrews)
         screw(c, at.x, at.y);
@@ -677,18 +698,20 @@ Canvas draw_skin() {
 
 // ---- The atlas ---------------------------------------------------------------------------------
 
-// The lit keys are drawn in transport order; the program finds three of them by name.
+// The lit keys are drawn in transport order; the program finds some of them by name.
 constexpr bool lit_key_at(Point sprite, int button) {
     return sprite.x == kLitPlaySprite.x + kButtonWidth * button && sprite.y == kLitPlaySprite.y;
 }
 static_assert(lit_key_at(kLitStopSprite, kStopButton) && lit_key_at(kLitPauseSprite, kPauseButton));
+static_assert(lit_key_at(kLitPreviousSprite, kPreviousButton) &&
+              lit_key_at(kLitNextSprite, kNextButton));
 
 Canvas draw_atlas() {
     // Transparent where there is no sprite.
     Canvas c = make_canvas(kAtlasWidth, kAtlasHeight, CAIRO_FORMAT_ARGB32);
     for (int k = 0; k < 10; ++k)
         digit(c, kDigitOrigin.x + kDigitStep * k, kDigitOrigin.y, k);
-    // Every key lit, in transport order; the program uses play, stop and pause.
+    // Every key lit, in transport order.
     for (int b = 0; b < kTransportButtonCount; ++b)
         transport_key(c, kLitPlaySprite.x + kButtonWidth * b, kLitPlaySprite.y,
                       static_cast<Icon>(b), true);
@@ -706,6 +729,18 @@ Canvas draw_atlas() {
     for (int k = 0; k < kIndicatorFrames; ++k)
         indicator(c, kIndicatorOrigin.x + kIndicatorStep * k, kIndicatorOrigin.y, k);
     drum_icon(c, kDrumIconSprite.x, kDrumIconSprite.y);
+    // The clock's glyphs on a clear ground, so they light the display's face.
+    for (int k = 0; k < 10; ++k)
+        text(c, kBig, kClockDigitOrigin.x + kClockDigitStep * k, kClockDigitOrigin.y,
+             std::string(1, static_cast<char>('0' + k)), kAmber, 2);
+    text(c, kBig, kClockColonSprite.x - 2, kClockColonSprite.y, ":", kAmber, 2);
+    text(c, kBig, kClockSlashSprite.x, kClockSlashSprite.y, "/", kAmberDim, 2);
+    text(c, kBig, kClockPercentSprite.x, kClockPercentSprite.y, "%", kAmber, 2);
+    const char* const repeat_labels[] = {"REPEAT", "REPEAT", "REPEAT 1"};
+    for (int k = 0; k < 3; ++k)
+        toggle_key(c, kRepeatOrigin.x + kToggleStep * k, kRepeatOrigin.y, repeat_labels[k], k > 0);
+    for (int k = 0; k < 2; ++k)
+        toggle_key(c, kShuffleOrigin.x + kToggleStep * k, kShuffleOrigin.y, "SHUFFLE", k > 0);
     return c;
 }
 

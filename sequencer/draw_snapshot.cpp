@@ -108,6 +108,7 @@ void take_draw_snapshot(Player& player, DrawSnapshot& out) noexcept {
     }
     out.position = static_cast<double>(player.position);
     out.length = static_cast<double>(player.song.length_frames);
+    out.rate = player.output_rate;
     out.active = player.active;
     out.paused = player.paused;
     std::memcpy(out.song_path, player.song_path, sizeof out.song_path - 1);

@@ -32,6 +32,7 @@ struct DrawSnapshot {
     double length = 0.0;   // frames; 0 without a song
     double tick = 0.0;
     double tempo_bpm = 0.0;
+    int32_t rate = 0; // output frames per second
     int32_t active = 0;
     int32_t paused = 0;
     int32_t bpm_shown = 0;      // 0 to 999

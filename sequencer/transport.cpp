@@ -1,26 +1,25 @@
 #include "sequencer/transport.h"
 
-#include <charconv>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <memory>
 #include <mutex>
 
+#include "base/clock_text.h"
 #include "sequencer/player.h"
 #include "sequencer/seek.h"
 #include "synth/synth.h"
 
 namespace {
 
-// "Position: 50.0%" whatever LC_NUMERIC says: GTK adopts the user's locale.
-void set_position_status(Player& player, double fraction) {
-    char text[64] = "Position: ";
-    char* const start = text + std::strlen(text);
-    char* const limit = text + sizeof text - 2;
-    const auto result = std::to_chars(start, limit, fraction * 100.0, std::chars_format::fixed, 1);
-    char* end = result.ec == std::errc{} ? result.ptr : start;
-    *end++ = '%';
-    *end = '\0';
+// "Position: 1:23 of 4:56".
+void set_position_status(Player& player) {
+    const int64_t rate = player.output_rate;
+    char text[80];
+    std::snprintf(text, sizeof text, "Position: %s of %s",
+                  clock_text(frames_to_seconds(player.position, rate)).text,
+                  clock_text(frames_to_seconds(player.song.length_frames, rate)).text);
     set_status_locked(player, text);
 }
 
@@ -80,8 +79,8 @@ void toggle_pause(Player& player) {
 
 namespace {
 
-// `fraction` < 0: seek to `frame`; otherwise to that share of the song, saying so on the
-// status line.
+// `fraction` < 0: seek to `frame`; otherwise to that share of the song. The status line says
+// where the seek landed.
 void seek_unlocked(Player& player, double fraction, uint64_t frame) {
     // Allocated before the lock is taken; the pre-roll renders between the two locked steps.
     const auto job = std::make_unique<SeekJob>();
@@ -98,7 +97,7 @@ void seek_unlocked(Player& player, double fraction, uint64_t frame) {
     std::lock_guard guard(player.lock);
     if (seek_finish(player, *job)) {
         player.ended = false;
-        if (fraction >= 0.0) set_position_status(player, fraction);
+        set_position_status(player);
     }
 }
 

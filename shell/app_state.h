@@ -10,6 +10,7 @@
 #include "shell/loudness_level.h"
 #include "shell/remembered_state.h"
 #include "shell/song_loader.h"
+#include "shell/song_words.h"
 
 // Same declarations as the toolkit's own headers, so this record needs none of them.
 typedef struct _GtkApplication GtkApplication;
@@ -73,6 +74,8 @@ struct AppState {
     int32_t inhibit_asked = 0;
     uint32_t inhibit_cookie = 0;
     StateKeeper state_keeper;
+    // The words of the Player's song, decoded; made anew whenever its song is swapped.
+    SongWords words;
 
     AppState() = default;
     AppState(const AppState&) = delete;

@@ -3,14 +3,15 @@
 #include <string>
 
 #include "audio/audio_status.h"
+#include "prefs/prefs_apply.h"
+#include "sequencer/load_song.h"
+#include "sequencer/transport.h"
 #include "shell/app_state.h"
 #include "shell/audio_watch.h"
 #include "shell/initial_song.h"
 #include "shell/loudness_level.h"
 #include "shell/resources.h"
-#include "prefs/prefs_apply.h"
-#include "sequencer/load_song.h"
-#include "sequencer/transport.h"
+#include "shell/song_words.h"
 #include "song/midi_reader.h"
 #include "synth/synth.h"
 
@@ -51,6 +52,7 @@ EngineRestartResult restart_engine(AppState& app, int32_t frequency) {
     } else {
         result.reload_failed = !load_default_song(app);
     }
+    refresh_song_words(app);
     // With no song back there is nothing to resume, and the loader's text must stay.
     if (result.reload_failed) return result;
     if (place != 0) seek_to_frame(player, place);

@@ -14,6 +14,7 @@
 #include "shell/audio_watch.h"
 #include "shell/loudness_level.h"
 #include "shell/resources.h"
+#include "shell/song_words.h"
 #include "song/midi_reader.h"
 #include "song/song.h"
 #include "song/song_loop.h"
@@ -71,6 +72,7 @@ void install(AppState& app, LoadTask& task) {
     const bool loaded =
         install_song(app.player, std::move(task.song), task.failure, task.path.c_str(),
                      task.first ? OnFailure::kClearSong : OnFailure::kKeepSong);
+    refresh_song_words(app);
     if (loaded) loudness_level_song(app);
     if (loaded && task.after == AfterLoad::kPlay) {
         start_playback(app.player);

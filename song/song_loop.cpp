@@ -92,8 +92,22 @@ bool unroll_song_loop(Song& song, int32_t extra_passes) noexcept {
                 map.push_back({frame, point.tick + tick_shift, point.tempo});
             }
         }
+        // The words go round too, so lyrics come back with their notes.
+        std::vector<SongText> texts;
+        for (const SongText& text : song.texts)
+            if (text.time < loop.end_frame) texts.push_back(text);
+        for (uint64_t k = 1; k <= last_pass; ++k) {
+            for (const SongText& text : song.texts) {
+                if (text.time < loop.start_frame || text.time >= loop.end_frame) continue;
+                SongText copy = text;
+                copy.time += k * period;
+                if (copy.time >= fade_end) break;
+                texts.push_back(copy);
+            }
+        }
         song.events = std::move(events);
         song.tempo_map = std::move(map);
+        song.texts = std::move(texts);
     } catch (const std::bad_alloc&) {
         return false;
     }

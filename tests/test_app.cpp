@@ -9,10 +9,10 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <chrono>
 #include <memory>
 #include <string>
 #include <thread>
@@ -20,19 +20,23 @@
 #include <vector>
 
 #include "audio/audio_status.h"
-#include "shell/app_state.h"
-#include "shell/engine_restart.h"
-#include "shell/initial_song.h"
-#include "shell/loudness_level.h"
 #include "export/loudness.h"
-#include "shell/remembered_state.h"
-#include "shell/resources.h"
 #include "prefs/preferences.h"
 #include "prefs/prefs_apply.h"
 #include "sequencer/event_loop.h"
 #include "sequencer/load_song.h"
 #include "sequencer/transport.h"
+#include "shell/app_state.h"
+#include "shell/engine_restart.h"
+#include "shell/initial_song.h"
+#include "shell/loudness_level.h"
+#include "shell/remembered_state.h"
+#include "shell/resources.h"
+#include "shell/song_words.h"
+#include "song/midi_parse.h"
+#include "song/song.h"
 #include "synth/synth.h"
+#include "tests/support/midi_bytes.h"
 
 namespace {
 
@@ -497,6 +501,192 @@ TEST(RememberedState, FirstSongIsTheRememberedOneElseTheDemoSong) {
     const std::string demo = resources + "/" + kDemoSongFile;
     EXPECT_EQ(start(kRoot + "/gone.mid"), std::make_tuple(demo, 0.0));
     EXPECT_EQ(start(broken), std::make_tuple(demo, 0.0));
+}
+
+Bytes meta(uint32_t delta, uint8_t type, const std::string& text) {
+    return vlq(delta) + Bytes{0xFF, type} + vlq(uint32_t(text.size())) +
+           Bytes(text.begin(), text.end());
+}
+
+Song parsed(const Bytes& file) {
+    Song song;
+    EXPECT_EQ(parse_song(file.data(), file.size(), 44100, song), nullptr);
+    return song;
+}
+
+std::vector<std::string> line_texts(const SongWords& words) {
+    std::vector<std::string> out;
+    for (const LyricLine& line : words.lines)
+        out.push_back((line.paragraph ? "\\" : "") + line.text);
+    return out;
+}
+
+TEST(SongWords, DecodesUtf8ThenShiftJisThenWindows1252) {
+    const std::pair<std::string, std::string> cases[] = {
+        {"Gr\xC3\xBC\xC3\x9F"
+         "e",
+         "Grüße"},                              // valid UTF-8 stays
+        {"\x83\x4A\x83\x47\x83\x8B", "カエル"}, // Shift-JIS
+        {"\x83\x5C\\", "ソ\\"},                 // a 0x5C trail byte; 0x5C stays '\'
+        {"a\\b~", "a\\b~"},                     // plain ASCII is no yen sign
+        {"\x93Hi\x94", "\u201CHi\u201D"},       // a lead byte without its trail
+        {"Caf\xE9", "Café"},
+        {"\xB1\xB2", "±²"}, // half-width kana alone hold no double-byte character
+        {"\x81", "\uFFFD"}, // undefined in Windows-1252 too
+        {std::string("a\0b\x01"
+                     "c\td\r\n",
+                     9),
+         "abc d\r\n"},
+    };
+    for (const auto& [bytes, text] : cases)
+        EXPECT_EQ(decode_song_text(bytes), text) << testing::PrintToString(bytes);
+    // Bytes that are Shift-JIS and Windows-1252 alike are read as Shift-JIS, as the rule says.
+    EXPECT_EQ(detect_text_encoding("\xE9t"), TextEncoding::kShiftJis);
+    // Whatever the bytes, the text is valid UTF-8 without NUL.
+    uint32_t seed = 12345;
+    for (int n = 0; n < 3000; ++n) {
+        std::string bytes(1 + n % 13, '\0');
+        for (char& c : bytes)
+            c = char((seed = seed * 1103515245 + 12345) >> 16);
+        const std::string text = decode_song_text(bytes);
+        ASSERT_TRUE(g_utf8_validate(text.data(), gssize(text.size()), nullptr) &&
+                    text.find('\0') == std::string::npos)
+            << testing::PrintToString(bytes);
+    }
+}
+
+// A karaoke file's words track: '@' tags skipped, '/' a new line, '\' a new verse. 480 ticks
+// per quarter at 120 bpm: a tick is 44100 / 960 frames.
+TEST(SongWords, KaraokeTextsMakeLinesAndVerses) {
+    const Bytes info = meta(0, 0x03, "My \x83\x4A\x83\x47\x83\x8B") +
+                       meta(0, 0x02, "(C)\r\n2024  Us") + meta(0, 0x01, "@KMIDI KARAOKE FILE") +
+                       note_on(0, 60) + kEndOfTrack;
+    const Bytes text = meta(0, 0x01, "@LENGL") + meta(0, 0x01, "@TMy Song") +
+                       meta(480, 0x01, "\\Hel") + meta(120, 0x01, "lo ") + meta(120, 0x01, "/wor") +
+                       meta(120, 0x01, "ld") + meta(120, 0x01, "\\Se") + meta(120, 0x01, "cond") +
+                       kEndOfTrack;
+    const Bytes lyric = meta(500, 0x05, "other") + kEndOfTrack; // fewer: not the words
+    const SongWords words = build_song_words(parsed(smf(480, {info, text, lyric})), "/x/a.kar");
+    EXPECT_EQ(words.title, "My カエル");
+    EXPECT_EQ(words.copyright, "(C) 2024 Us");
+    EXPECT_EQ(line_texts(words), (std::vector<std::string>{"Hello", "world", "\\Second"}));
+    std::vector<uint64_t> frames;
+    for (const LyricLine& line : words.lines)
+        frames.push_back(line.frame);
+    EXPECT_EQ(frames, (std::vector<uint64_t>{22050, 33075, 44100}));
+    ASSERT_EQ(words.lines[0].syllables.size(), 2u);
+    EXPECT_EQ(words.lines[0].syllables[1].frame, 27563u);
+    EXPECT_EQ(words.lines[0].syllables[1].end, 5u) << "the trailing space trimmed";
+
+    // Unmarked, the text events are comments: the lyric track is the words.
+    const Bytes unmarked = meta(0, 0x03, "") + note_on(0, 60) + kEndOfTrack;
+    const SongWords plain = build_song_words(parsed(smf(480, {unmarked, text, lyric})), "/x/a.mid");
+    EXPECT_EQ(line_texts(plain), (std::vector<std::string>{"other"}));
+    EXPECT_EQ(plain.title, "a.mid") << "an empty name falls back to the file's";
+    EXPECT_EQ(plain.copyright, "");
+}
+
+TEST(SongWords, LyricSyllablesJoinIntoLinesAtBreaks) {
+    const Bytes lyrics = meta(0, 0x05, "Twin") + meta(10, 0x05, "kle ") +
+                         meta(10, 0x05, "star\r\n") + meta(10, 0x05, "How ") +
+                         meta(10, 0x05, "I\n") + meta(10, 0x05, "\n") + meta(10, 0x05, "won") +
+                         meta(10, 0x05, "der/") + meta(10, 0x05, "/up") + note_on(0, 60) +
+                         kEndOfTrack;
+    const Bytes second_voice = meta(5, 0x05, "ah ") + meta(5, 0x05, "ah") + kEndOfTrack;
+    const SongWords words = build_song_words(parsed(smf(96, {second_voice, lyrics})), "");
+    EXPECT_EQ(words.title, "");
+    EXPECT_EQ(line_texts(words),
+              (std::vector<std::string>{"Twinkle star", "How I", "\\wonder/", "up"}));
+    // One encoding for the whole song: each syllable alone would pass as Shift-JIS.
+    const Bytes latin =
+        meta(0, 0x05, "\xE9t\xE9 ") + meta(10, 0x05, "caf\xE9") + note_on(0, 60) + kEndOfTrack;
+    EXPECT_EQ(line_texts(build_song_words(parsed(smf(96, {latin})), "")),
+              (std::vector<std::string>{"été café"}));
+    // Without breaks, a line ends before the word that would take it past 40 characters.
+    Bytes endless;
+    for (int n = 0; n < 12; ++n)
+        endless = endless + meta(10, 0x05, "word ");
+    EXPECT_EQ(
+        line_texts(build_song_words(parsed(smf(96, {endless + note_on(0, 60) + kEndOfTrack})), "")),
+        (std::vector<std::string>{"word word word word word word word word",
+                                  "word word word word"}));
+    const Bytes kana = meta(0, 0x05, "\x83\x4A") + meta(10, 0x05, "\x83\x47") +
+                       meta(10, 0x05, "\x83\x8B") + note_on(0, 60) + kEndOfTrack;
+    EXPECT_EQ(line_texts(build_song_words(parsed(smf(96, {kana})), "")),
+              (std::vector<std::string>{"カエル"}));
+}
+
+TEST(SongWords, TheLineAtAFrameAndTheNextOne) {
+    SongWords words;
+    EXPECT_EQ(lyric_lines_at(words, 100).current + lyric_lines_at(words, 100).next, "");
+    words.lines = {{1000, "one two", {{1000, 3}, {1500, 7}}, false},
+                   {2000, "three", {{2000, 5}}, false}};
+    const auto view = [&](double frame) {
+        const LyricView v = lyric_lines_at(words, frame);
+        return v.current + "|" + v.next + "|" + std::to_string(v.sung);
+    };
+    EXPECT_EQ(view(0), "|one two|0");
+    EXPECT_EQ(view(999.5), "|one two|0");
+    EXPECT_EQ(view(1000), "one two|three|3");
+    EXPECT_EQ(view(1700), "one two|three|7");
+    EXPECT_EQ(view(2000), "three||5");
+    EXPECT_EQ(view(1e12), "three||5");
+    EXPECT_EQ(view(1200), "one two|three|3") << "back again, as after a seek";
+}
+
+// The words follow the song the Player holds: a load, a seek, a song without words, a restart
+// at another rate that times them anew.
+TEST(SongWords, FollowTheSongInThePlayer) {
+    const auto app = std::make_unique<AppState>();
+    synth_init(app->player, 44100);
+    const auto open = [&](const std::string& path) {
+        request_song(*app, path.c_str(), AfterLoad::kStay);
+        while (song_load_pending(*app)) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            collect_loaded_songs(*app);
+        }
+    };
+    const Bytes words = meta(0, 0x01, "\\First") + meta(960, 0x01, "/Second") +
+                        meta(960, 0x01, "/Third") + note_on(960, 60) + kEndOfTrack;
+    const std::string kar = write_file(kRoot + "/song.kar", smf(480, {words}));
+    open(kar);
+    EXPECT_EQ(app->words.title, "song.kar");
+    EXPECT_EQ(line_texts(app->words), (std::vector<std::string>{"First", "Second", "Third"}));
+    seek_to_frame(app->player, 50000);
+    const auto now = [&] {
+        const LyricView v = lyric_lines_at(app->words, double(app->player.position));
+        return v.current + "|" + v.next;
+    };
+    EXPECT_EQ(now(), "Second|Third");
+    seek_to_frame(app->player, 10);
+    EXPECT_EQ(now(), "First|Second");
+    // The restart loads the song again at 48000 Hz: the second line starts at 48000.
+    restart_engine(*app, 48000);
+    ASSERT_EQ(app->words.lines.size(), 3u);
+    EXPECT_EQ(app->words.lines[1].frame, 48000u);
+    open(write_file(kRoot + "/plain.mid", smf(96, {note_on(0, 60) + kEndOfTrack})));
+    EXPECT_EQ(app->words.title, "plain.mid");
+    EXPECT_TRUE(app->words.lines.empty());
+    open(kRoot + "/absent.mid"); // a failure keeps the song, and its words
+    EXPECT_EQ(app->words.title, "plain.mid");
+    audio_output_stop(app->audio);
+}
+
+TEST(SongWords, ALyricFileOfTheCorpus) {
+    const fs::path file = fs::path(VELTA_SOURCE_DIR) / ".." / "shared" / "corpus" / "valid" /
+                          "mma-lyrics-twinkle.mid";
+    if (!fs::exists(file)) GTEST_SKIP() << "no corpus file " << file;
+    Song song;
+    int error_number = 0;
+    ASSERT_EQ(read_song_file(file.c_str(), 44100, song, error_number), nullptr);
+    const SongWords words = build_song_words(song, file.c_str());
+    EXPECT_EQ(words.title, "twinkle");
+    ASSERT_GE(words.lines.size(), 4u);
+    EXPECT_EQ(words.lines[0].text, "Twinkle, Twinkle little star;");
+    EXPECT_EQ(words.lines[1].text, "How I wonder what you are.");
+    for (size_t n = 1; n < words.lines.size(); ++n)
+        EXPECT_LT(words.lines[n - 1].frame, words.lines[n].frame);
+    EXPECT_EQ(lyric_lines_at(words, double(words.lines[1].frame)).next, words.lines[2].text);
 }
 
 } // namespace

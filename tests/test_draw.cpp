@@ -26,17 +26,18 @@ uint32_t& at(const Surface& surface, int x, int y) {
     return reinterpret_cast<uint32_t*>(cairo_image_surface_get_data(surface.get()) + y * stride)[x];
 }
 
-constexpr uint32_t kPanel = 0xFFDF825F, kPlayed = 0xFFB2593F, kLight = 0xFFFFD2A2;
+constexpr uint32_t kPanel = 0xFFDF825F, kLight = 0xFFFFD2A2, kAmber = 0xFFFFB058,
+                   kFace = 0xFF18181C;
 // The test atlas's colour at its position (x, y), and at frame n of a sprite strip.
 constexpr uint32_t coded(layout::Point p, int step = 0, int n = 0) {
     const int x = p.x + step * n;
     return 0xFF000000u | (x & 255) << 16 | ((x >> 8) | ((p.y & 63) << 2)) << 8 | p.y >> 6;
 }
 
-Surface paint(const DrawSnapshot& snapshot, DrawImages images) {
+Surface paint(const DrawSnapshot& snapshot, DrawImages images, const FrameText& text = {}) {
     Surface frame = image(640, 470);
     cairo_t* cr = cairo_create(frame.get());
-    paint_frame(cr, 640, 470, snapshot, images);
+    paint_frame(cr, 640, 470, snapshot, images, text);
     EXPECT_EQ(cairo_status(cr), CAIRO_STATUS_SUCCESS);
     cairo_destroy(cr);
     return frame;
@@ -86,13 +87,39 @@ TEST(DrawSnapshotTest, ValuesAreLimitedToWhatTheWindowShows) {
     EXPECT_EQ(0, std::memcmp(shot.channels[2].wave, p.synth.custom_wave_bytes[9], kWaveLength));
 }
 
-TEST(DrawPaint, SpritesDigitsBarsAndWaves) {
-    const Surface atlas = image(layout::kAtlasWidth, layout::kAtlasHeight);
+Surface coded_atlas() {
+    Surface atlas = image(layout::kAtlasWidth, layout::kAtlasHeight);
     for (int y = 0; y < layout::kAtlasHeight; ++y) {
         for (int x = 0; x < layout::kAtlasWidth; ++x)
             at(atlas, x, y) = coded({x, y});
     }
     cairo_surface_mark_dirty(atlas.get());
+    return atlas;
+}
+
+struct Probe {
+    int x, y;
+    uint32_t colour;
+};
+
+void expect_probes(const Surface& painted, const std::vector<Probe>& probes,
+                   const std::string& what) {
+    for (const Probe& p : probes)
+        EXPECT_EQ(at(painted, p.x, p.y), p.colour) << what << " at " << p.x << ", " << p.y;
+}
+
+// Pixels in a band that differ from `ground`: where text was drawn.
+int inked(const Surface& painted, layout::Rect band, uint32_t ground) {
+    int count = 0;
+    for (int y = band.y; y < band.y + band.height; ++y) {
+        for (int x = band.x; x < band.x + band.width; ++x)
+            count += at(painted, x, y) != ground;
+    }
+    return count;
+}
+
+TEST(DrawPaint, SpritesDigitsBarsAndWaves) {
+    const Surface atlas = coded_atlas();
     const auto digit = [](int n) { return coded(layout::kDigitOrigin, layout::kDigitStep, n); };
     const auto indicator = [](int n) { return coded(layout::kIndicatorOrigin, 34, n); };
     const auto voices = [](int n) { return coded(layout::kVoiceCountOrigin, 18, n); };
@@ -112,50 +139,104 @@ TEST(DrawPaint, SpritesDigitsBarsAndWaves) {
     // Text that is not UTF-8 must neither break the text nor anything drawn after it.
     std::strcpy(playing.song_path, "/x/\xff\xfe\xe2\x82.mid");
     std::strcpy(playing.status_text, "Could not open \xe2\x82");
-    struct Probe {
-        int x, y;
-        uint32_t colour;
-    };
     // clang-format off
     const std::vector<Probe> stopped_probes = {
-        {63, 446, digit(0)}, {81, 446, digit(1)}, {129, 446, digit(7)}, {170, 446, digit(8)}, // counters
+        {63, 446, digit(0)}, {75, 446, digit(1)}, {84, 446, digit(2)}, {117, 446, digit(7)}, // counters
+        {170, 446, digit(8)},
         {176, 446, digit(7)}, {203, 446, digit(4)}, {215, 446, digit(0)}, {112, 171, digit(1)},
         {124, 171, digit(8)}, {88, 171, digit(1)}, {124, 182, digit(9)}, {113, 74, voices(6)},
         {77, 74, voices(0)}, {100, 212, digit(1)}, {124, 212, digit(5)}, {64, 212, digit(0)},
         {61, 147, indicator(8)}, {97, 147, indicator(16)}, {97, 158, indicator(16)}, {133, 147, indicator(0)},
         {133, 72, coded(layout::kMutedSprite)}, {61, 72, coded(layout::kUnmutedSprite)},
-        {212, 42, coded(layout::kLitStopSprite)}, {120, 430, kPlayed}, {121, 430, kPanel},
+        {212, 42, coded(layout::kLitStopSprite)}, {120, 430, kLight}, {121, 430, kPanel},
         {62, 192, kPanel}, {62, 193, kLight}, {63, 208, kPanel}, {64, 199, kPanel}, {64, 200, kLight}}; // waves
     const std::vector<Probe> playing_probes = {
-        {132, 42, coded(layout::kLitPlaySprite)}, {420, 58, kLight}, {62, 430, kPlayed},
-        {297, 430, kPlayed}, {129, 446, digit(5)}};
+        {132, 42, coded(layout::kLitPlaySprite)}, {460, 58, kLight}, {62, 430, kLight},
+        {297, 430, kLight}, {117, 446, digit(5)}};
     // clang-format on
-    for (const auto& [snapshot, probes] :
-         {std::pair{&stopped, &stopped_probes}, {&playing, &playing_probes}}) {
-        const Surface painted = paint(*snapshot, {nullptr, atlas.get()});
-        for (const Probe& p : *probes)
-            EXPECT_EQ(at(painted, p.x, p.y), p.colour) << p.x << ", " << p.y;
-    }
-    EXPECT_EQ(at(paint(playing, {}), 129, 446), kPanel) << "without images: no digits";
+    expect_probes(paint(stopped, {nullptr, atlas.get()}), stopped_probes, "stopped");
+    expect_probes(paint(playing, {nullptr, atlas.get()}), playing_probes, "playing");
+    EXPECT_EQ(at(paint(playing, {}), 117, 446), kPanel) << "without images: no digits";
     DrawSnapshot paused = playing;
     paused.paused = 1;
     const Surface painted = paint(paused, {nullptr, atlas.get()});
     EXPECT_EQ(at(painted, 252, 42), coded(layout::kLitPauseSprite));
     EXPECT_NE(at(painted, 132, 42), coded(layout::kLitPlaySprite));
-    EXPECT_NE(at(painted, 420, 58), kLight) << "the PLAYING lamp is out while paused";
+    EXPECT_NE(at(painted, 460, 58), kLight) << "the PLAYING lamp is out while paused";
 }
 
-TEST(DrawText, CutsOnCharacterBoundaries) {
-    const auto width_of = [](std::string_view text) { // 6 units per character
-        return 6.0 * g_utf8_strlen(std::string(text).c_str(), -1);
-    };
-    // clang-format off
-    const struct { const char* text; double width; bool ellipsis; const char* shown; } cases[] = {
-        {"\xc3\xa9t\xc3\xa9.mid", 18, false, "\xc3\xa9t\xc3\xa9"}, {"abc", 5, true, ""},
-        {"\xe6\x97\xa5\xe6\x9c\xac\xe8\xaa\x9e", 12, true, "\xe6\x97\xa5\xe2\x80\xa6"}};
-    // clang-format on
-    for (const auto& c : cases)
-        EXPECT_EQ(fit_text(c.text, c.width, width_of, c.ellipsis), c.shown) << c.text;
+// The clock right-aligns the elapsed time before the slash and starts the total after it.
+TEST(DrawPaint, ClockVolumeAndToggles) {
+    const Surface atlas = coded_atlas();
+    const auto digit = [](int n) { return coded(layout::kClockDigitOrigin, 12, n); };
+    const uint32_t colon = coded(layout::kClockColonSprite);
+    DrawSnapshot shot = {.length = 44100 * 3723.9, .rate = 44100};
+    FrameText text;
+    text.volume = 0.5;
+    text.repeat = 2;
+    text.shuffle = true;
+    const struct {
+        double seconds;
+        std::vector<Probe> probes;
+    } clocks[] = {
+        {0, {{354, 262, digit(0)}, {366, 262, colon}, {372, 262, digit(0)}, {384, 262, digit(0)}}},
+        {65.5,
+         {{354, 262, digit(1)}, {366, 262, colon}, {372, 262, digit(0)}, {384, 262, digit(5)}}},
+        {3723,
+         {{324, 262, digit(1)},
+          {336, 262, colon},
+          {342, 262, digit(0)},
+          {354, 262, digit(2)},
+          {366, 262, colon},
+          {372, 262, digit(0)},
+          {384, 262, digit(3)}}}};
+    for (const auto& clock : clocks) {
+        shot.position = clock.seconds * 44100;
+        expect_probes(paint(shot, {nullptr, atlas.get()}, text), clock.probes,
+                      std::to_string(clock.seconds) + " s");
+    }
+    expect_probes(paint(shot, {nullptr, atlas.get()}, text),
+                  {{402, 262, coded(layout::kClockSlashSprite)},
+                   {420, 262, digit(1)},
+                   {432, 262, colon},
+                   {480, 262, digit(3)}, // the total, 1:02:03
+                   {534, 262, kPanel},
+                   {546, 262, digit(5)},
+                   {558, 262, digit(0)},
+                   {570, 262, coded(layout::kClockPercentSprite)},
+                   {576, 280, kAmber},
+                   {577, 280, kPanel}, // volume 50 %, the meter lit to half its 86 units
+                   {214, 241, coded(layout::kRepeatOrigin, 44, 2)},
+                   {260, 241, coded(layout::kShuffleOrigin, 44, 1)}},
+                  "total, volume and toggles");
+    EXPECT_EQ(at(paint({}, {nullptr, atlas.get()}), 354, 262), kPanel) << "no song, no clock";
+}
+
+// The words cover the keys' place with the display's face and show two lines; without words
+// the place is left to the skin.
+TEST(DrawPaint, LyricLines) {
+    const layout::Rect lyric_band = {layout::kLyricBaseline.x, layout::kLyricBaseline.y - 12, 292,
+                                     15};
+    const layout::Rect next_band = {layout::kNextLyricBaseline.x, layout::kNextLyricBaseline.y - 10,
+                                    292, 13};
+    FrameText words;
+    words.lyric = "Twinkle, twinkle";
+    words.lyric_sung = 8;
+    words.next_lyric = "little star";
+    words.has_words = true;
+    const Surface sung = paint({}, {}, words);
+    EXPECT_EQ(at(sung, layout::kWordsArea.x, layout::kWordsArea.y), kFace);
+    EXPECT_GT(inked(sung, lyric_band, kFace), 40);
+    EXPECT_GT(inked(sung, next_band, kFace), 20);
+    words.lyric = "\xe3\x81\x8d\xe3\x82\x89\xe3\x81\x8d\xe3\x82\x89"; // any script
+    words.next_lyric.clear();
+    const Surface other = paint({}, {}, words);
+    EXPECT_EQ(inked(other, next_band, kFace), 0);
+    words.has_words = false;
+    EXPECT_EQ(at(paint({}, {}, words), layout::kWordsArea.x, layout::kWordsArea.y), kPanel);
+}
+
+TEST(DrawText, NamesAreValidText) {
     EXPECT_TRUE(g_utf8_validate(display_file_name("/a/\xff\xfe.mid").c_str(), -1, nullptr));
     EXPECT_EQ(valid_utf8("ok \xe2\x82").rfind("ok \xef\xbf\xbd", 0), 0u);
 }

@@ -41,7 +41,11 @@ TEST(Regions, EveryRegionAtItsEdges) {
     std::vector<std::array<double, 5>> boxes = {
         {double(code(Region::kMinimise)), 581, 5, 599, 23}, {double(code(Region::kMaximise)), 599, 5, 615, 23},
         {double(code(Region::kClose)), 615, 5, 631, 23}, {double(code(Region::kSeekBar)), 62, 426, 298, 441}};
-    for (int b = 0; b < 6; ++b) // play, open, stop, pause, WAV export, preferences
+    for (const auto& [region, left, top, right, bottom] :
+         {std::tuple{Region::kRepeat, 214, 241, 256, 253}, {Region::kShuffle, 260, 241, 302, 253},
+          {Region::kVolume, 530, 258, 624, 284}, {Region::kQueueRow, 12, 257, 302, 377}})
+        boxes.push_back({double(code(region)), double(left), double(top), double(right), double(bottom)});
+    for (int b = 0; b < 8; ++b) // play, open, stop, pause, WAV export, preferences, previous, next
         boxes.push_back({double(code(Region(int(Region::kPlay) + b))), 132.0 + 40 * b, 42, 167.0 + 40 * b, 64});
     for (int n = 0; n < 16; ++n)
         boxes.push_back({double(code(Region::kMute, n)), 62.0 + 36 * n, 72, 95.0 + 36 * n, 86});
@@ -55,6 +59,15 @@ TEST(Regions, EveryRegionAtItsEdges) {
              {std::pair{right, y}, {x, bottom}, {left - e, y}, {x, top - e}})
             EXPECT_NE(hit(out_x, out_y), region) << out_x << ", " << out_y;
     }
+}
+
+TEST(Regions, QueueRowsAndVolume) {
+    EXPECT_EQ(regions::hit_region({20, 257}).row, 0);
+    EXPECT_EQ(regions::hit_region({20, 268.9}).row, 0);
+    EXPECT_EQ(regions::hit_region({20, 376.9}).row, 9);
+    EXPECT_EQ(regions::volume_fraction(534 + 43), 0.5);
+    EXPECT_EQ(regions::volume_fraction(530), 0.0);
+    EXPECT_EQ(regions::volume_fraction(623), 1.0);
 }
 
 TEST(Regions, SkinPoints) {
@@ -192,15 +205,27 @@ TEST(Actions, EachCommandFromEachTransportState) {
         const uint64_t length = before.length_frames, step = 10 * kRate;
         uint64_t place = 0;
         switch (row.place) {
-        case P::kTop: place = 0; break;
-        case P::kSame: place = before.position; break;
-        case P::kAhead: place = before.position + step; break;
-        case P::kBack: place = before.position - step; break;
-        case P::kHalf: place = static_cast<uint64_t>(length * 0.5); break;
-        case P::kEnd: place = length; break;
+        case P::kTop:
+            place = 0;
+            break;
+        case P::kSame:
+            place = before.position;
+            break;
+        case P::kAhead:
+            place = before.position + step;
+            break;
+        case P::kBack:
+            place = before.position - step;
+            break;
+        case P::kHalf:
+            place = static_cast<uint64_t>(length * 0.5);
+            break;
+        case P::kEnd:
+            place = length;
+            break;
         }
-        const std::string where = std::string(row.action) + " from state " +
-                                  std::to_string(int(row.state));
+        const std::string where =
+            std::string(row.action) + " from state " + std::to_string(int(row.state));
         EXPECT_EQ(after.active, row.active) << where;
         EXPECT_EQ(after.paused, row.paused) << where;
         EXPECT_EQ(after.position, place) << where;

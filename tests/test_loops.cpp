@@ -31,12 +31,13 @@ Bytes marker(uint32_t delta, const std::string& text) {
     return vlq(delta) + Bytes{0xFF, 0x06, uint8_t(text.size())} + Bytes(text.begin(), text.end());
 }
 
-// A quarter of C as the intro; from tick 480 (CC 111) E for two quarters, then a rest to the end
-// of the track at tick 1920.
+// A quarter of C as the intro; from tick 480 (CC 111) E, sung, for two quarters, then a rest to
+// the end of the track at tick 1920.
 Bytes cc111_song() {
-    return smf(480, {event(0, {0x90, 60, 100}) + event(480, {0x80, 60, 0}) +
-                     event(0, {0xB0, 111, 0}) + event(0, {0x90, 64, 100}) +
-                     event(960, {0x80, 64, 0}) + event(480, {0xFF, 0x2F, 0})});
+    return smf(480,
+               {event(0, {0x90, 60, 100}) + event(480, {0x80, 60, 0}) + event(0, {0xB0, 111, 0}) +
+                event(0, {0xFF, 0x05, 2, 'l', 'a'}) + event(0, {0x90, 64, 100}) +
+                event(960, {0x80, 64, 0}) + event(480, {0xFF, 0x2F, 0})});
 }
 
 // Markers on their own track with a tempo change inside the loop; at the loop's end (tick 1440)
@@ -138,6 +139,12 @@ TEST(LoopUnroll, PassesFollowTheLoopUntilTheFadeEnds) {
         for (uint64_t t : {24000, 24000, 24000, 72000})
             if (t + k * 72000 < song.length_frames) expected.push_back(t + k * 72000);
     EXPECT_EQ(times(song), expected);
+    std::vector<uint64_t> sung;
+    for (const SongText& text : song.texts)
+        sung.push_back(text.time);
+    EXPECT_EQ(sung, std::vector<uint64_t>(
+                        {24000, 96000, 168000, 240000, 312000, 384000, 456000, 528000, 600000}))
+        << "the lyric comes back with every pass";
     for (size_t i = 5; i < song.events.size(); ++i) {
         const MidiEvent& e = song.events[i];
         const MidiEvent& original = written.events[1 + (i - 5) % 4];

@@ -442,7 +442,7 @@ prefs() {
 }
 
 # shot NAME SONG [U V]...: the window after clicks at skin units, the text drawn with the
-# system's fonts (file name, status line) masked, against tests/screens/NAME.png.
+# system's fonts (title, status line, queue) masked, against tests/screens/NAME.png.
 shot() {
   local name=$1 differ
   start_app "$velta" "$2" || return
@@ -452,8 +452,8 @@ shot() {
   xdotool mousemove 955 700 sleep 0.5 # the pointer out of the picture, a few redraws
   import -window "$win" "$work/shot.png"
   kill "$app"; wait "$app"; app=
-  convert "$work/shot.png" -fill black -draw 'rectangle 93,604 449,631' \
-    -draw 'rectangle 459,631 951,671' "$work/$name.png"
+  convert "$work/shot.png" -fill black -draw 'rectangle 93,592 447,631' \
+    -draw 'rectangle 459,631 951,671' -draw 'rectangle 18,384 453,576' "$work/$name.png"
   [ "$mode" = screens-update ] && { cp "$work/$name.png" "$here/screens/"; return; }
   differ=$(compare -metric AE "$here/screens/$name.png" "$work/$name.png" null: 2>&1)
   [ "$differ" = 0 ] || { mkdir -p /tmp/velta-screens; cp "$work/$name.png" /tmp/velta-screens/

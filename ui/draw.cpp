@@ -1,11 +1,12 @@
 #include "ui/draw.h"
 
 #include <glib.h>
+#include <pango/pangocairo.h>
 
 #include <algorithm>
 #include <cmath>
-#include <vector>
 
+#include "base/clock_text.h"
 #include "shell/app_state.h"
 
 namespace {
@@ -18,12 +19,15 @@ struct Colour {
     double blue;
 };
 constexpr Colour kPanelColour = {223 / 255.0, 130 / 255.0, 95 / 255.0};
-constexpr Colour kPlayedColour = {178 / 255.0, 89 / 255.0, 63 / 255.0};
 constexpr Colour kLightColour = {255 / 255.0, 210 / 255.0, 162 / 255.0};
+constexpr Colour kAmberColour = {255 / 255.0, 176 / 255.0, 88 / 255.0};
+constexpr Colour kDimTextColour = {176 / 255.0, 124 / 255.0, 86 / 255.0};
+constexpr Colour kHintColour = {116 / 255.0, 119 / 255.0, 130 / 255.0};
+constexpr Colour kCurrentRowColour = {74 / 255.0, 44 / 255.0, 28 / 255.0};
+// The skin's face of the queue and the display, painted again where the words cover the keys.
+constexpr Colour kDisplayFaceColour = {24 / 255.0, 24 / 255.0, 28 / 255.0};
 
-constexpr const char* kTextFont = "monospace";
-constexpr double kTextSize = 10.0;
-constexpr const char* kEllipsis = "\xE2\x80\xA6";
+constexpr const char* kTextFamily = "Sans";
 
 // Pan and bend both map 0..127 onto the 17 indicator frames.
 constexpr double kIndicatorFrameScale = 0.1328197635808208;
@@ -174,6 +178,7 @@ void draw_background(cairo_t* cr, cairo_surface_t* skin, double scale,
     cairo_restore(cr);
 }
 
+// The played part lights up; the rest shows the skin's dark scale.
 void draw_seek_bar(cairo_t* cr, double position, double length) {
     if (!(length > 0.0)) return;
     const double fraction = std::clamp(position / length, 0.0, 1.0);
@@ -181,40 +186,75 @@ void draw_seek_bar(cairo_t* cr, double position, double length) {
     const int right = kSeekBar.x + kSeekBar.width;
     const int edge =
         std::clamp(static_cast<int>(std::floor(left + kSeekBar.width * fraction)), left, right);
-    fill(cr, kPlayedColour, left, kSeekBar.y, edge - left, kSeekBar.height);
-    fill(cr, kPanelColour, edge, kSeekBar.y, right - edge, kSeekBar.height);
+    fill(cr, kLightColour, left, kSeekBar.y, edge - left, kSeekBar.height);
 }
 
-// One line of toy-API text in the light colour; `text` must be valid UTF-8.
-void draw_text_line(cairo_t* cr, const std::string& text, Point baseline, double max_width,
-                    bool ellipsis) {
+struct TextStyle {
+    double size; // skin units
+    bool bold;
+    Colour colour;
+};
+constexpr TextStyle kTitleStyle = {10.0, true, kLightColour};
+constexpr TextStyle kCopyrightStyle = {7.5, false, kDimTextColour};
+constexpr TextStyle kStatusStyle = {9.5, false, kLightColour};
+constexpr TextStyle kLyricStyle = {13.0, true, kDimTextColour};
+constexpr Colour kSungColour = kLightColour;
+constexpr TextStyle kNextLyricStyle = {10.5, false, kDimTextColour};
+constexpr TextStyle kRowStyle = {8.5, false, kDimTextColour};
+constexpr TextStyle kCurrentRowStyle = {8.5, true, kLightColour};
+constexpr TextStyle kHintStyle = {9.0, false, kHintColour};
+
+enum class Align { kLeft, kRight, kCentre };
+
+guint16 colour16(double component) {
+    return static_cast<guint16>(std::lround(component * 65535.0));
+}
+
+// One line of `text` (valid UTF-8, any script) with Pango, cut with an ellipsis where it is
+// wider than `width`; `x` is its left, right or centre by `align`. The first `sung` bytes are
+// drawn in the sung colour.
+void draw_text(cairo_t* cr, const std::string& text, int x, int baseline, int width,
+               const TextStyle& style, Align align = Align::kLeft, size_t sung = 0) {
     if (text.empty()) return;
     cairo_save(cr);
-    cairo_select_font_face(cr, kTextFont, CAIRO_FONT_SLANT_NORMAL, CAIRO_FONT_WEIGHT_NORMAL);
-    cairo_set_font_size(cr, kTextSize);
-    const auto width_of = [cr](std::string_view part) {
-        const std::string copy(part);
-        cairo_text_extents_t extents;
-        cairo_text_extents(cr, copy.c_str(), &extents);
-        return extents.x_advance;
-    };
-    const std::string shown = fit_text(text, max_width, width_of, ellipsis);
-    if (!shown.empty()) {
-        cairo_set_source_rgb(cr, kLightColour.red, kLightColour.green, kLightColour.blue);
-        cairo_move_to(cr, baseline.x, baseline.y);
-        cairo_show_text(cr, shown.c_str());
+    PangoLayout* layout = pango_cairo_create_layout(cr);
+    PangoFontDescription* font = pango_font_description_new();
+    pango_font_description_set_family(font, kTextFamily);
+    pango_font_description_set_weight(font, style.bold ? PANGO_WEIGHT_BOLD : PANGO_WEIGHT_NORMAL);
+    pango_font_description_set_absolute_size(font, style.size * PANGO_SCALE);
+    pango_layout_set_font_description(layout, font);
+    pango_font_description_free(font);
+    pango_layout_set_single_paragraph_mode(layout, TRUE);
+    pango_layout_set_ellipsize(layout, PANGO_ELLIPSIZE_END);
+    pango_layout_set_width(layout, width * PANGO_SCALE);
+    pango_layout_set_alignment(layout, align == Align::kLeft    ? PANGO_ALIGN_LEFT
+                                       : align == Align::kRight ? PANGO_ALIGN_RIGHT
+                                                                : PANGO_ALIGN_CENTER);
+    pango_layout_set_text(layout, text.c_str(), -1);
+    if (sung > 0) {
+        PangoAttrList* attributes = pango_attr_list_new();
+        PangoAttribute* bright = pango_attr_foreground_new(
+            colour16(kSungColour.red), colour16(kSungColour.green), colour16(kSungColour.blue));
+        bright->start_index = 0;
+        bright->end_index = static_cast<guint>(std::min(sung, text.size()));
+        pango_attr_list_insert(attributes, bright);
+        pango_layout_set_attributes(layout, attributes);
+        pango_attr_list_unref(attributes);
     }
+    const int left = align == Align::kLeft ? x : align == Align::kRight ? x - width : x - width / 2;
+    cairo_set_source_rgb(cr, style.colour.red, style.colour.green, style.colour.blue);
+    cairo_move_to(cr, left, baseline - pango_layout_get_baseline(layout) / double(PANGO_SCALE));
+    pango_cairo_show_layout(cr, layout);
+    g_object_unref(layout);
     cairo_restore(cr);
 }
 
 void draw_counters(cairo_t* cr, cairo_surface_t* atlas, const DrawSnapshot& snapshot) {
-    const double tick = std::max(0.0, snapshot.tick);
-    const auto thousands = static_cast<int64_t>(std::floor(tick / 1000.0));
-    const auto units = static_cast<int>(std::floor(std::fmod(tick, 1000.0)));
-    draw_digits2(cr, atlas, static_cast<int>((thousands / 10000) % 100), kTickGroupX[0]);
-    draw_digits2(cr, atlas, static_cast<int>((thousands / 100) % 100), kTickGroupX[1]);
-    draw_digits2(cr, atlas, static_cast<int>(thousands % 100), kTickGroupX[2]);
-    draw_digits3(cr, atlas, units, kTickGroupX[3], kCounterRowY);
+    const double tick = std::min(std::max(0.0, snapshot.tick), 999999999.0);
+    const auto count = static_cast<int64_t>(std::floor(tick));
+    draw_digits3(cr, atlas, static_cast<int>(count / 1000000), kTickGroupX[0], kCounterRowY);
+    draw_digits3(cr, atlas, static_cast<int>(count / 1000 % 1000), kTickGroupX[1], kCounterRowY);
+    draw_digits3(cr, atlas, static_cast<int>(count % 1000), kTickGroupX[2], kCounterRowY);
     draw_digits3(cr, atlas, snapshot.bpm_shown, kTempoDigitsX, kCounterRowY);
     draw_digits3(cr, atlas, snapshot.division_shown, kDivisionDigitsX, kCounterRowY);
 }
@@ -229,6 +269,75 @@ void draw_transport_lights(cairo_t* cr, cairo_surface_t* atlas, const DrawSnapsh
     if (snapshot.active != 0 && snapshot.paused == 0) light(kPlayButton, kLitPlaySprite);
     if (snapshot.active == 0) light(kStopButton, kLitStopSprite);
     if (snapshot.paused != 0) light(kPauseButton, kLitPauseSprite);
+}
+
+// Elapsed and total time, and the volume in per cent with its meter.
+void draw_clock_and_volume(cairo_t* cr, cairo_surface_t* atlas, const DrawSnapshot& snapshot,
+                           double volume) {
+    if (snapshot.length > 0.0 && snapshot.rate > 0) {
+        const double position = std::clamp(snapshot.position, 0.0, snapshot.length);
+        const ClockText elapsed = clock_text(position / snapshot.rate);
+        const ClockText total = clock_text(snapshot.length / snapshot.rate);
+        draw_clock(cr, atlas, elapsed.text, kElapsedClockRight - clock_width(elapsed.text),
+                   kClockTop);
+        blit_sprite(cr, atlas, {kClockSlashX, kClockTop, kClockDigitWidth, kClockGlyphHeight},
+                    kClockSlashSprite);
+        draw_clock(cr, atlas, total.text, kTotalClockLeft, kClockTop);
+    }
+    const int percent = static_cast<int>(std::lround(std::clamp(volume, 0.0, 1.0) * 100.0));
+    char digits[8];
+    std::snprintf(digits, sizeof digits, "%3d", percent);
+    draw_clock(cr, atlas, digits, kVolumeDigitsX, kClockTop);
+    blit_sprite(
+        cr, atlas,
+        {kVolumeDigitsX + 3 * kClockDigitStep, kClockTop, kClockDigitWidth, kClockGlyphHeight},
+        kClockPercentSprite);
+    fill(cr, kAmberColour, kVolumeMeter.x, kVolumeMeter.y,
+         std::floor(kVolumeMeter.width * percent / 100.0), kVolumeMeter.height);
+}
+
+void draw_song_text(cairo_t* cr, const FrameText& text, const DrawSnapshot& snapshot) {
+    const std::string title =
+        text.title.empty() ? display_file_name(snapshot.song_path) : text.title;
+    draw_text(cr, title, kTitleBaseline.x, kTitleBaseline.y, kSongTextWidth, kTitleStyle);
+    draw_text(cr, text.copyright, kCopyrightBaseline.x, kCopyrightBaseline.y, kSongTextWidth,
+              kCopyrightStyle);
+    if (!text.has_words) return;
+    fill(cr, kDisplayFaceColour, kWordsArea.x, kWordsArea.y, kWordsArea.width, kWordsArea.height);
+    draw_text(cr, text.lyric, kLyricBaseline.x, kLyricBaseline.y, kLyricWidth, kLyricStyle,
+              Align::kLeft, text.lyric_sung);
+    draw_text(cr, text.next_lyric, kNextLyricBaseline.x, kNextLyricBaseline.y, kLyricWidth,
+              kNextLyricStyle);
+}
+
+void draw_queue(cairo_t* cr, cairo_surface_t* atlas, const FrameText& text) {
+    blit_sprite(cr, atlas, {kRepeatToggle.x, kRepeatToggle.y, kToggleWidth, kToggleHeight},
+                frame_of(kRepeatOrigin, kToggleStep, std::clamp(text.repeat, 0, 2)));
+    blit_sprite(cr, atlas, {kShuffleToggle.x, kShuffleToggle.y, kToggleWidth, kToggleHeight},
+                frame_of(kShuffleOrigin, kToggleStep, text.shuffle ? 1 : 0));
+    const Rect& list = kQueueList;
+    if (text.queue.empty()) {
+        draw_text(cr, "Drop songs or folders here", list.x + list.width / 2, list.y + 64,
+                  list.width - 16, kHintStyle, Align::kCentre);
+        return;
+    }
+    const int left = list.x + kQueueTextInset, right = list.x + list.width - kQueueTextInset;
+    const int length_width = 34;
+    const int rows = std::min<int>(kQueueRows, static_cast<int>(text.queue.size()));
+    for (int i = 0; i < rows; ++i) {
+        const QueueRow& row = text.queue[i];
+        const int top = list.y + 1 + i * kQueueRowHeight;
+        if (row.current) fill(cr, kCurrentRowColour, list.x + 1, top, list.width - 2, 12);
+        if (row.selected) {
+            cairo_set_source_rgb(cr, kAmberColour.red, kAmberColour.green, kAmberColour.blue);
+            cairo_rectangle(cr, list.x + 1.5, top + 0.5, list.width - 3, 11);
+            cairo_set_line_width(cr, 1.0);
+            cairo_stroke(cr);
+        }
+        const TextStyle& style = row.current ? kCurrentRowStyle : kRowStyle;
+        draw_text(cr, row.title, left, top + 9, right - left - length_width - 4, style);
+        draw_text(cr, row.length, right, top + 9, length_width, style, Align::kRight);
+    }
 }
 
 } // namespace
@@ -260,15 +369,8 @@ void draw_digits3(cairo_t* cr, cairo_surface_t* atlas, int value, int x, int y) 
     draw_digit(cr, atlas, shown / 100, x, y);
 }
 
-void draw_digits2(cairo_t* cr, cairo_surface_t* atlas, int value, int x) {
-    if (atlas == nullptr) return;
-    const int shown = std::max(0, value);
-    draw_digit(cr, atlas, shown % 10, x + kDigitWidth, kCounterRowY);
-    draw_digit(cr, atlas, shown / 10 % 10, x, kCounterRowY);
-}
-
 ViewTransform paint_frame(cairo_t* cr, int width, int height, const DrawSnapshot& snapshot,
-                          const DrawImages& images) {
+                          const DrawImages& images, const FrameText& text) {
     cairo_save(cr);
     cairo_set_operator(cr, CAIRO_OPERATOR_CLEAR);
     cairo_paint(cr);
@@ -291,40 +393,39 @@ ViewTransform paint_frame(cairo_t* cr, int width, int height, const DrawSnapshot
     draw_seek_bar(cr, snapshot.position, snapshot.length);
     for (int n = 0; n < layout::kChannelCount; ++n)
         draw_channel(cr, images.atlas, snapshot.channels[n], n);
-    draw_text_line(cr, display_file_name(snapshot.song_path), kFileNameBaseline, kFileNameWidth,
-                   false);
-    draw_text_line(cr, valid_utf8(snapshot.status_text), kStatusBaseline, kStatusTextWidth, true);
+    draw_song_text(cr, text, snapshot);
+    draw_text(cr, valid_utf8(snapshot.status_text), kStatusBaseline.x, kStatusBaseline.y,
+              kStatusTextWidth, kStatusStyle);
     draw_counters(cr, images.atlas, snapshot);
     draw_transport_lights(cr, images.atlas, snapshot);
+    draw_clock_and_volume(cr, images.atlas, snapshot, text.volume);
+    draw_queue(cr, images.atlas, text);
     cairo_restore(cr);
     return view;
 }
 
-std::string fit_text(std::string_view text, double max_width,
-                     const std::function<double(std::string_view)>& width_of, bool ellipsis) {
-    if (text.empty() || width_of(text) <= max_width) return std::string(text);
-    // Cut points: every character start after the first character, and the end.
-    std::vector<size_t> cuts;
-    for (size_t i = 1; i < text.size(); ++i) {
-        if ((static_cast<unsigned char>(text[i]) & 0xC0) != 0x80) cuts.push_back(i);
-    }
-    const std::string_view tail = ellipsis ? std::string_view(kEllipsis) : std::string_view();
-    const auto fits = [&](size_t cut) {
-        return width_of(std::string(text.substr(0, cut)).append(tail)) <= max_width;
-    };
-    // Widths grow with every character added: find the last cut that still fits.
-    size_t low = 0;
-    size_t high = cuts.size();
-    while (low < high) {
-        const size_t middle = (low + high) / 2;
-        if (fits(cuts[middle])) {
-            low = middle + 1;
-        } else {
-            high = middle;
+int clock_width(const char* text) {
+    int width = 0;
+    for (const char* c = text; *c != '\0'; ++c)
+        width += *c == ':' ? kClockColonStep : kClockDigitStep;
+    return width > 0 ? width - (kClockDigitStep - kClockDigitWidth) : 0;
+}
+
+int draw_clock(cairo_t* cr, cairo_surface_t* atlas, const char* text, int x, int y) {
+    int at = x;
+    for (const char* c = text; *c != '\0'; ++c) {
+        if (*c == ':') {
+            blit_sprite(cr, atlas, {at, y, kClockColonWidth, kClockGlyphHeight}, kClockColonSprite);
+            at += kClockColonStep;
+            continue;
         }
+        if (*c >= '0' && *c <= '9') {
+            blit_sprite(cr, atlas, {at, y, kClockDigitWidth, kClockGlyphHeight},
+                        frame_of(kClockDigitOrigin, kClockDigitStep, *c - '0'));
+        }
+        at += kClockDigitStep; // a space keeps a digit's place
     }
-    if (low == 0) return ellipsis && width_of(tail) <= max_width ? std::string(tail) : "";
-    return std::string(text.substr(0, cuts[low - 1])).append(tail);
+    return clock_width(text);
 }
 
 std::string display_file_name(const char* path) {
@@ -342,11 +443,34 @@ std::string valid_utf8(const char* text) {
     return result;
 }
 
+FrameText frame_text(const AppState& app, const DrawSnapshot& snapshot) {
+    FrameText text;
+    text.volume = app.volume;
+    text.title = app.words.title;
+    text.copyright = app.words.copyright;
+    if (!app.words.lines.empty()) {
+        LyricView lines = lyric_lines_at(app.words, snapshot.position);
+        text.has_words = true;
+        text.lyric = std::move(lines.current);
+        text.next_lyric = std::move(lines.next);
+        text.lyric_sung = lines.sung;
+    }
+    if (snapshot.length > 0.0) {
+        QueueRow row;
+        row.title = text.title.empty() ? display_file_name(snapshot.song_path) : text.title;
+        row.length = snapshot.rate > 0 ? clock_text(snapshot.length / snapshot.rate).text : "";
+        row.current = true;
+        text.queue.push_back(std::move(row));
+    }
+    return text;
+}
+
 void on_draw(GtkDrawingArea*, cairo_t* cr, int width, int height, void* app_state) {
     auto& app = *static_cast<AppState*>(app_state);
     DrawSnapshot snapshot;
     take_draw_snapshot(app.player, snapshot);
-    const ViewTransform view = paint_frame(cr, width, height, snapshot, {app.skin, app.atlas});
+    const ViewTransform view =
+        paint_frame(cr, width, height, snapshot, {app.skin, app.atlas}, frame_text(app, snapshot));
     app.view_scale = view.scale;
     app.view_offset_x = view.offset_x;
     app.view_offset_y = view.offset_y;

