@@ -1,7 +1,7 @@
 #include "song/song_loop.h"
 
 #include <cstddef>
-#include <new>
+#include <exception>
 #include <utility>
 #include <vector>
 
@@ -108,8 +108,8 @@ bool unroll_song_loop(Song& song, int32_t extra_passes) noexcept {
         song.events = std::move(events);
         song.tempo_map = std::move(map);
         song.texts = std::move(texts);
-    } catch (const std::bad_alloc&) {
-        return false;
+    } catch (const std::exception&) {
+        return false; // no room: the song plays as written
     }
     song.length_frames = fade_end;
     song.fade_frames = fade_frames;
