@@ -318,6 +318,15 @@ TEST(Actions, VolumeStaysBetweenSilenceAndFull) {
     EXPECT_STREQ(app.player.status_text, "Volume: 90 %");
 }
 
+// The queue's and the loader's timers, without a main loop.
+void settle(AppState& app) {
+    while (queue_scan_pending(app) || song_load_pending(app)) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        collect_queue_scans(app);
+        collect_loaded_songs(app);
+    }
+}
+
 TEST(InputHandlers, DropsPressesAndKeys) {
     ActionHarness harness;
     AppState& app = *harness.app;
@@ -327,10 +336,7 @@ TEST(InputHandlers, DropsPressesAndKeys) {
         g_value_take_object(&value, file);
         const gboolean taken = on_drop(nullptr, &value, 0, 0, &app);
         g_value_unset(&value);
-        while (song_load_pending(app)) { // the loader's timer, without a main loop
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
-            collect_loaded_songs(app);
-        }
+        settle(app);
         return taken;
     };
     const std::string initial_status = app.player.status_text;
