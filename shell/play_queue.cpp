@@ -175,14 +175,17 @@ std::string first_track_name(const char* path) {
 }
 
 void scan_in_background(QueueScan& scan) {
-    scan.songs = list_songs(scan.paths, scan.how.drop_missing, &scan.cancel);
-    scan.infos.resize(scan.songs.size());
+    // Its own copy: the main thread takes `songs` once it is listed.
+    const std::vector<std::string> songs =
+        list_songs(scan.paths, scan.how.drop_missing, &scan.cancel);
+    scan.songs = songs;
+    scan.infos.resize(songs.size());
     scan.listed.store(true, std::memory_order_release);
-    for (size_t n = 0; n < scan.songs.size(); ++n) {
+    for (size_t n = 0; n < songs.size(); ++n) {
         if (scan.cancel.load(std::memory_order_relaxed)) break;
         SongInfo& info = scan.infos[n];
-        if (!read_song_info(scan.songs[n].c_str(), scan.rate, info.title, info.length_seconds))
-            info.title = display_title(scan.songs[n]);
+        if (!read_song_info(songs[n].c_str(), scan.rate, info.title, info.length_seconds))
+            info.title = display_title(songs[n]);
         scan.infos_done.store(n + 1, std::memory_order_release);
     }
     scan.done.store(true, std::memory_order_release);
