@@ -83,9 +83,8 @@ void list_folder(const std::string& folder, std::unordered_set<FolderKey, Folder
     while (const gchar* name = g_dir_read_name(dir))
         if (name[0] != '.') names.emplace_back(name);
     g_dir_close(dir);
-    std::sort(names.begin(), names.end(), [](const std::string& a, const std::string& b) {
-        return natural_compare(a, b) < 0;
-    });
+    std::sort(names.begin(), names.end(),
+              [](const std::string& a, const std::string& b) { return natural_compare(a, b) < 0; });
     for (const std::string& name : names) {
         if (cancel != nullptr && cancel->load(std::memory_order_relaxed)) return;
         std::string path = folder + G_DIR_SEPARATOR_S + name;
@@ -120,8 +119,8 @@ std::string first_track_name(const char* path) {
     const uint8_t* end = at + size;
     // Past the header chunk to the first track's.
     if (size >= 22 && memcmp(at, "MThd", 4) == 0) {
-        const uint32_t header = (uint32_t{at[4]} << 24) | (uint32_t{at[5]} << 16) |
-                                (uint32_t{at[6]} << 8) | at[7];
+        const uint32_t header =
+            (uint32_t{at[4]} << 24) | (uint32_t{at[5]} << 16) | (uint32_t{at[6]} << 8) | at[7];
         if (header <= size - 8 - 8 && memcmp(at + 8 + header, "MTrk", 4) == 0) {
             const uint8_t* track = at + 8 + header + 8;
             const uint32_t length = (uint32_t{track[-4]} << 24) | (uint32_t{track[-3]} << 16) |
@@ -249,8 +248,9 @@ void take_listing(AppState& app, QueueScan& scan) {
     scan.taken = true;
     const QueueOpen& how = scan.how;
     if (scan.songs.empty()) {
-        if (how.activation) load_demo(app, how.first_song == FirstSong::kPlay ? AfterLoad::kPlay
-                                                                               : AfterLoad::kStay);
+        if (how.activation)
+            load_demo(app,
+                      how.first_song == FirstSong::kPlay ? AfterLoad::kPlay : AfterLoad::kStay);
         return;
     }
     // Whether music plays is decided before the old song could be touched.
@@ -280,8 +280,8 @@ void take_listing(AppState& app, QueueScan& scan) {
 }
 
 void take_infos(PlayQueue& queue, QueueScan& scan, size_t budget) {
-    const size_t ready = std::min(scan.infos_done.load(std::memory_order_acquire),
-                                  scan.infos_taken + budget);
+    const size_t ready =
+        std::min(scan.infos_done.load(std::memory_order_acquire), scan.infos_taken + budget);
     if (ready == scan.infos_taken) return;
     int32_t index = queue_index_of(queue, scan.first_id + scan.infos_taken);
     for (; scan.infos_taken < ready; ++scan.infos_taken) {
@@ -456,9 +456,9 @@ void queue_set_current(PlayQueue& queue, int32_t index) {
 }
 
 int32_t queue_index_of(const PlayQueue& queue, uint64_t id) {
-    const auto found =
-        std::lower_bound(queue.entries.begin(), queue.entries.end(), id,
-                         [](const QueueEntry& entry, uint64_t wanted) { return entry.id < wanted; });
+    const auto found = std::lower_bound(
+        queue.entries.begin(), queue.entries.end(), id,
+        [](const QueueEntry& entry, uint64_t wanted) { return entry.id < wanted; });
     if (found == queue.entries.end() || found->id != id) return -1;
     return static_cast<int32_t>(found - queue.entries.begin());
 }
@@ -655,8 +655,9 @@ void queue_watch_end(AppState& app) {
     queue.end_handled = true;
     // Only the queue's own song goes on to the next.
     const int32_t current = queue_current(queue);
-    const bool ours = queue.detached || (current >= 0 && queue.entries[static_cast<size_t>(
-                                                             current)].id == queue.loaded_id);
+    const bool ours =
+        queue.detached ||
+        (current >= 0 && queue.entries[static_cast<size_t>(current)].id == queue.loaded_id);
     if (!ours) return;
     const auto target = queue_step(queue, true, true);
     if (target) request_entry(app, *target, AfterLoad::kPlay, true);

@@ -31,9 +31,10 @@ void touch(const fs::path& path) {
 }
 
 TEST(NaturalOrder, NumbersByValueLettersWithoutCase) {
-    const std::vector<std::string> sorted = {"", "01 intro.mid", "1 intro.mid", "2.mid", "10.mid",
-                                             "Ab.mid", "ab.mid", "abc.mid", "b2.mid", "b10.mid",
-                                             "b10a.mid", "track 007 x.mid", "track 8.mid"};
+    const std::vector<std::string> sorted = {
+        "",         "01 intro.mid",    "1 intro.mid", "2.mid",  "10.mid",
+        "Ab.mid",   "ab.mid",          "abc.mid",     "b2.mid", "b10.mid",
+        "b10a.mid", "track 007 x.mid", "track 8.mid"};
     for (size_t i = 0; i < sorted.size(); ++i)
         for (size_t j = 0; j < sorted.size(); ++j) {
             const int c = natural_compare(sorted[i], sorted[j]);
