@@ -2,9 +2,9 @@
 
 #include <csignal>
 #include <cstdio>
-#include <vector>
 #include <glib-unix.h>
 #include <gtk/gtk.h>
+#include <vector>
 
 #include "app/mpris.h"
 #include "shell/app_state.h"
@@ -109,7 +109,9 @@ gint on_handle_local_options(GApplication* application, GVariantDict* options, g
         remember_initial_files(app, files.data(), count);
     } else {
         g_application_open(application, files.data(), count,
-                           enqueue ? kEnqueueHint : play ? kPlayHint : "");
+                           enqueue ? kEnqueueHint
+                           : play  ? kPlayHint
+                                   : "");
     }
     for (GFile* file : files)
         g_object_unref(file);
@@ -157,7 +159,7 @@ void open_later_files(AppState& app, GFile** files, int count, const gchar* hint
         list = g_slist_prepend(list, files[n]);
     const bool enqueue = g_strcmp0(hint, kEnqueueHint) == 0;
     open_files(app, list, enqueue,
-               enqueue                              ? FirstSong::kNothing
+               enqueue                           ? FirstSong::kNothing
                : g_strcmp0(hint, kPlayHint) == 0 ? FirstSong::kPlay
                                                  : FirstSong::kAsPlaying);
     g_slist_free(list);
@@ -202,7 +204,8 @@ int run_application(AppState& app, int argc, char** argv) {
     g_application_add_main_option_entries(G_APPLICATION(application), kOptions);
     g_application_set_option_context_parameter_string(G_APPLICATION(application), "[FILE…]");
     g_application_set_option_context_summary(
-        G_APPLICATION(application), "Plays Standard MIDI Files on a chiptune synthesizer. A folder queues its songs.");
+        G_APPLICATION(application),
+        "Plays Standard MIDI Files on a chiptune synthesizer. A folder queues its songs.");
     g_signal_connect(application, "handle-local-options", G_CALLBACK(on_handle_local_options),
                      &app);
     g_signal_connect(application, "startup", G_CALLBACK(on_startup), &app);

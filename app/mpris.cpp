@@ -311,7 +311,8 @@ void emit_changed(MprisService& service, const Snapshot& now, bool song_changed)
         g_variant_builder_add(&changed, "{sv}", "CanGoPrevious",
                               g_variant_new_boolean(now.can_previous));
     if (now.loop != service.last.loop)
-        g_variant_builder_add(&changed, "{sv}", "LoopStatus", g_variant_new_string(now.loop.c_str()));
+        g_variant_builder_add(&changed, "{sv}", "LoopStatus",
+                              g_variant_new_string(now.loop.c_str()));
     if (now.shuffle != service.last.shuffle)
         g_variant_builder_add(&changed, "{sv}", "Shuffle", g_variant_new_boolean(now.shuffle));
     if (song_changed) {
@@ -356,8 +357,7 @@ void mpris_poll(AppState& app) {
     // The position moves on its own; the desktop asks for it (and hears of seeks).
     Snapshot compare = now;
     compare.position_us = service->last.position_us;
-    if (song_changed || compare != service->last)
-        emit_changed(*service, now, song_changed);
+    if (song_changed || compare != service->last) emit_changed(*service, now, song_changed);
     service->last = now;
 }
 

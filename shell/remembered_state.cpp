@@ -171,11 +171,12 @@ void restore_remembered_state(AppState& app) {
 
 bool load_remembered_song(AppState& app, AfterLoad after) {
     const RememberedState& state = app.state_keeper.restored;
-    const bool song_there = !state.song_path.empty() && access(state.song_path.c_str(), R_OK) == 0 &&
+    const bool song_there = !state.song_path.empty() &&
+                            access(state.song_path.c_str(), R_OK) == 0 &&
                             g_file_test(state.song_path.c_str(), G_FILE_TEST_IS_REGULAR);
     if (!state.queue.empty()) {
         QueueOpen how;
-        how.first_song = !song_there              ? FirstSong::kNothing
+        how.first_song = !song_there                 ? FirstSong::kNothing
                          : after == AfterLoad::kPlay ? FirstSong::kPlay
                                                      : FirstSong::kStay;
         how.activation = true;

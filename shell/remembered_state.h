@@ -53,8 +53,8 @@ struct StateKeeper {
     ~StateKeeper(); // waits for a write in flight
 };
 
-// Activation: reads the file and puts the mutes, the volume, repeat and shuffle into effect; the song comes
-// with load_first_song. From here on the instance keeps the file.
+// Activation: reads the file and puts the mutes, the volume, repeat and shuffle into effect; the
+// song comes with load_first_song. From here on the instance keeps the file.
 void restore_remembered_state(AppState& app);
 // The remembered queue and song, if there is one that can be read, loading at its position;
 // gone songs are left out. False when the demo song is to be loaded instead.

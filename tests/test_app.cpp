@@ -9,10 +9,10 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <chrono>
 #include <memory>
 #include <string>
 #include <thread>
@@ -20,18 +20,18 @@
 #include <vector>
 
 #include "audio/audio_status.h"
-#include "shell/app_state.h"
-#include "shell/engine_restart.h"
-#include "shell/initial_song.h"
-#include "shell/loudness_level.h"
 #include "export/loudness.h"
-#include "shell/remembered_state.h"
-#include "shell/resources.h"
 #include "prefs/preferences.h"
 #include "prefs/prefs_apply.h"
 #include "sequencer/event_loop.h"
 #include "sequencer/load_song.h"
 #include "sequencer/transport.h"
+#include "shell/app_state.h"
+#include "shell/engine_restart.h"
+#include "shell/initial_song.h"
+#include "shell/loudness_level.h"
+#include "shell/remembered_state.h"
+#include "shell/resources.h"
 #include "synth/synth.h"
 
 namespace {

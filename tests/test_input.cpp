@@ -194,15 +194,27 @@ TEST(Actions, EachCommandFromEachTransportState) {
         const uint64_t length = before.length_frames, step = 10 * kRate;
         uint64_t place = 0;
         switch (row.place) {
-        case P::kTop: place = 0; break;
-        case P::kSame: place = before.position; break;
-        case P::kAhead: place = before.position + step; break;
-        case P::kBack: place = before.position - step; break;
-        case P::kHalf: place = static_cast<uint64_t>(length * 0.5); break;
-        case P::kEnd: place = length; break;
+        case P::kTop:
+            place = 0;
+            break;
+        case P::kSame:
+            place = before.position;
+            break;
+        case P::kAhead:
+            place = before.position + step;
+            break;
+        case P::kBack:
+            place = before.position - step;
+            break;
+        case P::kHalf:
+            place = static_cast<uint64_t>(length * 0.5);
+            break;
+        case P::kEnd:
+            place = length;
+            break;
         }
-        const std::string where = std::string(row.action) + " from state " +
-                                  std::to_string(int(row.state));
+        const std::string where =
+            std::string(row.action) + " from state " + std::to_string(int(row.state));
         EXPECT_EQ(after.active, row.active) << where;
         EXPECT_EQ(after.paused, row.paused) << where;
         EXPECT_EQ(after.position, place) << where;

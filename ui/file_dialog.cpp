@@ -46,8 +46,8 @@ void show_dialog(AppState& app) {
     g_list_store_append(filters, filter);
     gtk_file_dialog_set_filters(dialog, G_LIST_MODEL(filters));
     gtk_file_dialog_set_default_filter(dialog, filter);
-    gtk_file_dialog_open_multiple(dialog, app.window != nullptr ? GTK_WINDOW(app.window) : nullptr, nullptr,
-                         on_open_dialog_done, &app);
+    gtk_file_dialog_open_multiple(dialog, app.window != nullptr ? GTK_WINDOW(app.window) : nullptr,
+                                  nullptr, on_open_dialog_done, &app);
     g_object_unref(filters);
     g_object_unref(filter);
     g_object_unref(dialog);

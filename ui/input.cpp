@@ -172,7 +172,8 @@ gboolean on_key_pressed(GtkEventControllerKey*, guint keyval, guint, GdkModifier
     case GDK_KEY_Right:
         // Without a song the arrows are left to the focused widget.
         if (!player_transport(app.player).loaded) return FALSE;
-        activate_action(app, "seek-by", g_variant_new_double(keyval == GDK_KEY_Left ? -10.0 : 10.0));
+        activate_action(app, "seek-by",
+                        g_variant_new_double(keyval == GDK_KEY_Left ? -10.0 : 10.0));
         return TRUE;
     case GDK_KEY_Up:
     case GDK_KEY_Down:

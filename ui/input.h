@@ -29,8 +29,7 @@ void add_recent_song(const char* path);
 // (folders too) replace the queue or, `append`ed, join its end; files go into the recent files.
 // What the first new song does is `first`; appending leaves the current song alone whatever it
 // says. False when no file has a local path. A drop on the queue panel passes `append`.
-bool open_files(AppState& app, GSList* files, bool append,
-                FirstSong first = FirstSong::kAsPlaying);
+bool open_files(AppState& app, GSList* files, bool append, FirstSong first = FirstSong::kAsPlaying);
 // The files of a drop's value (a GdkFileList or a GFile); empty for anything else. The list
 // holds no references of its own: free it with g_slist_free while the value lives.
 GSList* dropped_files(const GValue* value);
