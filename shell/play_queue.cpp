@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cstdio>
+#include <cstring>
 #include <system_error>
 #include <unordered_set>
 #include <utility>
@@ -51,6 +52,7 @@ constexpr guint kScanPollMs = 30;
 // Infos taken per poll, so that a large folder never holds the main loop for long.
 constexpr size_t kInfosPerPoll = 2000;
 constexpr int32_t kInfoRate = 44100;
+constexpr size_t kTitleBytes = 64 * 1024;
 
 bool ends_with_case(std::string_view name, std::string_view suffix) {
     if (name.size() < suffix.size()) return false;
@@ -111,11 +113,14 @@ uint32_t read_vlq(const uint8_t*& at, const uint8_t* end, bool& ok) {
 
 // The first track name (meta event 3) of the first track, before its first note.
 std::string first_track_name(const char* path) {
-    gchar* data = nullptr;
-    gsize size = 0;
+    // The name comes before the first note: the file's start is enough, however large it is.
     std::string name;
-    if (!g_file_get_contents(path, &data, &size, nullptr)) return name;
-    const auto* at = reinterpret_cast<const uint8_t*>(data);
+    std::vector<char> data(kTitleBytes);
+    FILE* file = fopen(path, "rb");
+    if (file == nullptr) return name;
+    const size_t size = fread(data.data(), 1, data.size(), file);
+    fclose(file);
+    const auto* at = reinterpret_cast<const uint8_t*>(data.data());
     const uint8_t* end = at + size;
     // Past the header chunk to the first track's.
     if (size >= 22 && memcmp(at, "MThd", 4) == 0) {
@@ -160,7 +165,6 @@ std::string first_track_name(const char* path) {
             }
         }
     }
-    g_free(data);
     // Names are often Latin-1; a title must be UTF-8.
     while (!name.empty() && (name.back() == ' ' || name.back() == '\0'))
         name.pop_back();

@@ -182,3 +182,35 @@ TEST(RememberedState, TheQueueRepeatAndShuffleRoundTrip) {
 }
 
 } // namespace
+
+namespace {
+
+// The first track's name before its first note is the title; a Latin-1 name becomes UTF-8; a
+// song without one is known by its file name; a file that is no song has no info.
+TEST(SongInfo, TitleFromTheTrackNameElseTheFileName) {
+    const auto song = [](const std::string& path, const std::string& name) {
+        std::string track;
+        if (!name.empty())
+            track += std::string("\x00\xff\x03", 3) + static_cast<char>(name.size()) + name;
+        track += std::string("\x00\x90\x3c\x60\x83\x60\x80\x3c\x00\x00\xff\x2f\x00", 13);
+        std::string file("MThd\0\0\0\6\0\0\0\1\1\xe0MTrk\0\0\0", 21);
+        file += static_cast<char>(track.size());
+        fs::create_directories(fs::path(path).parent_path());
+        std::ofstream(path, std::ios::binary) << file << track;
+    };
+    const std::string dir = kRoot + "/info";
+    song(dir + "/named.mid", "Caf\xe9 tune  ");
+    song(dir + "/plain.mid", "");
+    std::string title;
+    double seconds = 0.0;
+    ASSERT_TRUE(read_song_info((dir + "/named.mid").c_str(), 44100, title, seconds));
+    EXPECT_EQ(title, "Caf\xc3\xa9 tune");
+    EXPECT_GE(seconds, 0.5) << "one beat at 120 beats a minute, and the release after it";
+    EXPECT_LT(seconds, 10.0);
+    ASSERT_TRUE(read_song_info((dir + "/plain.mid").c_str(), 44100, title, seconds));
+    EXPECT_EQ(title, "plain.mid");
+    std::ofstream(dir + "/broken.mid") << "MThd but not a song";
+    EXPECT_FALSE(read_song_info((dir + "/broken.mid").c_str(), 44100, title, seconds));
+}
+
+} // namespace
