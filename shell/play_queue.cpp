@@ -53,6 +53,7 @@ constexpr guint kScanPollMs = 30;
 constexpr size_t kInfosPerPoll = 2000;
 constexpr int32_t kInfoRate = 44100;
 constexpr size_t kTitleBytes = 64 * 1024;
+constexpr off_t kInfoMaxBytes = 16 * 1024 * 1024;
 
 bool ends_with_case(std::string_view name, std::string_view suffix) {
     if (name.size() < suffix.size()) return false;
@@ -380,6 +381,15 @@ std::string display_title(const std::string& path) {
 }
 
 bool read_song_info(const char* path, int32_t rate, std::string& title, double& length_seconds) {
+    // A huge song would be read twice at once when it is also the one loading; its length comes
+    // when it is loaded instead.
+    struct stat info {};
+    if (stat(path, &info) == 0 && info.st_size > kInfoMaxBytes) {
+        length_seconds = 0.0;
+        title = first_track_name(path);
+        if (title.empty()) title = display_title(path);
+        return true;
+    }
     Song song;
     int error_number = 0;
     if (rate <= 0) rate = kInfoRate;
@@ -674,7 +684,15 @@ void queue_load_done(AppState& app, uint64_t entry_id, bool loaded, bool skip_on
         queue.failed_run = 0;
         queue.end_handled = false;
         if (entry_id != 0) {
-            queue_set_current(queue, queue_index_of(queue, entry_id));
+            const int32_t index = queue_index_of(queue, entry_id);
+            queue_set_current(queue, index);
+            const TransportState transport = player_transport(app.player);
+            if (index >= 0 && transport.rate > 0) {
+                QueueEntry& entry = queue.entries[static_cast<size_t>(index)];
+                entry.length_seconds =
+                    static_cast<double>(transport.length_frames) / transport.rate;
+                ++queue.revision;
+            }
         } else {
             // A song from outside the queue: none of its entries is playing.
             queue_set_current(queue, -1);

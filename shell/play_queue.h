@@ -104,7 +104,8 @@ std::optional<RepeatMode> repeat_mode_from_name(std::string_view name);
 RepeatMode repeat_mode_after(RepeatMode mode); // the skin toggle's cycle
 
 // A song's title and length as the queue shows them: the first track name meta event, else
-// the file name. False when the file is no song.
+// the file name. False when the file is no song. A file over 16 MB is not read whole: its
+// length stays 0 until it is loaded.
 bool read_song_info(const char* path, int32_t rate, std::string& title, double& length_seconds);
 
 // --- With the application. ---
