@@ -13,6 +13,7 @@
 #include "shell/app_state.h"
 #include "shell/audio_watch.h"
 #include "shell/loudness_level.h"
+#include "shell/play_queue.h"
 #include "shell/resources.h"
 #include "shell/song_words.h"
 #include "song/midi_reader.h"
@@ -86,6 +87,7 @@ void install(AppState& app, LoadTask& task) {
     }
     if (loaded && task.first && app.audio_failed != 0)
         player_set_status(app.player, kAudioFailedText);
+    queue_load_done(app, task.options.queue_entry, loaded, task.options.skip_on_failure);
     if (app.loaded_hook != nullptr) app.loaded_hook(app);
 }
 
@@ -129,6 +131,12 @@ bool set_pending_after(AppState& app, AfterLoad after) {
         task->after = after;
         return true;
     }
+    return false;
+}
+
+bool pending_plays(const AppState& app) {
+    for (const auto& task : app.loader.tasks)
+        if (task->ticket == app.loader.newest) return task->after == AfterLoad::kPlay;
     return false;
 }
 

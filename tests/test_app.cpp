@@ -450,11 +450,20 @@ TEST(Resources, CandidatesInOrderThenTheFirstSong) {
         << "a path too long to keep is never cut";
 }
 
+RememberedState state_of(std::string song, double seconds, uint16_t mutes, double volume) {
+    RememberedState state;
+    state.song_path = std::move(song);
+    state.position_seconds = seconds;
+    state.mutes = mutes;
+    state.volume = volume;
+    return state;
+}
+
 // The state file: what is written reads back (a Latin-1 name too); a value out of range or
 // unparsable keeps its default alone; a file that is no key file gives every default.
 TEST(RememberedState, RoundTripAndUnusableValues) {
     const std::string path = kRoot + "/state-test/velta/state.ini";
-    const RememberedState written{kRoot + "/caf\xe9.mid", 12.5, 0x8001, 0.25};
+    const RememberedState written = state_of(kRoot + "/caf\xe9.mid", 12.5, 0x8001, 0.25);
     int error_number = 0;
     ASSERT_TRUE(remembered_state_write(path.c_str(), written, error_number)) << error_number;
     EXPECT_EQ(remembered_state_read(path.c_str()), written);
@@ -464,7 +473,7 @@ TEST(RememberedState, RoundTripAndUnusableValues) {
     put(path, "[State]\nsong=not a uri\nposition_seconds=-3\nmutes=65536\nvolume=1.5\n");
     EXPECT_EQ(remembered_state_read(path.c_str()), RememberedState{});
     put(path, "[State]\nsong=file:///x.mid\nposition_seconds=nan\nmutes=3\nvolume=abc\n");
-    EXPECT_EQ(remembered_state_read(path.c_str()), (RememberedState{"/x.mid", 0.0, 3, 1.0}));
+    EXPECT_EQ(remembered_state_read(path.c_str()), state_of("/x.mid", 0.0, 3, 1.0));
 }
 
 // A start without a file: the remembered song at its place with its mutes and volume; a song
@@ -478,7 +487,7 @@ TEST(RememberedState, FirstSongIsTheRememberedOneElseTheDemoSong) {
     const auto start = [&](const std::string& remembered) {
         int error_number = 0;
         EXPECT_TRUE(remembered_state_write(remembered_state_file().c_str(),
-                                           {remembered, 2.0, 0x0005, 0.5}, error_number));
+                                           state_of(remembered, 2.0, 0x0005, 0.5), error_number));
         auto app = std::make_unique<AppState>();
         synth_init(app->player, 22050);
         snprintf(app->resource_dir, kPathCapacity, "%s", resources.c_str());
