@@ -57,6 +57,14 @@ struct AppState {
     SongLoader loader;
     // The songs to play in turn; its scans are joined before the loader's.
     PlayQueue queue;
+    // The queue panel's view: its first row, the keyboard's choice, and whether keys go to it.
+    struct QueuePanel {
+        int32_t top = 0;
+        int32_t selected = -1;
+        bool focused = false;
+        bool pointer_over = false;
+        int32_t followed = -1; // the current entry the view last scrolled to
+    } queue_panel;
     // The files named on the command line of the first launch, for activation to queue.
     std::vector<std::string> initial_files;
     // Loudness levelling: its measurement and the cache of measured songs.

@@ -17,6 +17,7 @@
 #include "sequencer/transport.h"
 #include "shell/app_state.h"
 #include "shell/resources.h"
+#include "shell/song_words.h"
 #include "song/midi_reader.h"
 #include "song/song.h"
 
@@ -166,16 +167,10 @@ std::string first_track_name(const char* path) {
             }
         }
     }
-    // Names are often Latin-1; a title must be UTF-8.
+    // Decoded as the window decodes the song's own words.
     while (!name.empty() && (name.back() == ' ' || name.back() == '\0'))
         name.pop_back();
-    if (!g_utf8_validate(name.data(), static_cast<gssize>(name.size()), nullptr)) {
-        gchar* text = g_convert(name.data(), static_cast<gssize>(name.size()), "UTF-8",
-                                "ISO-8859-1", nullptr, nullptr, nullptr);
-        name = text != nullptr ? text : "";
-        g_free(text);
-    }
-    return name;
+    return decode_song_text(name);
 }
 
 void scan_in_background(QueueScan& scan) {
@@ -395,7 +390,7 @@ bool read_song_info(const char* path, int32_t rate, std::string& title, double& 
     if (rate <= 0) rate = kInfoRate;
     if (read_song_file(path, rate, song, error_number) != nullptr) return false;
     length_seconds = static_cast<double>(song.length_frames) / rate;
-    title = first_track_name(path);
+    title = build_song_words(song, path).title;
     if (title.empty()) title = display_title(path);
     return true;
 }

@@ -21,6 +21,8 @@
 #include "synth/synth.h"
 #include "ui/actions.h"
 #include "ui/input.h"
+#include "ui/layout.h"
+#include "ui/queue_panel.h"
 #include "ui/regions.h"
 
 using regions::Region;
@@ -518,4 +520,48 @@ TEST(Queue, DroppedFolderPlaysThrough) {
     EXPECT_TRUE(app.queue.shuffle);
     EXPECT_EQ(queue_current(app.queue), 1);
     g_slist_free_full(one, g_object_unref);
+}
+
+// The panel keeps the current song in view, scrolls within the queue, and takes the keys only
+// after a press on it.
+TEST(QueuePanel, ViewClicksAndKeys) {
+    ActionHarness harness;
+    AppState& app = *harness.app;
+    app.view_scale = 1.0;
+    std::vector<std::string> paths;
+    for (int i = 0; i < 25; ++i)
+        paths.push_back("/nonexistent/song" + std::to_string(i) + ".mid");
+    queue_add(app.queue, paths, false);
+    queue_set_current(app.queue, 17);
+    follow_current_song(app);
+    std::vector<QueueRow> rows = queue_rows(app);
+    ASSERT_EQ(rows.size(), 10u);
+    EXPECT_TRUE(rows[9].current) << "the current song, 17, on the last row from 8";
+    EXPECT_EQ(rows[0].title, "song8.mid");
+    app.queue_panel.pointer_over = true; // the wheel over the panel scrolls it
+    EXPECT_TRUE(on_scroll(nullptr, 0.0, -1.0, &app));
+    EXPECT_EQ(queue_panel_top(app), 5);
+    EXPECT_TRUE(on_scroll(nullptr, 0.0, 100.0, &app));
+    EXPECT_EQ(queue_panel_top(app), 15);
+    EXPECT_NEAR(app.volume, 1.0, 1e-9) << "the wheel over the panel leaves the volume";
+    on_press(nullptr, 1, 200, 150, &app); // a press elsewhere: the view stays
+
+    EXPECT_TRUE(on_key_pressed(nullptr, GDK_KEY_Down, 0, GdkModifierType(0), &app));
+    EXPECT_NEAR(app.volume, 0.95, 1e-9) << "before a press on the panel, Down is the volume";
+    const int row_y = layout::kQueueList.y + 1 + 2 * layout::kQueueRowHeight + 5;
+    on_press(nullptr, 1, 40, row_y, &app); // the third row: entry 17
+    EXPECT_TRUE(app.queue_panel.focused);
+    EXPECT_EQ(app.queue_panel.selected, 17);
+    EXPECT_TRUE(on_key_pressed(nullptr, GDK_KEY_Down, 0, GdkModifierType(0), &app));
+    EXPECT_EQ(app.queue_panel.selected, 18);
+    EXPECT_TRUE(queue_rows(app)[3].selected);
+    EXPECT_TRUE(on_key_pressed(nullptr, GDK_KEY_Delete, 0, GdkModifierType(0), &app));
+    ASSERT_EQ(app.queue.entries.size(), 24u);
+    EXPECT_EQ(app.queue.entries[18].path, "/nonexistent/song19.mid");
+    EXPECT_TRUE(on_key_pressed(nullptr, GDK_KEY_Escape, 0, GdkModifierType(0), &app));
+    EXPECT_TRUE(on_key_pressed(nullptr, GDK_KEY_Down, 0, GdkModifierType(0), &app));
+    EXPECT_NEAR(app.volume, 0.9, 1e-9) << "Escape gives the keys back";
+    on_press(nullptr, 1, 40, row_y, &app);
+    on_press(nullptr, 1, 200 * 1.0, 150 * 1.0, &app); // elsewhere on the skin
+    EXPECT_FALSE(app.queue_panel.focused);
 }

@@ -8,6 +8,7 @@
 
 #include "base/clock_text.h"
 #include "shell/app_state.h"
+#include "ui/queue_panel.h"
 
 namespace {
 
@@ -455,7 +456,10 @@ FrameText frame_text(const AppState& app, const DrawSnapshot& snapshot) {
         text.next_lyric = std::move(lines.next);
         text.lyric_sung = lines.sung;
     }
-    if (snapshot.length > 0.0) {
+    text.repeat = static_cast<int>(app.queue.repeat);
+    text.shuffle = app.queue.shuffle;
+    text.queue = queue_rows(app);
+    if (text.queue.empty() && snapshot.length > 0.0) { // a song opened from outside the queue
         QueueRow row;
         row.title = text.title.empty() ? display_file_name(snapshot.song_path) : text.title;
         row.length = snapshot.rate > 0 ? clock_text(snapshot.length / snapshot.rate).text : "";
@@ -467,6 +471,7 @@ FrameText frame_text(const AppState& app, const DrawSnapshot& snapshot) {
 
 void on_draw(GtkDrawingArea*, cairo_t* cr, int width, int height, void* app_state) {
     auto& app = *static_cast<AppState*>(app_state);
+    follow_current_song(app);
     DrawSnapshot snapshot;
     take_draw_snapshot(app.player, snapshot);
     const ViewTransform view =

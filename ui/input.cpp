@@ -1,10 +1,14 @@
 #include "ui/input.h"
 
+#include <algorithm>
+#include <cmath>
+
 #include <string>
 #include <vector>
 
 #include "shell/app_state.h"
 #include "ui/actions.h"
+#include "ui/queue_panel.h"
 #include "ui/regions.h"
 
 namespace {
@@ -39,14 +43,60 @@ void toggle_maximised(AppState& app) {
         gtk_window_maximize(window);
 }
 
+bool over_queue(regions::SkinPoint point) {
+    return regions::hit_region(point).region == regions::Region::kQueueRow;
+}
+
 void seek_to(AppState& app, double skin_x) {
     activate_action(app, "seek-to", g_variant_new_double(regions::seek_bar_fraction(skin_x)));
 }
 
-// A click on a row plays that song; the rows below the last song are nothing.
+// A press on row `row` of the view: the panel takes the keys and that song plays; the rows
+// below the last song play nothing.
 void activate_queue_row(AppState& app, int row) {
-    (void)app;
-    (void)row;
+    auto& panel = app.queue_panel;
+    panel.focused = true;
+    const int32_t index = queue_panel_top(app) + row;
+    if (row < 0 || index >= static_cast<int32_t>(app.queue.entries.size())) return;
+    panel.selected = index;
+    activate_action(app, "play-entry", g_variant_new_int32(index));
+}
+
+// Keys while the panel has them: Up and Down choose, Enter plays, Delete removes, Escape
+// gives the keys back. False for every other key, or when the panel does not have them.
+bool queue_panel_key(AppState& app, unsigned keyval) {
+    auto& panel = app.queue_panel;
+    if (!panel.focused) return false;
+    const int32_t count = static_cast<int32_t>(app.queue.entries.size());
+    switch (keyval) {
+    case GDK_KEY_Up:
+    case GDK_KEY_Down: {
+        if (count == 0) return true;
+        const int32_t from = panel.selected >= 0 ? panel.selected : queue_current(app.queue);
+        const int32_t step = keyval == GDK_KEY_Up ? -1 : 1;
+        panel.selected = from < 0 ? 0 : std::clamp(from + step, 0, count - 1);
+        show_queue_entry(app, panel.selected);
+        return true;
+    }
+    case GDK_KEY_Return:
+    case GDK_KEY_KP_Enter:
+        if (panel.selected >= 0 && panel.selected < count)
+            activate_action(app, "play-entry", g_variant_new_int32(panel.selected));
+        return true;
+    case GDK_KEY_Delete:
+    case GDK_KEY_KP_Delete:
+        if (panel.selected >= 0 && panel.selected < count) {
+            activate_action(app, "remove-entry", g_variant_new_int32(panel.selected));
+            panel.selected =
+                std::min(panel.selected, static_cast<int32_t>(app.queue.entries.size()) - 1);
+        }
+        return true;
+    case GDK_KEY_Escape:
+        panel.focused = false;
+        return true;
+    default:
+        return false;
+    }
 }
 
 } // namespace
@@ -58,6 +108,8 @@ void on_press(GtkGestureClick* gesture, int press_count, double x, double y, gpo
     if (!point) return;
     const regions::Hit hit = regions::hit_region(*point);
     using regions::Region;
+    // Keys go back to the window once the pointer presses anywhere but the queue.
+    if (hit.region != Region::kQueueRow) app.queue_panel.focused = false;
     switch (hit.region) {
     case Region::kNone:
         return;
@@ -102,7 +154,9 @@ void on_press(GtkGestureClick* gesture, int press_count, double x, double y, gpo
         activate_action(app, "next");
         return;
     case Region::kRepeat:
-        activate_action(app, "repeat-cycle");
+        activate_action(
+            app, "repeat",
+            g_variant_new_string(repeat_mode_name(repeat_mode_after(app.queue.repeat))));
         return;
     case Region::kShuffle:
         activate_action(app, "shuffle");
@@ -131,11 +185,15 @@ void on_release(GtkGestureClick*, int, double, double, gpointer data) {
 
 void on_motion(GtkEventControllerMotion*, double x, double y, gpointer data) {
     auto& app = *static_cast<AppState*>(data);
-    if (app.seek_drag_active == 0) return;
-    // Outside the skin the drag stays active but does not seek.
     const auto point = skin_point(app, x, y);
-    if (!point) return;
+    app.queue_panel.pointer_over = point && over_queue(*point);
+    // Outside the skin the drag stays active but does not seek.
+    if (app.seek_drag_active == 0 || !point) return;
     seek_to(app, point->x);
+}
+
+void on_leave(GtkEventControllerMotion*, gpointer data) {
+    static_cast<AppState*>(data)->queue_panel.pointer_over = false;
 }
 
 void add_recent_song(const char* path) {
@@ -176,10 +234,13 @@ GSList* dropped_files(const GValue* value) {
     return nullptr;
 }
 
-gboolean on_drop(GtkDropTarget*, const GValue* value, double, double, gpointer data) {
+gboolean on_drop(GtkDropTarget*, const GValue* value, double x, double y, gpointer data) {
+    auto& app = *static_cast<AppState*>(data);
     GSList* files = dropped_files(value);
     if (files == nullptr) return FALSE;
-    const bool taken = open_files(*static_cast<AppState*>(data), files, false);
+    // On the queue the songs join its end; anywhere else they replace it.
+    const auto point = skin_point(app, x, y);
+    const bool taken = open_files(app, files, point && over_queue(*point));
     g_slist_free(files);
     return taken ? TRUE : FALSE;
 }
@@ -187,6 +248,10 @@ gboolean on_drop(GtkDropTarget*, const GValue* value, double, double, gpointer d
 gboolean on_key_pressed(GtkEventControllerKey*, guint keyval, guint, GdkModifierType,
                         gpointer data) {
     auto& app = *static_cast<AppState*>(data);
+    if (queue_panel_key(app, keyval)) {
+        redraw(app);
+        return TRUE;
+    }
     // The modifier state is not examined: Shift+Space acts like Space.
     switch (keyval) {
     case GDK_KEY_space:
@@ -210,9 +275,14 @@ gboolean on_key_pressed(GtkEventControllerKey*, guint keyval, guint, GdkModifier
 }
 
 gboolean on_scroll(GtkEventControllerScroll*, double, double dy, gpointer data) {
-    // Up (a negative dy) is louder; a smooth wheel gives fractions of a notch.
+    auto& app = *static_cast<AppState*>(data);
     if (dy == 0.0) return FALSE;
-    activate_action(*static_cast<AppState*>(data), "volume-by",
-                    g_variant_new_double(-dy * kVolumeStep));
+    if (app.queue_panel.pointer_over) { // a notch moves three rows
+        scroll_queue_panel(app, static_cast<int>(dy > 0 ? std::ceil(dy * 3) : std::floor(dy * 3)));
+        redraw(app);
+        return TRUE;
+    }
+    // Up (a negative dy) is louder; a smooth wheel gives fractions of a notch.
+    activate_action(app, "volume-by", g_variant_new_double(-dy * kVolumeStep));
     return TRUE;
 }

@@ -11,6 +11,7 @@ struct AppState;
 void on_press(GtkGestureClick* gesture, int press_count, double x, double y, gpointer data);
 void on_release(GtkGestureClick* gesture, int press_count, double x, double y, gpointer data);
 void on_motion(GtkEventControllerMotion* controller, double x, double y, gpointer data);
+void on_leave(GtkEventControllerMotion* controller, gpointer data);
 // True when the drop was taken: files (or one file) of which one has a local path, even when it
 // fails to load. They replace the queue, the first playing if music was playing.
 gboolean on_drop(GtkDropTarget* target, const GValue* value, double x, double y, gpointer data);

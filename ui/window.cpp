@@ -45,6 +45,7 @@ void connect_input(GtkWidget* window, GtkWidget* area, AppState& app) {
     gtk_widget_add_controller(area, GTK_EVENT_CONTROLLER(click));
     GtkEventController* motion = gtk_event_controller_motion_new();
     g_signal_connect(motion, "motion", G_CALLBACK(on_motion), &app);
+    g_signal_connect(motion, "leave", G_CALLBACK(on_leave), &app);
     gtk_widget_add_controller(area, motion);
     // Several files and folders come as a file list; a single file from some sources as a file.
     GtkDropTarget* drop = gtk_drop_target_new(G_TYPE_INVALID, GDK_ACTION_COPY);
