@@ -22,23 +22,22 @@ void join_application(AppState& app, GtkWindow* dialog) {
     if (gtk_window_get_application(dialog) != nullptr) return;
     gtk_window_set_application(dialog, app.application);
     // The application's keys would reach a dialog before its widgets (Space would play instead
-    // of typing a space in a file name, Up would change the volume in a drop-down): a dialog keeps
-    // only its own keys, as before it joined.
+    // of typing a space in a file name, Up would change the volume in a drop-down): there they
+    // come after the widgets, as the keys a widget leaves. The controller stays, since the window
+    // keeps using it.
     GListModel* controllers = gtk_widget_observe_controllers(GTK_WIDGET(dialog));
-    GtkEventController* global = nullptr;
-    for (guint n = 0; n < g_list_model_get_n_items(controllers) && global == nullptr; ++n) {
+    for (guint n = 0; n < g_list_model_get_n_items(controllers); ++n) {
         auto* controller = static_cast<GtkEventController*>(g_list_model_get_item(controllers, n));
         if (GTK_IS_SHORTCUT_CONTROLLER(controller) &&
             gtk_shortcut_controller_get_scope(GTK_SHORTCUT_CONTROLLER(controller)) ==
-                GTK_SHORTCUT_SCOPE_GLOBAL)
-            global = controller;
-        else
-            g_object_unref(controller);
+                GTK_SHORTCUT_SCOPE_GLOBAL) {
+            gtk_shortcut_controller_set_scope(GTK_SHORTCUT_CONTROLLER(controller),
+                                              GTK_SHORTCUT_SCOPE_LOCAL);
+            gtk_event_controller_set_propagation_phase(controller, GTK_PHASE_BUBBLE);
+        }
+        g_object_unref(controller);
     }
     g_object_unref(controllers);
-    if (global == nullptr) return;
-    gtk_widget_remove_controller(GTK_WIDGET(dialog), global);
-    g_object_unref(global);
 }
 
 void adopting_toolkit_windows(AppState& app, const std::function<void()>& open) {

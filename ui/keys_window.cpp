@@ -41,9 +41,6 @@ void add_row(const char* detailed_action, const char* title, void* data) {
     gtk_label_set_xalign(GTK_LABEL(what), 0.0f);
     gtk_grid_attach(listing.grid, key_label, 0, listing.row, 1, 1);
     gtk_grid_attach(listing.grid, what, 1, listing.row, 1, 1);
-    // Read as "Space: Play or pause".
-    gtk_accessible_update_relation(GTK_ACCESSIBLE(what), GTK_ACCESSIBLE_RELATION_LABELLED_BY,
-                                   key_label, what, nullptr, -1);
     ++listing.row;
 }
 
