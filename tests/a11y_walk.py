@@ -6,6 +6,7 @@
   a11y_walk.py press NAME           the "click" action of the push button, check box or list
                                     item NAME
   a11y_walk.py states ROLE NAME     the states of that control, e.g. "focused pressed"
+  a11y_walk.py description ROLE NAME   that control's description (its tooltip and more)
   a11y_walk.py value NAME           a slider's value and maximum, e.g. "10.0 35.0"
   a11y_walk.py set-value NAME V     sets a slider's value
   a11y_walk.py names ROLE           the names of every accessible of that role, one a line
@@ -107,6 +108,8 @@ def main():
     elif command == "states":
         node = find(sys.argv[2], sys.argv[3])
         print(" ".join(state.value_nick for state in node.get_state_set().get_states()))
+    elif command == "description":
+        print(find(sys.argv[2], sys.argv[3]).get_description())
     elif command == "value":
         value = find("slider", sys.argv[2]).get_value_iface()
         print(value.get_current_value(), value.get_maximum_value())

@@ -611,6 +611,10 @@ a11y() {
   heard seeked 64
   read -r position _ <<<"$(walk value Position)"
   above "$position" 10.4 || fail "Position after the seek: $position"
+  [[ "$(walk description slider Position)" == "Position (Left, Right): 0:1"[0-9]" of 0:39" ]] ||
+    fail "Position's text: $(walk description slider Position)"
+  [ "$(walk description slider Volume)" = "Volume (Up, Down): 100 %" ] ||
+    fail "Volume's text: $(walk description slider Volume)"
   [[ "$(walk names 'status bar')" == "Status: Position: 0:10 of 0:39" ]] || fail "status: $(walk names 'status bar')"
   # Tab goes round the controls in reading order, the focused one drawn with the amber ring on
   # the skin's key; Space stays play-pause with a control focused, Enter presses the control.

@@ -233,8 +233,12 @@ void set_text(GtkWidget* widget, std::string& last, const std::string& text) {
 void set_value_text(GtkWidget* widget, std::string& last, const std::string& text) {
     if (last == text) return;
     last = text;
+    // Also in the description: not every bridge passes the value text on (GTK 4.8's does not).
+    const char* tooltip = gtk_widget_get_tooltip_text(widget);
+    const std::string description = std::string(tooltip != nullptr ? tooltip : "") + ": " + text;
     gtk_accessible_update_property(GTK_ACCESSIBLE(widget), GTK_ACCESSIBLE_PROPERTY_VALUE_TEXT,
-                                   text.c_str(), -1);
+                                   text.c_str(), GTK_ACCESSIBLE_PROPERTY_DESCRIPTION,
+                                   description.c_str(), -1);
 }
 
 void set_range(GtkWidget* widget, double upper, double value) {
