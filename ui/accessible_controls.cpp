@@ -339,7 +339,7 @@ void on_overlay_destroy(GtkWidget*, gpointer data) {
 
 gboolean on_query_tooltip(GtkWidget* widget, int x, int y, gboolean keyboard, GtkTooltip* tooltip,
                           gpointer data) {
-    auto& app = static_cast<Controls*>(data)->app[0];
+    const AppState& app = *static_cast<Controls*>(data)->app;
     if (keyboard) return FALSE;
     const ViewTransform view =
         view_transform(gtk_widget_get_width(widget), gtk_widget_get_height(widget));
