@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <glib-unix.h>
 #include <gtk/gtk.h>
+#include <vector>
 
 #include "app/mpris.h"
 #include "shell/app_state.h"
@@ -21,7 +22,9 @@ const GOptionEntry kOptions[] = {
     {"version", '\0', G_OPTION_FLAG_NONE, G_OPTION_ARG_NONE, nullptr, "Show the program version",
      nullptr},
     {"play", '\0', G_OPTION_FLAG_NONE, G_OPTION_ARG_NONE, nullptr,
-     "Start playing FILE at once (in the running window, if there is one)", nullptr},
+     "Start playing the first FILE at once (in the running window, if there is one)", nullptr},
+    {"enqueue", '\0', G_OPTION_FLAG_NONE, G_OPTION_ARG_NONE, nullptr,
+     "Add the FILEs to the end of the running window's queue", nullptr},
     {G_OPTION_REMAINING, '\0', G_OPTION_FLAG_NONE, G_OPTION_ARG_FILENAME_ARRAY, nullptr, nullptr,
      nullptr},
     {nullptr, '\0', G_OPTION_FLAG_NONE, G_OPTION_ARG_NONE, nullptr, nullptr, nullptr},
@@ -33,6 +36,7 @@ void start_engine(AppState& app) {
     synth_init(app.player, app.prefs.output_frequency_hz);
     player_select_instrument_set(app.player, app.prefs.instrument_set);
     player_set_auto_detune(app.player, app.prefs.auto_detune_mode != 0);
+    player_set_song_loops(app.player, app.prefs.song_loops);
     start_audio(app);
     // Also when the start failed: a daemon that appears later is picked up.
     start_audio_watch(app);
@@ -62,6 +66,7 @@ void on_tick(AppState& app) {
     if (audio_output_take_volume(app.audio, mixer_volume) && app.actions != nullptr)
         g_action_group_change_action_state(app.actions, "volume",
                                            g_variant_new_double(mixer_volume));
+    queue_watch_end(app);
     mpris_poll(app);
     watch_remembered_state(app);
     keep_awake_while_playing(app);
@@ -73,8 +78,9 @@ void on_song_loaded(AppState& app) {
     mpris_poll(app);
 }
 
-// --play travels to a running instance as the open hint, so the file plays there too.
+// --play and --enqueue travel to a running instance as the open hint.
 constexpr const char* kPlayHint = "play";
+constexpr const char* kEnqueueHint = "enqueue";
 
 // File names are taken here rather than by the default handling, so that a second launch can
 // send --play along with them as the open hint.
@@ -85,6 +91,7 @@ gint on_handle_local_options(GApplication* application, GVariantDict* options, g
         return 0;
     }
     const bool play = g_variant_dict_contains(options, "play");
+    const bool enqueue = g_variant_dict_contains(options, "enqueue");
     if (play) app.play_on_open = 1;
     const gchar** names = nullptr;
     if (!g_variant_dict_lookup(options, G_OPTION_REMAINING, "^a&ay", &names)) return -1;
@@ -93,17 +100,23 @@ gint on_handle_local_options(GApplication* application, GVariantDict* options, g
         g_free(names);
         return -1;
     }
-    GFile* file = g_file_new_for_commandline_arg(names[0]);
+    std::vector<GFile*> files;
+    for (const gchar** name = names; *name != nullptr; ++name)
+        files.push_back(g_file_new_for_commandline_arg(*name));
     g_free(names);
+    const auto count = static_cast<int>(files.size());
     if (!g_application_get_is_remote(application)) {
-        // The first instance: activation loads it.
-        remember_initial_song(app, file);
-        g_object_unref(file);
-        return -1;
+        // The first instance: activation queues them.
+        remember_initial_files(app, files.data(), count);
+    } else {
+        g_application_open(application, files.data(), count,
+                           enqueue ? kEnqueueHint
+                           : play  ? kPlayHint
+                                   : "");
     }
-    g_application_open(application, &file, 1, play ? kPlayHint : "");
-    g_object_unref(file);
-    return 0;
+    for (GFile* file : files)
+        g_object_unref(file);
+    return g_application_get_is_remote(application) ? 0 : -1;
 }
 
 // A signal, a logout (the session bus gone) or a lost display: quit as Ctrl+Q does, so that the
@@ -139,26 +152,29 @@ void on_startup(GApplication* application, gpointer data) {
     quit_on_lost_session(application, app);
 }
 
-// A file handed over once the window is up: the same as dropping it on the window.
-void open_later_file(AppState& app, GFile* file, bool play) {
-    gchar* path = file != nullptr ? g_file_get_path(file) : nullptr;
-    if (path != nullptr && path[0] != '\0') {
-        request_song(app, path, play ? AfterLoad::kPlay : AfterLoad::kStay);
-        add_recent_song(path);
-    }
-    g_free(path);
-    if (app.surface != nullptr) gtk_widget_queue_draw(GTK_WIDGET(app.surface));
+// Files handed over once the window is up: the same as dropping them on the window, or on
+// the queue with --enqueue; --play plays the first of them.
+void open_later_files(AppState& app, GFile** files, int count, const gchar* hint) {
+    GSList* list = nullptr;
+    for (int n = count - 1; n >= 0; --n)
+        list = g_slist_prepend(list, files[n]);
+    const bool enqueue = g_strcmp0(hint, kEnqueueHint) == 0;
+    open_files(app, list, enqueue,
+               enqueue                           ? FirstSong::kNothing
+               : g_strcmp0(hint, kPlayHint) == 0 ? FirstSong::kPlay
+                                                 : FirstSong::kAsPlaying);
+    g_slist_free(list);
 }
 
 void on_open(GApplication* application, GFile** files, gint n_files, const gchar* hint,
              gpointer data) {
     auto* app = static_cast<AppState*>(data);
     if (app->window == nullptr) {
-        if (n_files > 0) remember_initial_song(*app, files[0]);
+        if (n_files > 0) remember_initial_files(*app, files, n_files);
         g_application_activate(application);
         return;
     }
-    if (n_files > 0) open_later_file(*app, files[0], g_strcmp0(hint, kPlayHint) == 0);
+    if (n_files > 0) open_later_files(*app, files, n_files, hint);
     gtk_window_present(GTK_WINDOW(app->window));
 }
 
@@ -176,6 +192,7 @@ void on_activate(GtkApplication* application, AppState* app) {
     app->loaded_hook = on_song_loaded;
     restore_remembered_state(*app);
     show_volume(*app);
+    show_queue_modes(*app);
     if (app->initial_song_path[0] != '\0') add_recent_song(app->initial_song_path);
     load_first_song(*app, app->play_on_open != 0 ? AfterLoad::kPlay : AfterLoad::kStay);
     app->tick_hook = on_tick;
@@ -186,9 +203,10 @@ void on_activate(GtkApplication* application, AppState* app) {
 int run_application(AppState& app, int argc, char** argv) {
     GtkApplication* application = gtk_application_new(kApplicationId, G_APPLICATION_HANDLES_OPEN);
     g_application_add_main_option_entries(G_APPLICATION(application), kOptions);
-    g_application_set_option_context_parameter_string(G_APPLICATION(application), "[FILE]");
+    g_application_set_option_context_parameter_string(G_APPLICATION(application), "[FILE…]");
     g_application_set_option_context_summary(
-        G_APPLICATION(application), "Plays a Standard MIDI File on a chiptune synthesizer.");
+        G_APPLICATION(application),
+        "Plays Standard MIDI Files on a chiptune synthesizer. A folder queues its songs.");
     g_signal_connect(application, "handle-local-options", G_CALLBACK(on_handle_local_options),
                      &app);
     g_signal_connect(application, "startup", G_CALLBACK(on_startup), &app);

@@ -60,6 +60,8 @@ constexpr const char* kIntrospection = R"(<node>
     <property name="CanSeek" type="b" access="read"/>
     <property name="CanControl" type="b" access="read"/>
     <property name="Volume" type="d" access="readwrite"/>
+    <property name="LoopStatus" type="s" access="readwrite"/>
+    <property name="Shuffle" type="b" access="readwrite"/>
   </interface>
 </node>)";
 
@@ -67,10 +69,15 @@ constexpr const char* kIntrospection = R"(<node>
 struct Snapshot {
     std::string status = "Stopped";
     std::string path;
+    std::string title; // the song's own, else its file name
     int64_t length_us = 0;
     int64_t position_us = 0;
     bool loaded = false;
     double volume = 1.0;
+    bool can_next = false;
+    bool can_previous = false;
+    std::string loop = "None";
+    bool shuffle = false;
 
     bool operator==(const Snapshot&) const = default;
 };
@@ -99,10 +106,25 @@ Snapshot take_snapshot(AppState& app) {
     s.loaded = state.loaded;
     s.status = !state.active ? "Stopped" : state.paused ? "Paused" : "Playing";
     s.path = state.path;
+    s.title = app.words.title;
     s.length_us = frames_to_us(state.length_frames, state.rate);
     s.position_us = frames_to_us(state.position, state.rate);
     s.volume = app.volume;
+    s.can_next = queue_can_go_next(app.queue);
+    s.can_previous = queue_can_go_previous(app.queue);
+    s.loop = app.queue.repeat == RepeatMode::kQueue ? "Playlist"
+             : app.queue.repeat == RepeatMode::kOne ? "Track"
+                                                    : "None";
+    s.shuffle = app.queue.shuffle;
     return s;
+}
+
+// The desktop's loop names as the repeat action's.
+const char* repeat_for_loop(const char* loop) {
+    if (g_strcmp0(loop, "Playlist") == 0) return "queue";
+    if (g_strcmp0(loop, "Track") == 0) return "one";
+    if (g_strcmp0(loop, "None") == 0) return "off";
+    return nullptr;
 }
 
 std::string track_id(const MprisService& service) {
@@ -116,14 +138,14 @@ GVariant* metadata(const MprisService& service, const Snapshot& s) {
         g_variant_builder_add(&builder, "{sv}", "mpris:trackid",
                               g_variant_new_object_path(track_id(service).c_str()));
         g_variant_builder_add(&builder, "{sv}", "mpris:length", g_variant_new_int64(s.length_us));
+        // Decoded to valid UTF-8, as the bus demands.
+        if (!s.title.empty())
+            g_variant_builder_add(&builder, "{sv}", "xesam:title",
+                                  g_variant_new_string(s.title.c_str()));
         if (!s.path.empty()) {
-            // A file name in another encoding still gives valid UTF-8 here.
-            gchar* name = g_filename_display_basename(s.path.c_str());
             gchar* uri = g_filename_to_uri(s.path.c_str(), nullptr, nullptr);
-            g_variant_builder_add(&builder, "{sv}", "xesam:title", g_variant_new_string(name));
             if (uri != nullptr)
                 g_variant_builder_add(&builder, "{sv}", "xesam:url", g_variant_new_string(uri));
-            g_free(name);
             g_free(uri);
         }
     }
@@ -157,7 +179,10 @@ GVariant* get_property(GDBusConnection*, const gchar*, const gchar*, const gchar
         return g_variant_new_double(1.0);
     if (property == "Metadata") return metadata(*app.mpris, s);
     if (property == "Position") return g_variant_new_int64(s.position_us);
-    if (property == "CanGoNext" || property == "CanGoPrevious") return g_variant_new_boolean(FALSE);
+    if (property == "CanGoNext") return g_variant_new_boolean(s.can_next);
+    if (property == "CanGoPrevious") return g_variant_new_boolean(s.can_previous);
+    if (property == "LoopStatus") return g_variant_new_string(s.loop.c_str());
+    if (property == "Shuffle") return g_variant_new_boolean(s.shuffle);
     if (property == "CanPlay" || property == "CanPause" || property == "CanSeek")
         return g_variant_new_boolean(s.loaded);
     if (property == "CanControl") return g_variant_new_boolean(TRUE);
@@ -166,21 +191,33 @@ GVariant* get_property(GDBusConnection*, const gchar*, const gchar*, const gchar
 }
 
 // Volume is the action's linear amplitude: 0.5 halves it. Beyond 0 to 1 it is limited there.
+// LoopStatus and Shuffle are the repeat and shuffle actions' states.
 gboolean set_property(GDBusConnection*, const gchar*, const gchar*, const gchar* interface,
                       const gchar* name, GVariant* value, GError** error, gpointer data) {
     auto& app = *static_cast<AppState*>(data);
-    if (g_strcmp0(interface, kPlayerInterface) != 0 || g_strcmp0(name, "Volume") != 0 ||
-        app.actions == nullptr) {
+    const bool ours = g_strcmp0(interface, kPlayerInterface) == 0 && app.actions != nullptr;
+    if (ours && g_strcmp0(name, "Volume") == 0) {
+        g_action_group_change_action_state(app.actions, "volume",
+                                           g_variant_new_double(g_variant_get_double(value)));
+    } else if (ours && g_strcmp0(name, "Shuffle") == 0) {
+        g_action_group_change_action_state(app.actions, "shuffle",
+                                           g_variant_new_boolean(g_variant_get_boolean(value)));
+    } else if (ours && g_strcmp0(name, "LoopStatus") == 0) {
+        const char* repeat = repeat_for_loop(g_variant_get_string(value, nullptr));
+        if (repeat == nullptr) {
+            g_set_error(error, G_DBUS_ERROR, G_DBUS_ERROR_INVALID_ARGS, "No such loop status");
+            return FALSE;
+        }
+        g_action_group_change_action_state(app.actions, "repeat", g_variant_new_string(repeat));
+    } else {
         g_set_error(error, G_DBUS_ERROR, G_DBUS_ERROR_PROPERTY_READ_ONLY, "%s is read-only", name);
         return FALSE;
     }
-    g_action_group_change_action_state(app.actions, "volume",
-                                       g_variant_new_double(g_variant_get_double(value)));
     mpris_poll(app);
     return TRUE;
 }
 
-// Every method but OpenUri, Raise and the ones with nothing to do activates an action.
+// Every method but OpenUri and Raise activates an action.
 void call_method(GDBusConnection*, const gchar*, const gchar*, const gchar*, const gchar* method,
                  GVariant* parameters, GDBusMethodInvocation* invocation, gpointer data) {
     auto& app = *static_cast<AppState*>(data);
@@ -198,10 +235,20 @@ void call_method(GDBusConnection*, const gchar*, const gchar*, const gchar*, con
         activate_action(app, "play-pause");
     } else if (name == "Stop") {
         activate_action(app, "stop");
+    } else if (name == "Next") {
+        activate_action(app, "next");
+    } else if (name == "Previous") {
+        activate_action(app, "previous");
     } else if (name == "Seek") {
         gint64 offset = 0;
         g_variant_get(parameters, "(x)", &offset);
-        activate_action(app, "seek-by", g_variant_new_double(static_cast<double>(offset) / 1e6));
+        const Snapshot s = take_snapshot(app);
+        // Past the end of the song is the next one, when there is one.
+        if (s.loaded && s.can_next && offset > 0 && offset >= s.length_us - s.position_us)
+            activate_action(app, "next");
+        else
+            activate_action(app, "seek-by",
+                            g_variant_new_double(static_cast<double>(offset) / 1e6));
     } else if (name == "SetPosition") {
         const gchar* track = nullptr;
         gint64 position = 0;
@@ -231,11 +278,13 @@ void call_method(GDBusConnection*, const gchar*, const gchar*, const gchar*, con
                                                        "Only local file URIs can be opened");
             return;
         }
-        request_song(app, path, AfterLoad::kPlay);
+        // The queue becomes that file, playing.
+        QueueOpen how;
+        how.first_song = FirstSong::kPlay;
+        queue_open(app, {path}, how);
         add_recent_song(path);
         g_free(path);
     }
-    // Next and Previous do nothing: there is one song.
     g_dbus_method_invocation_return_value(invocation, nullptr);
     mpris_poll(app);
 }
@@ -258,6 +307,16 @@ void emit_changed(MprisService& service, const Snapshot& now, bool song_changed)
                               g_variant_new_string(now.status.c_str()));
     if (now.volume != service.last.volume)
         g_variant_builder_add(&changed, "{sv}", "Volume", g_variant_new_double(now.volume));
+    if (now.can_next != service.last.can_next)
+        g_variant_builder_add(&changed, "{sv}", "CanGoNext", g_variant_new_boolean(now.can_next));
+    if (now.can_previous != service.last.can_previous)
+        g_variant_builder_add(&changed, "{sv}", "CanGoPrevious",
+                              g_variant_new_boolean(now.can_previous));
+    if (now.loop != service.last.loop)
+        g_variant_builder_add(&changed, "{sv}", "LoopStatus",
+                              g_variant_new_string(now.loop.c_str()));
+    if (now.shuffle != service.last.shuffle)
+        g_variant_builder_add(&changed, "{sv}", "Shuffle", g_variant_new_boolean(now.shuffle));
     if (song_changed) {
         g_variant_builder_add(&changed, "{sv}", "Metadata", metadata(service, now));
         for (const char* can : {"CanPlay", "CanPause", "CanSeek"})
@@ -293,12 +352,14 @@ void mpris_poll(AppState& app) {
     MprisService* service = app.mpris;
     if (service == nullptr) return;
     const Snapshot now = take_snapshot(app);
-    const bool song_changed = now.path != service->last.path ||
+    const bool song_changed = now.path != service->last.path || now.title != service->last.title ||
                               now.loaded != service->last.loaded ||
                               now.length_us != service->last.length_us;
     if (song_changed) ++service->track_number;
-    if (song_changed || now.status != service->last.status || now.volume != service->last.volume)
-        emit_changed(*service, now, song_changed);
+    // The position moves on its own; the desktop asks for it (and hears of seeks).
+    Snapshot compare = now;
+    compare.position_us = service->last.position_us;
+    if (song_changed || compare != service->last) emit_changed(*service, now, song_changed);
     service->last = now;
 }
 

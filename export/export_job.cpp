@@ -50,6 +50,7 @@ bool export_request_from_player(Player& player, ExportRequest& request) {
     request.rate = player.synth.sample_rate;
     request.instrument_set = player.synth.instrument_set;
     request.auto_detune = player.synth.auto_detune != 0;
+    request.song_loops = player.song_loops;
     for (int channel = 0; channel < kChannelCount; ++channel) {
         request.muted[channel] = player.synth.channels[channel].mute != 0;
     }
@@ -65,6 +66,7 @@ std::string run_export(const ExportRequest& request, const std::atomic<bool>& ca
     settings.rate = request.rate;
     settings.instrument_set = request.instrument_set;
     settings.auto_detune = request.auto_detune;
+    settings.song_loops = request.song_loops;
     settings.muted = request.muted;
     WavRenderer renderer;
     int error_number = 0;

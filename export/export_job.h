@@ -19,11 +19,12 @@ struct ExportRequest {
     int32_t rate = 44100;
     int32_t instrument_set = 0;
     bool auto_detune = true;
+    int32_t song_loops = 0; // extra passes of a marked loop, then a fade
     std::array<bool, kChannelCount> muted = {};
 };
 
-// Copies the song path, output frequency, instrument set and mute flags under the player's
-// lock. False when no song file is loaded.
+// Copies the song path, output frequency, instrument set, loop setting and mute flags under the
+// player's lock. False when no song file is loaded.
 bool export_request_from_player(Player& player, ExportRequest& request);
 
 struct ExportJob {

@@ -157,6 +157,7 @@ bool wav_render_load(WavRenderer& renderer, const WavRenderSettings& settings, c
                      int& error_number) {
     Player& player = *renderer.player;
     synth_init(player, settings.rate);
+    player_set_song_loops(player, settings.song_loops);
     {
         std::lock_guard guard(player.lock);
         synth_select_instrument_set(player.synth, settings.instrument_set);

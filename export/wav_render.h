@@ -17,6 +17,7 @@ struct WavRenderSettings {
     int32_t rate = 44100;
     int32_t instrument_set = 0;
     bool auto_detune = true; // false: no fixed detune per channel
+    int32_t song_loops = 0;  // extra passes of a marked loop, then a fade; 0 as written
     uint32_t block_frames = 1024;
     bool seek_given = false;
     double seek_fraction = 0.0;

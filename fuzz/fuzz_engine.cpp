@@ -1,10 +1,11 @@
 // Reader plus engine: load the input, play, seek, render a short stretch, stop. Besides the
-// sanitizers' reports, a loaded song without a tempo map or with events out of order, and a
-// seek that leaves the position past the song's length, abort.
+// sanitizers' reports, a loaded song without a tempo map, with events or texts out of order or
+// texts outside their bounds, and a seek that leaves the position past the song's length, abort.
 //
 // The input is the song; its last three bytes also choose the seek fraction and the render
-// block size. The reader ignores bytes after the last track, so a valid file with a
-// three-byte tail appended stays valid and the fuzzer can vary the tail on its own.
+// block size, and whether a marked loop is unrolled (the fraction's lowest bit). The reader
+// ignores bytes after the last track, so a valid file with a three-byte tail appended stays
+// valid and the fuzzer can vary the tail on its own.
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
@@ -15,6 +16,7 @@
 #include "sequencer/player.h"
 #include "sequencer/transport.h"
 #include "song/midi_reader.h"
+#include "song/song.h"
 
 namespace {
 
@@ -37,6 +39,17 @@ void check_loaded(const Song& song) {
     if (song.tempo_map.empty()) __builtin_trap();
     for (size_t i = 1; i < song.events.size(); ++i)
         if (song.events[i].time < song.events[i - 1].time) __builtin_trap();
+    // The words: bounded, in time order, each inside the text pool.
+    if (song.texts.size() > kSongTextCount || song.title.size() > kSongTextBytes ||
+        song.copyright.size() > kSongTextBytes)
+        __builtin_trap();
+    for (size_t i = 0; i < song.texts.size(); ++i) {
+        const SongText& text = song.texts[i];
+        if (text.length > kSongTextBytes ||
+            text.offset + uint64_t{text.length} > song.text_data.size())
+            __builtin_trap();
+        if (i > 0 && text.time < song.texts[i - 1].time) __builtin_trap();
+    }
 }
 
 } // namespace
@@ -49,6 +62,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     player.noise = NoiseGenerator{};
     const uint8_t* tail = size >= 3 ? data + size - 3 : nullptr;
     const uint32_t block = tail ? 1 + (tail[1] | uint32_t{tail[2]} << 8) % kMaxBlockFrames : 256;
+    player.song_loops = tail && (tail[0] & 1) != 0 ? 2 : 0;
     if (load_song_from_memory(player, data, size)) {
         check_loaded(player.song);
         start_playback(player);

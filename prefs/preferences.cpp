@@ -17,6 +17,7 @@ constexpr int32_t Preferences::*kMembers[kPrefFieldCount] = {
     &Preferences::redraw_timing_fps,   &Preferences::buffer_block_tenths,
     &Preferences::drumset_mode,        &Preferences::instrument_set,
     &Preferences::equalizer_mode,      &Preferences::loudness_levelling,
+    &Preferences::song_loops,
 };
 
 gchar* user_prefs_path() {

@@ -1,4 +1,4 @@
-// The eight user settings, their option tables and the key file that keeps them.
+// The nine user settings, their option tables and the key file that keeps them.
 #pragma once
 
 #include <cstdint>
@@ -15,6 +15,7 @@ struct Preferences {
     int32_t instrument_set = 0;
     int32_t equalizer_mode = 0;
     int32_t loudness_levelling = 0;
+    int32_t song_loops = 0; // extra passes of a marked loop before the fade
 };
 
 struct PrefOption {
@@ -32,8 +33,9 @@ enum class PrefField : int32_t {
     instrument_set,
     equalizer_mode,
     loudness_levelling,
+    song_loops,
 };
-constexpr int32_t kPrefFieldCount = 8;
+constexpr int32_t kPrefFieldCount = 9;
 
 constexpr PrefOption kOutputFrequencyOptions[] = {
     {"48000Hz", 48000}, {"44100Hz", 44100}, {"22050Hz", 22050}};
@@ -52,6 +54,7 @@ constexpr PrefOption kInstrumentSetOptions[] = {
     {kInstrumentSetNames[6], 6}, {kInstrumentSetNames[7], 7}};
 constexpr PrefOption kEqualizerOptions[] = {{"none", 0}, {"5(*)", 5}};
 constexpr PrefOption kLoudnessOptions[] = {{"off", 0}, {"level songs", 1}};
+constexpr PrefOption kSongLoopsOptions[] = {{"play once", 0}, {"loop twice, then fade", 2}};
 
 struct PrefFieldInfo {
     const char* key;   // key-file key: the field's name
@@ -69,6 +72,7 @@ constexpr PrefFieldInfo kPrefFields[kPrefFieldCount] = {
     {"instrument_set", "Instrument Set", kInstrumentSetOptions, 0},
     {"equalizer_mode", "Equalizer", kEqualizerOptions, 0},
     {"loudness_levelling", "Loudness", kLoudnessOptions, 0},
+    {"song_loops", "Song loops", kSongLoopsOptions, 0},
 };
 
 constexpr const PrefFieldInfo& pref_field_info(PrefField field) {
@@ -97,7 +101,7 @@ Preferences prefs_normalize(const Preferences& prefs);
 
 // The key file at `path`, normalised; defaults for whatever is missing or unreadable.
 Preferences prefs_load_from(const char* path);
-// Writes exactly the eight keys of group "Preferences", creating parent directories (0700). The
+// Writes exactly the nine keys of group "Preferences", creating parent directories (0700). The
 // old file is replaced only by a complete new one. False when nothing was written, with
 // `error_number` the reason.
 bool prefs_save_to(const char* path, const Preferences& prefs, int& error_number);

@@ -77,9 +77,10 @@ void format_prefs_summary(char (&out)[kPrefsSummaryCapacity], const Preferences&
     for (const PrefOption& option : kInstrumentSetOptions) {
         if (option.value == prefs.instrument_set) set_name = option.label;
     }
-    snprintf(out, sizeof out, "Preferences: %dHz, %dfps, %ss block, wave set %s (%d)%s",
+    snprintf(out, sizeof out, "Preferences: %dHz, %dfps, %ss block, wave set %s (%d)%s%s",
              prefs.output_frequency_hz, prefs.redraw_timing_fps, block, set_name, set_number,
-             prefs.loudness_levelling != 0 ? ", songs levelled" : "");
+             prefs.loudness_levelling != 0 ? ", songs levelled" : "",
+             prefs.song_loops != 0 ? ", loops from the next song" : "");
 }
 
 void format_prefs_save_failure(char (&out)[kPrefsSummaryCapacity], int error_number) {

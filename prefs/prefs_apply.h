@@ -29,7 +29,8 @@ PrefsApplyPlan plan_prefs_apply(const Preferences& current, const PrefsSelection
 constexpr size_t kPrefsSummaryCapacity = 256;
 
 // "Preferences: 44100Hz, 10fps, 2.0s block, wave set SCC like Full-Set (0)", then ", songs
-// levelled" with loudness levelling on. The block length
+// levelled" with loudness levelling on and ", loops from the next song" with song loops on.
+// The block length
 // always uses a '.', whatever the user's locale. `set_number` is the set the synthesizer took.
 void format_prefs_summary(char (&out)[kPrefsSummaryCapacity], const Preferences& prefs,
                           int32_t set_number);

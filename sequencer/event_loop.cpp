@@ -1,5 +1,7 @@
 #include "sequencer/event_loop.h"
 
+#include <algorithm>
+
 #include "sequencer/dispatch.h"
 #include "sequencer/player.h"
 #include "sequencer/playhead.h"
@@ -17,6 +19,23 @@ bool applied_sysex(const Song& song, uint64_t from, uint64_t to) noexcept {
         }
     }
     return false;
+}
+
+// The song's closing fade over `frames` frames rendered from `position`: exact integer steps,
+// reaching silence at the song's end.
+void apply_fade(const Song& song, uint64_t position, int16_t* out, uint64_t frames) noexcept {
+    const uint64_t end = song.length_frames;
+    const uint64_t start = end - song.fade_frames;
+    for (uint64_t i = 0; i < frames; ++i) {
+        const uint64_t p = position + i;
+        if (p < start) continue;
+        const int64_t left = p < end ? static_cast<int64_t>(end - p) : 0;
+        const auto scale = static_cast<int64_t>(song.fade_frames);
+        for (int c = 0; c < 2; ++c) {
+            int16_t& sample = out[i * 2 + c];
+            sample = static_cast<int16_t>(int64_t{sample} * left / scale);
+        }
+    }
 }
 
 } // namespace
@@ -43,8 +62,15 @@ RenderOutcome playhead_render(const Playhead& head, int16_t* out, uint32_t frame
         } else if (!synth_any_voice_active(head.synth)) {
             break;
         }
-        synth_render_voices(head.synth, head.noise, oscillators,
-                            out + static_cast<size_t>(done) * 2, n);
+        const bool fading = song.fade_frames != 0;
+        if (fading) {
+            // A faded song stops at its end, whatever still sounds.
+            if (head.position >= song.length_frames) break;
+            n = std::min(n, song.length_frames - head.position);
+        }
+        int16_t* const block = out + static_cast<size_t>(done) * 2;
+        synth_render_voices(head.synth, head.noise, oscillators, block, n);
+        if (fading) apply_fade(song, head.position, block, n);
         head.position += n;
         done += static_cast<uint32_t>(n);
         processed = true;
@@ -54,6 +80,9 @@ RenderOutcome playhead_render(const Playhead& head, int16_t* out, uint32_t frame
     }
     if (processed && head.position < head.song.length_frames) {
         return {true, false};
+    }
+    if (head.song.fade_frames != 0) {
+        return {processed, true};
     }
     if (processed && synth_any_voice_active(head.synth)) {
         return {true, false};

@@ -9,13 +9,19 @@
 #include "song/midi_parse.h"
 #include "song/midi_reader.h"
 #include "song/song.h"
+#include "song/song_loop.h"
 #include "synth/synth.h"
 
 namespace {
 
-int32_t output_rate_of(Player& player) {
+struct ReadSettings {
+    int32_t rate = 0;
+    int32_t song_loops = 0;
+};
+
+ReadSettings read_settings_of(Player& player) {
     std::lock_guard guard(player.lock);
-    return player.output_rate;
+    return {player.output_rate, player.song_loops};
 }
 
 } // namespace
@@ -57,7 +63,9 @@ bool install_song(Player& player, Song&& song, const char* failure, const char* 
 bool load_song(Player& player, const char* path, int* error_number) {
     Song song;
     int system_error = 0;
-    const char* failure = read_song_file(path, output_rate_of(player), song, system_error);
+    const ReadSettings settings = read_settings_of(player);
+    const char* failure = read_song_file(path, settings.rate, song, system_error);
+    if (failure == nullptr) unroll_song_loop(song, settings.song_loops);
     if (error_number != nullptr) {
         *error_number = system_error;
     }
@@ -66,6 +74,8 @@ bool load_song(Player& player, const char* path, int* error_number) {
 
 bool load_song_from_memory(Player& player, const uint8_t* data, size_t size) {
     Song song;
-    const char* failure = parse_song(data, size, output_rate_of(player), song);
+    const ReadSettings settings = read_settings_of(player);
+    const char* failure = parse_song(data, size, settings.rate, song);
+    if (failure == nullptr) unroll_song_loop(song, settings.song_loops);
     return install_song(player, std::move(song), failure, "");
 }

@@ -7,7 +7,8 @@
 struct Player;
 struct Song;
 
-// Replaces the Player's song with the file at `path`. Reads and parses without the Player lock
+// Replaces the Player's song with the file at `path`, its marked loop unrolled as the Player's
+// song_loops asks. Reads and parses without the Player lock
 // and takes it only to swap the song in, so the audio callback never waits on the file.
 // Returns true on success; the status text holds "Loaded MIDI" or the failure's message, and
 // `error_number` (when given) the errno behind a failure, or 0. Either way the transport ends

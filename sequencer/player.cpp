@@ -123,3 +123,13 @@ void player_release_song(Player& player) {
         ++player.generation;
     }
 }
+
+void player_set_song_loops(Player& player, int32_t extra_passes) {
+    std::lock_guard guard(player.lock);
+    player.song_loops = extra_passes < 0 ? 0 : extra_passes;
+}
+
+int32_t player_song_loops(Player& player) {
+    std::lock_guard guard(player.lock);
+    return player.song_loops;
+}

@@ -25,6 +25,9 @@ struct Player {
     bool paused = false;
     bool ended = false; // stopped by the end of the song: the next Play starts from the top
     int32_t output_rate = 0;
+    // Extra passes of a marked loop, then a fade, for the songs loaded from now on (0: as
+    // written). A setting like the mutes: synth_init leaves it.
+    int32_t song_loops = 0;
     // Bumped whenever a song is installed or released (load_song, free_song, synth_init). A
     // seek reads `song` without the lock between taking its copy and swapping the result in,
     // and drops the result when this has changed. That is safe because songs are installed
@@ -39,8 +42,8 @@ struct Player {
     char status_text[kStatusCapacity] = {};
 };
 
-// Clears everything but the lock and the noise generator, then sets up the synthesizer for
-// `rate`. Called without the lock while no audio thread runs.
+// Clears everything but the lock, the noise generator and song_loops, then sets up the synthesizer
+// for `rate`. Called without the lock while no audio thread runs.
 void synth_init(Player& player, int32_t rate);
 
 // Replaces the status text, cutting it at 255 characters. Caller holds `lock`.
@@ -75,5 +78,9 @@ void player_set_mutes(Player& player, uint16_t mutes);
 int32_t player_select_instrument_set(Player& player, int32_t set_number);
 // The channels' fixed detune on or off, from the next note on (the preference "Auto Detune").
 void player_set_auto_detune(Player& player, bool on);
+// The extra passes of a marked loop for the songs loaded from now on (the preference "Song
+// loops"); the song playing stays as it was loaded.
+void player_set_song_loops(Player& player, int32_t extra_passes);
+int32_t player_song_loops(Player& player);
 // Releases the song, leaving the transport stopped with none.
 void player_release_song(Player& player);

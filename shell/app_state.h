@@ -2,14 +2,18 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
+#include <vector>
 
 #include "audio/pipewire_output.h"
 #include "export/export_job.h"
 #include "prefs/preferences.h"
 #include "sequencer/player.h"
 #include "shell/loudness_level.h"
+#include "shell/play_queue.h"
 #include "shell/remembered_state.h"
 #include "shell/song_loader.h"
+#include "shell/song_words.h"
 
 // Same declarations as the toolkit's own headers, so this record needs none of them.
 typedef struct _GtkApplication GtkApplication;
@@ -51,6 +55,10 @@ struct AppState {
     ExportJob export_job;
     // Songs being read; declared after the Player, so it goes first and joins its workers.
     SongLoader loader;
+    // The songs to play in turn; its scans are joined before the loader's.
+    PlayQueue queue;
+    // The files named on the command line of the first launch, for activation to queue.
+    std::vector<std::string> initial_files;
     // Loudness levelling: its measurement and the cache of measured songs.
     LoudnessLevel loudness;
     // Set by --play: the first song starts playing once loaded.
@@ -73,6 +81,8 @@ struct AppState {
     int32_t inhibit_asked = 0;
     uint32_t inhibit_cookie = 0;
     StateKeeper state_keeper;
+    // The words of the Player's song, decoded; made anew whenever its song is swapped.
+    SongWords words;
 
     AppState() = default;
     AppState(const AppState&) = delete;

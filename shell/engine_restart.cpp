@@ -3,14 +3,15 @@
 #include <string>
 
 #include "audio/audio_status.h"
+#include "prefs/prefs_apply.h"
+#include "sequencer/load_song.h"
+#include "sequencer/transport.h"
 #include "shell/app_state.h"
 #include "shell/audio_watch.h"
 #include "shell/initial_song.h"
 #include "shell/loudness_level.h"
 #include "shell/resources.h"
-#include "prefs/prefs_apply.h"
-#include "sequencer/load_song.h"
-#include "sequencer/transport.h"
+#include "shell/song_words.h"
 #include "song/midi_reader.h"
 #include "synth/synth.h"
 
@@ -51,6 +52,7 @@ EngineRestartResult restart_engine(AppState& app, int32_t frequency) {
     } else {
         result.reload_failed = !load_default_song(app);
     }
+    refresh_song_words(app);
     // With no song back there is nothing to resume, and the loader's text must stay.
     if (result.reload_failed) return result;
     if (place != 0) seek_to_frame(player, place);
@@ -70,6 +72,8 @@ void apply_preferences(AppState& app, const PrefsApplyPlan& plan) {
     app.prefs = plan.prefs;
     int save_error = 0;
     const bool saved = prefs_save(app.prefs, save_error);
+    // Songs loaded from now on follow it, among them one the restart loads again.
+    player_set_song_loops(app.player, app.prefs.song_loops);
     EngineRestartResult restart;
     if (plan.restart_engine) restart = restart_engine(app, app.prefs.output_frequency_hz);
     if (plan.restart_audio) restart.audio_failed = !restart_audio(app);

@@ -6,6 +6,7 @@
 
 #include "audio/audio_status.h"
 #include "shell/app_state.h"
+#include "shell/play_queue.h"
 #include "shell/resources.h"
 #include "sequencer/load_song.h"
 
@@ -31,9 +32,27 @@ void remember_initial_song(AppState& app, GFile* file) {
     app.initial_song_unusable = song_path_from_file(app.initial_song_path, file) ? 0 : 1;
 }
 
+void remember_initial_files(AppState& app, GFile** files, int count) {
+    app.initial_files.clear();
+    char path[kPathCapacity];
+    for (int n = 0; n < count; ++n) {
+        if (!song_path_from_file(path, files[n])) continue;
+        if (app.initial_files.empty()) copy_bounded(app.initial_song_path, path);
+        app.initial_files.emplace_back(path);
+    }
+    app.initial_song_unusable = count > 0 && app.initial_files.empty() ? 1 : 0;
+}
+
 void load_first_song(AppState& app, AfterLoad after) {
     if (app.initial_song_unusable != 0) {
         player_set_status(app.player, kMidiOpenFailedText);
+        return;
+    }
+    if (!app.initial_files.empty()) {
+        QueueOpen how;
+        how.first_song = after == AfterLoad::kPlay ? FirstSong::kPlay : FirstSong::kStay;
+        how.activation = true;
+        queue_open(app, app.initial_files, how);
         return;
     }
     if (app.initial_song_path[0] == '\0' && load_remembered_song(app, after)) return;

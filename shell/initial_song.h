@@ -21,8 +21,12 @@ bool song_path_from_file(char (&out)[kPathCapacity], GFile* file);
 // Records the file named before the window exists: either a usable initial_song_path or the
 // mark that it was unusable.
 void remember_initial_song(AppState& app, GFile* file);
+// The same for all the files named: the usable ones become the first queue; none usable is
+// the mark above.
+void remember_initial_files(AppState& app, GFile** files, int count);
 
-// Activation's first load, on the loader's worker: the named song, else the demo song, then
+// Activation's first load, on the loader's worker: the named songs (queued, the first loaded),
+// else the remembered queue and song, else the demo song, then
 // `after`. Without sound, the audio message comes back once it has loaded; a load's own
 // failure stays instead.
 void load_first_song(AppState& app, AfterLoad after);

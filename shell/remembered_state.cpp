@@ -13,6 +13,7 @@
 #include "base/atomic_file.h"
 #include "sequencer/player.h"
 #include "shell/app_state.h"
+#include "shell/play_queue.h"
 
 namespace {
 
@@ -33,6 +34,15 @@ std::string key_file_text(const RememberedState& state) {
     g_key_file_set_double(file, kGroup, "position_seconds", state.position_seconds);
     g_key_file_set_integer(file, kGroup, "mutes", state.mutes);
     g_key_file_set_double(file, kGroup, "volume", state.volume);
+    std::vector<gchar*> uris;
+    for (const std::string& path : state.queue)
+        if (gchar* entry = g_filename_to_uri(path.c_str(), nullptr, nullptr); entry != nullptr)
+            uris.push_back(entry);
+    g_key_file_set_string_list(file, kGroup, "queue", uris.data(), uris.size());
+    for (gchar* entry : uris)
+        g_free(entry);
+    g_key_file_set_string(file, kGroup, "repeat", state.repeat.c_str());
+    g_key_file_set_boolean(file, kGroup, "shuffle", state.shuffle);
     gsize length = 0;
     gchar* text = g_key_file_to_data(file, &length, nullptr);
     std::string out = text != nullptr ? std::string(text, length) : std::string();
@@ -123,6 +133,22 @@ RememberedState remembered_state_read(const char* path) {
         const double volume = g_key_file_get_double(file, kGroup, "volume", &error);
         if (error == nullptr && volume >= 0.0 && volume <= 1.0) state.volume = volume;
         g_clear_error(&error);
+        gsize count = 0;
+        if (gchar** uris = g_key_file_get_string_list(file, kGroup, "queue", &count, nullptr)) {
+            for (gsize n = 0; n < count; ++n) {
+                gchar* entry = g_filename_from_uri(uris[n], nullptr, nullptr);
+                if (entry != nullptr && entry[0] != '\0' && strlen(entry) < kPathCapacity)
+                    state.queue.emplace_back(entry);
+                g_free(entry);
+            }
+            g_strfreev(uris);
+        }
+        gchar* repeat = g_key_file_get_string(file, kGroup, "repeat", nullptr);
+        if (repeat != nullptr && repeat_mode_from_name(repeat)) state.repeat = repeat;
+        g_free(repeat);
+        const gboolean shuffle = g_key_file_get_boolean(file, kGroup, "shuffle", &error);
+        if (error == nullptr) state.shuffle = shuffle != FALSE;
+        g_clear_error(&error);
     }
     g_key_file_free(file);
     return state;
@@ -139,10 +165,27 @@ void restore_remembered_state(AppState& app) {
     player_set_mutes(app.player, keeper.restored.mutes);
     app.volume = keeper.restored.volume;
     audio_output_set_volume(app.audio, static_cast<float>(app.volume));
+    queue_set_repeat(app.queue, *repeat_mode_from_name(keeper.restored.repeat));
+    queue_set_shuffle(app.queue, keeper.restored.shuffle);
 }
 
 bool load_remembered_song(AppState& app, AfterLoad after) {
     const RememberedState& state = app.state_keeper.restored;
+    const bool song_there = !state.song_path.empty() &&
+                            access(state.song_path.c_str(), R_OK) == 0 &&
+                            g_file_test(state.song_path.c_str(), G_FILE_TEST_IS_REGULAR);
+    if (!state.queue.empty()) {
+        QueueOpen how;
+        how.first_song = !song_there                 ? FirstSong::kNothing
+                         : after == AfterLoad::kPlay ? FirstSong::kPlay
+                                                     : FirstSong::kStay;
+        how.activation = true;
+        how.drop_missing = true;
+        if (song_there) how.start_path = state.song_path;
+        how.start_seconds = state.position_seconds;
+        queue_open(app, state.queue, how);
+        return song_there;
+    }
     if (state.song_path.empty() || access(state.song_path.c_str(), R_OK) != 0 ||
         !g_file_test(state.song_path.c_str(), G_FILE_TEST_IS_REGULAR))
         return false;
@@ -150,7 +193,7 @@ bool load_remembered_song(AppState& app, AfterLoad after) {
     return true;
 }
 
-RememberedState current_state(AppState& app) {
+RememberedState current_state(AppState& app, bool with_queue) {
     const TransportState transport = player_transport(app.player);
     RememberedState state;
     if (transport.loaded) state.song_path = transport.path;
@@ -158,6 +201,12 @@ RememberedState current_state(AppState& app) {
         state.position_seconds = static_cast<double>(transport.position) / transport.rate;
     state.mutes = player_mutes(app.player);
     state.volume = app.volume;
+    if (with_queue)
+        for (const QueueEntry& entry : app.queue.entries)
+            state.queue.push_back(entry.path);
+    state.repeat = repeat_mode_name(app.queue.repeat);
+    state.shuffle = app.queue.shuffle;
+    state.queue_revision = app.queue.revision;
     return state;
 }
 
@@ -167,7 +216,7 @@ void watch_remembered_state(AppState& app) {
     const TransportState transport = player_transport(app.player);
     const bool playing = transport.active && !transport.paused;
     const int64_t now_us = g_get_monotonic_time();
-    RememberedState now = current_state(app);
+    RememberedState now = current_state(app, false);
     // Playing moves the position on its own; only a jump counts then.
     double expected = keeper.last.position_seconds;
     if (playing && keeper.last_playing) expected += (now_us - keeper.last_look_us) / 1e6;

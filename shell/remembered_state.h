@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "shell/song_loader.h"
 
@@ -17,6 +18,12 @@ struct RememberedState {
     double position_seconds = 0.0;
     uint16_t mutes = 0; // channel 0 lowest
     double volume = 1.0;
+    // The queue in its order (the song above is its current one), repeat and shuffle.
+    std::vector<std::string> queue;
+    std::string repeat = "off";
+    bool shuffle = false;
+    // Not written: lets a look compare the queue without copying it.
+    uint64_t queue_revision = 0;
 
     bool operator==(const RememberedState&) const = default;
 };
@@ -46,14 +53,15 @@ struct StateKeeper {
     ~StateKeeper(); // waits for a write in flight
 };
 
-// Activation: reads the file and puts the mutes and the volume into effect; the song comes
-// with load_first_song. From here on the instance keeps the file.
+// Activation: reads the file and puts the mutes, the volume, repeat and shuffle into effect; the
+// song comes with load_first_song. From here on the instance keeps the file.
 void restore_remembered_state(AppState& app);
-// The remembered song, if there is one that can be read, loading at its position. False when
-// the demo song is to be loaded instead.
+// The remembered queue and song, if there is one that can be read, loading at its position;
+// gone songs are left out. False when the demo song is to be loaded instead.
 bool load_remembered_song(AppState& app, AfterLoad after);
-// What the file would hold now; empty song when none is loaded from a file.
-RememberedState current_state(AppState& app);
+// What the file would hold now; empty song when none is loaded from a file. The queue's
+// paths only `with_queue`.
+RememberedState current_state(AppState& app, bool with_queue = true);
 // Main thread, often (the redraw tick): a changed song, transport, mute, volume or a seek arms
 // the write for a second later; a later change moves it on. Playing alone changes nothing.
 void watch_remembered_state(AppState& app);

@@ -13,9 +13,12 @@
 #include "shell/app_state.h"
 #include "shell/audio_watch.h"
 #include "shell/loudness_level.h"
+#include "shell/play_queue.h"
 #include "shell/resources.h"
+#include "shell/song_words.h"
 #include "song/midi_reader.h"
 #include "song/song.h"
+#include "song/song_loop.h"
 
 // One file read on its own thread. The worker writes the result fields, then `done`; the main
 // thread reads them only after seeing `done` and joining.
@@ -23,6 +26,7 @@ struct LoadTask {
     uint64_t ticket = 0;
     std::string path;
     int32_t rate = 0;
+    int32_t song_loops = 0;
     AfterLoad after = AfterLoad::kStay;
     bool first = false;
     LoadOptions options;
@@ -48,6 +52,7 @@ gboolean on_poll(gpointer data) {
 void read_in_background(LoadTask& task) {
     int error_number = 0;
     task.failure = read_song_file(task.path.c_str(), task.rate, task.song, error_number);
+    if (task.failure == nullptr) unroll_song_loop(task.song, task.song_loops);
     task.done.store(true, std::memory_order_release);
 }
 
@@ -68,6 +73,7 @@ void install(AppState& app, LoadTask& task) {
     const bool loaded =
         install_song(app.player, std::move(task.song), task.failure, task.path.c_str(),
                      task.first ? OnFailure::kClearSong : OnFailure::kKeepSong);
+    refresh_song_words(app);
     if (loaded) loudness_level_song(app);
     if (loaded && task.after == AfterLoad::kPlay) {
         start_playback(app.player);
@@ -81,6 +87,7 @@ void install(AppState& app, LoadTask& task) {
     }
     if (loaded && task.first && app.audio_failed != 0)
         player_set_status(app.player, kAudioFailedText);
+    queue_load_done(app, task.options.queue_entry, loaded, task.options.skip_on_failure);
     if (app.loaded_hook != nullptr) app.loaded_hook(app);
 }
 
@@ -100,6 +107,7 @@ void request_song(AppState& app, const char* path, AfterLoad after, bool first,
     task->ticket = ++app.loader.newest;
     task->path = path;
     task->rate = player_transport(app.player).rate;
+    task->song_loops = player_song_loops(app.player);
     task->after = after;
     task->first = first;
     task->options = options;
@@ -123,6 +131,12 @@ bool set_pending_after(AppState& app, AfterLoad after) {
         task->after = after;
         return true;
     }
+    return false;
+}
+
+bool pending_plays(const AppState& app) {
+    for (const auto& task : app.loader.tasks)
+        if (task->ticket == app.loader.newest) return task->after == AfterLoad::kPlay;
     return false;
 }
 

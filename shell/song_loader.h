@@ -17,6 +17,10 @@ enum class AfterLoad { kStay, kPlay };
 struct LoadOptions {
     double start_seconds = 0.0;
     bool demo_on_failure = false;
+    // The queue entry being loaded (0: a song from outside the queue), and whether a failure
+    // skips on to the next entry rather than keeping the song before.
+    uint64_t queue_entry = 0;
+    bool skip_on_failure = false;
 };
 
 struct SongLoader {
@@ -41,6 +45,9 @@ bool song_load_pending(const AppState& app);
 // What the newest pending request does once it has loaded: Play pressed while a song is still
 // being read plays it when it arrives, Stop takes that back. False when nothing is pending.
 bool set_pending_after(AppState& app, AfterLoad after);
+
+// True when the newest pending request plays once loaded.
+bool pending_plays(const AppState& app);
 
 // Main thread: swaps in the newest finished song, if it is still the newest request, and
 // frees what is stale. The loader's timer calls it; tests call it until nothing is pending.

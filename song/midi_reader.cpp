@@ -12,6 +12,8 @@
 #include <memory>
 #include <new>
 #include <stdexcept>
+#include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -75,6 +77,28 @@ template <class T> void make_room_for_one(std::vector<T>& v, size_t first, Alloc
     v.reserve(capacity);
 }
 
+// Loop marks by tick, kept beside the events: they are no events of their own.
+struct LoopMarks {
+    bool has_start = false; // a "loopStart" marker; CC 111 is found among the events
+    bool has_end = false;
+    uint32_t start_tick = 0;
+    uint32_t end_tick = 0;
+    uint32_t last_track_end = 0;
+};
+
+// A text or lyric event before scheduling. Kept apart from the RawEvents: the event list and
+// its frame times must not depend on the words a file carries.
+struct PendingText {
+    uint32_t tick;
+    uint32_t offset; // into ParseState::text_data
+    uint32_t length;
+    uint16_t track;
+    uint8_t type;
+};
+
+constexpr uint32_t kSongTextPoolBytes = 1u << 20;
+constexpr std::string_view kKaraokeMark = "@KMIDI KARAOKE FILE";
+
 struct ParseState {
     const uint8_t* data;
     std::vector<RawEvent> raw;
@@ -82,6 +106,15 @@ struct ParseState {
     std::vector<uint8_t> sysex_pool;
     uint64_t kept_messages = 0; // channel and SysEx events, the future MidiEvents
     AllocationBudget budget;
+    LoopMarks marks = {};
+    uint16_t track = 0;
+    std::vector<PendingText> texts = {};
+    std::string text_data = {};
+    std::string title = {};
+    std::string copyright = {};
+    bool title_seen = false;
+    bool copyright_seen = false;
+    bool karaoke = false;
 };
 
 uint32_t read_be32(const uint8_t* p) {
@@ -131,6 +164,55 @@ void append_sysex(ParseState& s, uint32_t tick, uint8_t introducer, uint64_t pos
     s.sysex_pool.insert(s.sysex_pool.end(), s.data + pos, s.data + pos + length);
 }
 
+bool marker_is(const uint8_t* text, uint32_t length, std::string_view a, std::string_view b) {
+    auto same = [&](std::string_view word) {
+        if (word.size() != length) return false;
+        for (uint32_t i = 0; i < length; ++i) {
+            const uint8_t c = text[i];
+            const uint8_t lower = c >= 'A' && c <= 'Z' ? static_cast<uint8_t>(c + 32) : c;
+            if (lower != static_cast<uint8_t>(word[i])) return false;
+        }
+        return true;
+    };
+    return same(a) || same(b);
+}
+
+// The earliest marker of each kind counts, whichever track holds it.
+void note_marker(LoopMarks& marks, uint32_t tick, const uint8_t* text, uint32_t length) {
+    if (marker_is(text, length, "loopstart", "loop_start")) {
+        if (!marks.has_start || tick < marks.start_tick) marks.start_tick = tick;
+        marks.has_start = true;
+    } else if (marker_is(text, length, "loopend", "loop_end")) {
+        if (!marks.has_end || tick < marks.end_tick) marks.end_tick = tick;
+        marks.has_end = true;
+    }
+}
+
+void note_track_end(LoopMarks& marks, uint32_t tick) {
+    marks.last_track_end = std::max(marks.last_track_end, tick);
+}
+
+// Keeps what the words of the song need of the meta event of `type` with `length` bytes at `pos`.
+void keep_meta_text(ParseState& s, uint32_t tick, uint8_t type, uint64_t pos, uint32_t length) {
+    const char* bytes = reinterpret_cast<const char*>(s.data + pos);
+    const std::string_view text(bytes, std::min(length, kSongTextBytes));
+    if (type == 0x03 && s.track == 0 && !s.title_seen) {
+        s.title = text;
+        s.title_seen = true;
+    } else if (type == 0x02 && !s.copyright_seen) {
+        s.copyright = text;
+        s.copyright_seen = true;
+    } else if (type == kMetaText || type == kMetaLyric) {
+        if (type == kMetaText && text.starts_with(kKaraokeMark)) s.karaoke = true;
+        if (s.texts.size() >= kSongTextCount ||
+            s.text_data.size() + text.size() > kSongTextPoolBytes)
+            return;
+        s.texts.push_back({tick, static_cast<uint32_t>(s.text_data.size()),
+                           static_cast<uint32_t>(text.size()), s.track, type});
+        s.text_data += text;
+    }
+}
+
 // Parses the chunk data in [pos, end). Returns false on malformed data; throws
 // std::bad_alloc when an array cannot grow.
 bool parse_track(ParseState& s, uint64_t pos, uint64_t end) {
@@ -159,7 +241,12 @@ bool parse_track(ParseState& s, uint64_t pos, uint64_t end) {
             uint32_t length = 0;
             if (!read_vlq(data, pos, end, length)) return false;
             if (length > end - pos) return false;
-            if (type == 0x2F) return true;
+            if (type == 0x2F) {
+                note_track_end(s.marks, tick);
+                return true;
+            }
+            if (type == 0x06) note_marker(s.marks, tick, data + pos, length);
+            if (type >= kMetaText && type <= kMetaLyric) keep_meta_text(s, tick, type, pos, length);
             if (type == 0x51 && length == 3) {
                 RawEvent& event = append_raw(s, tick, kKindTempo);
                 event.value = uint32_t{data[pos]} << 16 | uint32_t{data[pos + 1]} << 8 |
@@ -211,6 +298,7 @@ bool parse_track(ParseState& s, uint64_t pos, uint64_t end) {
         event.data2 = count == 2 ? data[pos + 1] : 0;
         pos += count;
     }
+    note_track_end(s.marks, tick);
     return true;
 }
 
@@ -282,8 +370,15 @@ uint64_t round_frames(double t) {
     return static_cast<uint64_t>(r);
 }
 
-// Converts the sorted events to frame times. Throws std::bad_alloc when an array cannot be
-// allocated.
+// The frame time of a text `ticks` after the event last scheduled: the sum is the one the next
+// event at the text's tick would make, but it is not carried on, so that the events' times stay
+// what they are without words.
+uint64_t text_frames(double t, uint32_t ticks, uint32_t tempo, double rate, double scale) {
+    return round_frames(t + static_cast<double>(ticks) * tempo * rate / scale);
+}
+
+// Converts the sorted events to frame times; the texts follow the events of their tick. Throws
+// std::bad_alloc when an array cannot be allocated.
 void schedule(ParseState& s, Song& song) {
     s.budget.take(s.kept_messages * sizeof(MidiEvent));
     song.events.resize(s.kept_messages);
@@ -297,7 +392,53 @@ void schedule(ParseState& s, Song& song) {
     uint32_t tempo = kDefaultTempo;
     uint32_t previous_tick = 0;
     size_t next = 0;
+
+    SongLoop& loop = song.loop;
+    loop.marked = s.marks.has_start;
+    loop.start_tick = s.marks.start_tick;
     for (const RawEvent& r : s.raw) {
+        if (r.kind != kKindChannel || (r.status & 0xF0) != 0xB0 || r.data1 != 111) continue;
+        if (!loop.marked || r.tick < loop.start_tick) loop.start_tick = r.tick;
+        loop.marked = true;
+        break; // sorted: the first is the earliest
+    }
+    const bool end_marked = s.marks.has_end && s.marks.end_tick > loop.start_tick;
+    loop.end_tick = end_marked ? s.marks.end_tick : s.marks.last_track_end;
+    if (!loop.marked || loop.end_tick <= loop.start_tick) loop = SongLoop{};
+    // A mark's frame is worked out on the side, so the running sum, and with it every event
+    // time, stays what it is without marks.
+    bool start_done = !loop.marked;
+    bool end_done = !loop.marked;
+    auto place_marks = [&](uint32_t before_tick, bool all) {
+        auto frame_at = [&](uint32_t tick) {
+            const uint32_t ticks = tick - previous_tick;
+            return round_frames(t + static_cast<double>(ticks) * tempo * rate /
+                                        ticks_per_microsecond_scale);
+        };
+        if (!start_done && (all || loop.start_tick <= before_tick)) {
+            loop.start_frame = frame_at(loop.start_tick);
+            start_done = true;
+        }
+        if (!end_done && (all || loop.end_tick <= before_tick)) {
+            loop.end_frame = frame_at(loop.end_tick);
+            end_done = true;
+        }
+    };
+    std::stable_sort(s.texts.begin(), s.texts.end(),
+                     [](const PendingText& a, const PendingText& b) { return a.tick < b.tick; });
+    song.texts.reserve(s.texts.size());
+    size_t next_text = 0;
+    auto add_texts_before = [&](uint64_t tick_limit) {
+        for (; next_text < s.texts.size() && s.texts[next_text].tick < tick_limit; ++next_text) {
+            const PendingText& p = s.texts[next_text];
+            const uint64_t frame =
+                text_frames(t, p.tick - previous_tick, tempo, rate, ticks_per_microsecond_scale);
+            song.texts.push_back({frame, p.offset, p.length, p.track, p.type});
+        }
+    };
+    for (const RawEvent& r : s.raw) {
+        add_texts_before(r.tick);
+        if (!end_done) place_marks(r.tick, false);
         uint32_t ticks = r.tick - previous_tick;
         t += static_cast<double>(ticks) * tempo * rate / ticks_per_microsecond_scale;
         previous_tick = r.tick;
@@ -325,6 +466,8 @@ void schedule(ParseState& s, Song& song) {
             event.sysex_length = s.sysex_refs[r.value].length;
         }
     }
+    place_marks(0, true);
+    add_texts_before(uint64_t{UINT32_MAX} + 1);
     song.length_frames = round_frames(t) + uint64_t{4} * song.rate;
 }
 
@@ -372,6 +515,7 @@ const char* parse_with_budget(const uint8_t* data, size_t size, int32_t output_r
             if (offset + 8 > size || memcmp(data + offset, "MTrk", 4) != 0) return kBadChunk;
             uint64_t length = read_be32(data + offset + 4);
             if (offset + 8 + length > size) return kTruncatedTrack;
+            s.track = track;
             if (!parse_track(s, offset + 8, offset + 8 + length)) return kBadTrack;
             offset += 8 + length;
         }
@@ -395,6 +539,10 @@ const char* parse_with_budget(const uint8_t* data, size_t size, int32_t output_r
         return kNoMemoryScheduling;
     }
     song.sysex_data = std::move(s.sysex_pool);
+    song.title = std::move(s.title);
+    song.copyright = std::move(s.copyright);
+    song.text_data = std::move(s.text_data);
+    song.karaoke = s.karaoke;
     out = std::move(song);
     return nullptr;
 }
@@ -461,6 +609,15 @@ const char* read_midi_file(const char* path, FileBuffer& buffer, size_t& size, i
     return nullptr;
 }
 
+bool names_karaoke_file(std::string_view path) {
+    if (path.size() < 4) return false;
+    std::string_view tail = path.substr(path.size() - 4);
+    constexpr std::string_view kSuffix = ".kar";
+    for (size_t i = 0; i < 4; ++i)
+        if ((tail[i] | 0x20) != kSuffix[i]) return false;
+    return true;
+}
+
 } // namespace
 
 const char* parse_song(const uint8_t* data, size_t size, int32_t output_rate, Song& out,
@@ -482,5 +639,7 @@ const char* read_song_file(const char* path, int32_t output_rate, Song& out, int
     size_t size = 0;
     const char* failure = read_midi_file(path, buffer, size, error_number);
     if (failure != nullptr) return failure;
-    return parse_with_budget(buffer.get(), size, output_rate, out, UINT64_MAX, &buffer);
+    failure = parse_with_budget(buffer.get(), size, output_rate, out, UINT64_MAX, &buffer);
+    if (failure == nullptr && names_karaoke_file(path)) out.karaoke = true;
+    return failure;
 }

@@ -9,10 +9,10 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <chrono>
 #include <memory>
 #include <string>
 #include <thread>
@@ -20,19 +20,23 @@
 #include <vector>
 
 #include "audio/audio_status.h"
-#include "shell/app_state.h"
-#include "shell/engine_restart.h"
-#include "shell/initial_song.h"
-#include "shell/loudness_level.h"
 #include "export/loudness.h"
-#include "shell/remembered_state.h"
-#include "shell/resources.h"
 #include "prefs/preferences.h"
 #include "prefs/prefs_apply.h"
 #include "sequencer/event_loop.h"
 #include "sequencer/load_song.h"
 #include "sequencer/transport.h"
+#include "shell/app_state.h"
+#include "shell/engine_restart.h"
+#include "shell/initial_song.h"
+#include "shell/loudness_level.h"
+#include "shell/remembered_state.h"
+#include "shell/resources.h"
+#include "shell/song_words.h"
+#include "song/midi_parse.h"
+#include "song/song.h"
 #include "synth/synth.h"
+#include "tests/support/midi_bytes.h"
 
 namespace {
 
@@ -74,7 +78,7 @@ void put(const std::string& path, const std::string& data = "x") {
     std::ofstream(path, std::ios::binary) << data;
 }
 
-TEST(PrefsFile, UnusableValuesGiveDefaultsAndSaveWritesTheEightKeys) {
+TEST(PrefsFile, UnusableValuesGiveDefaultsAndSaveWritesTheNineKeys) {
     const std::string path = kRoot + "/load.ini";
     EXPECT_EQ(fields(prefs_load_from(path.c_str())), fields(Preferences{})) << "no file";
     // clang-format off
@@ -83,8 +87,10 @@ TEST(PrefsFile, UnusableValuesGiveDefaultsAndSaveWritesTheEightKeys) {
         {"[Preferences]\noutput_frequency_hz=48001\nredraw_timing_fps=0\nbuffer_block_tenths=15\n", {}},
         {"[Preferences]\noutput_frequency_hz=22050\nauto_detune_mode=0\nredraw_timing_fps=50\n"
          "buffer_block_tenths=1\ndrumset_mode=0\ninstrument_set=7\nequalizer_mode=5\n"
-         "loudness_levelling=1\n",
-         {22050, 0, 50, 1, 0, 7, 5, 1}},
+         "loudness_levelling=1\nsong_loops=2\n",
+         {22050, 0, 50, 1, 0, 7, 5, 1, 2}},
+        // Only the listed numbers of passes: one pass is not on offer.
+        {"[Preferences]\nsong_loops=1\n", {}},
         // A word for one key leaves only that key at its default.
         {"[Preferences]\noutput_frequency_hz=22050\nredraw_timing_fps=fast\ninstrument_set=3\n",
          {22050, 1, 10, 20, 0, 3, 0}}};
@@ -93,14 +99,14 @@ TEST(PrefsFile, UnusableValuesGiveDefaultsAndSaveWritesTheEightKeys) {
         put(path, c.text);
         EXPECT_EQ(fields(prefs_load_from(path.c_str())), fields(c.expected)) << c.text;
     }
-    // A save writes only the eight keys, in private directories.
-    const Preferences changed{48000, 0, 25, 2, 0, 6, 5};
+    // A save writes only the nine keys, in private directories.
+    const Preferences changed{48000, 0, 25, 2, 0, 6, 5, 0, 2};
     int error_number = 0;
     EXPECT_TRUE(prefs_save(changed, error_number));
     EXPECT_EQ(read(kKeyFile),
               "[Preferences]\noutput_frequency_hz=48000\nauto_detune_mode=0\nredraw_timing_fps=25\n"
               "buffer_block_tenths=2\ndrumset_mode=0\ninstrument_set=6\nequalizer_mode=5\n"
-              "loudness_levelling=0\n");
+              "loudness_levelling=0\nsong_loops=2\n");
     EXPECT_EQ(fields(prefs_load()), fields(changed));
     EXPECT_EQ(fs::status(kRoot + "/config/velta").permissions(), fs::perms::owner_all);
 }
@@ -178,6 +184,12 @@ TEST(PrefsPlan, ChosenRowsGiveSettingsSummaryAndWhatToRedo) {
     format_prefs_summary(text, Preferences{.loudness_levelling = 1}, 0);
     EXPECT_STREQ(text, "Preferences: 44100Hz, 10fps, 2.0s block, wave set SCC like Full-Set (0), "
                        "songs levelled");
+    format_prefs_summary(text, Preferences{.song_loops = 2}, 0);
+    EXPECT_STREQ(text, "Preferences: 44100Hz, 10fps, 2.0s block, wave set SCC like Full-Set (0), "
+                       "loops from the next song");
+    EXPECT_STREQ(kPrefFields[int32_t(PrefField::song_loops)].label, "Song loops");
+    EXPECT_STREQ(kSongLoopsOptions[0].label, "play once");
+    EXPECT_STREQ(kSongLoopsOptions[1].label, "loop twice, then fade");
     // The block size's tooltip: the default asks nothing; the short ones are capped.
     const auto hint = [&](int32_t row, int32_t rate) {
         format_prefs_hint(text, PrefField::buffer_block_tenths, row, rate);
@@ -216,6 +228,14 @@ TEST(ApplyPrefs, OnlyAChangedRateRestartsTheEngine) {
     apply(PrefField::instrument_set, 7);
     EXPECT_EQ(player.synth.instrument_set, 7);
     EXPECT_EQ(player.position, 12345u) << "not restarted";
+    // Song loops take effect from the next song loaded: the one playing goes on as it was.
+    const uint64_t written_length = player.song.length_frames;
+    apply(PrefField::song_loops, 1);
+    EXPECT_EQ(player_song_loops(player), 2);
+    EXPECT_EQ(player.position, 12345u);
+    EXPECT_EQ(player.song.length_frames, written_length);
+    apply(PrefField::song_loops, 0);
+    EXPECT_EQ(player_song_loops(player), 0);
     ASSERT_NE(player.synth.channels[1].detune, 0);
     apply(PrefField::auto_detune_mode, 0);
     EXPECT_EQ(player.synth.channels[1].detune, 0) << "\"none\"";
@@ -430,11 +450,20 @@ TEST(Resources, CandidatesInOrderThenTheFirstSong) {
         << "a path too long to keep is never cut";
 }
 
+RememberedState state_of(std::string song, double seconds, uint16_t mutes, double volume) {
+    RememberedState state;
+    state.song_path = std::move(song);
+    state.position_seconds = seconds;
+    state.mutes = mutes;
+    state.volume = volume;
+    return state;
+}
+
 // The state file: what is written reads back (a Latin-1 name too); a value out of range or
 // unparsable keeps its default alone; a file that is no key file gives every default.
 TEST(RememberedState, RoundTripAndUnusableValues) {
     const std::string path = kRoot + "/state-test/velta/state.ini";
-    const RememberedState written{kRoot + "/caf\xe9.mid", 12.5, 0x8001, 0.25};
+    const RememberedState written = state_of(kRoot + "/caf\xe9.mid", 12.5, 0x8001, 0.25);
     int error_number = 0;
     ASSERT_TRUE(remembered_state_write(path.c_str(), written, error_number)) << error_number;
     EXPECT_EQ(remembered_state_read(path.c_str()), written);
@@ -444,7 +473,7 @@ TEST(RememberedState, RoundTripAndUnusableValues) {
     put(path, "[State]\nsong=not a uri\nposition_seconds=-3\nmutes=65536\nvolume=1.5\n");
     EXPECT_EQ(remembered_state_read(path.c_str()), RememberedState{});
     put(path, "[State]\nsong=file:///x.mid\nposition_seconds=nan\nmutes=3\nvolume=abc\n");
-    EXPECT_EQ(remembered_state_read(path.c_str()), (RememberedState{"/x.mid", 0.0, 3, 1.0}));
+    EXPECT_EQ(remembered_state_read(path.c_str()), state_of("/x.mid", 0.0, 3, 1.0));
 }
 
 // A start without a file: the remembered song at its place with its mutes and volume; a song
@@ -458,7 +487,7 @@ TEST(RememberedState, FirstSongIsTheRememberedOneElseTheDemoSong) {
     const auto start = [&](const std::string& remembered) {
         int error_number = 0;
         EXPECT_TRUE(remembered_state_write(remembered_state_file().c_str(),
-                                           {remembered, 2.0, 0x0005, 0.5}, error_number));
+                                           state_of(remembered, 2.0, 0x0005, 0.5), error_number));
         auto app = std::make_unique<AppState>();
         synth_init(app->player, 22050);
         snprintf(app->resource_dir, kPathCapacity, "%s", resources.c_str());
@@ -481,6 +510,192 @@ TEST(RememberedState, FirstSongIsTheRememberedOneElseTheDemoSong) {
     const std::string demo = resources + "/" + kDemoSongFile;
     EXPECT_EQ(start(kRoot + "/gone.mid"), std::make_tuple(demo, 0.0));
     EXPECT_EQ(start(broken), std::make_tuple(demo, 0.0));
+}
+
+Bytes meta(uint32_t delta, uint8_t type, const std::string& text) {
+    return vlq(delta) + Bytes{0xFF, type} + vlq(uint32_t(text.size())) +
+           Bytes(text.begin(), text.end());
+}
+
+Song parsed(const Bytes& file) {
+    Song song;
+    EXPECT_EQ(parse_song(file.data(), file.size(), 44100, song), nullptr);
+    return song;
+}
+
+std::vector<std::string> line_texts(const SongWords& words) {
+    std::vector<std::string> out;
+    for (const LyricLine& line : words.lines)
+        out.push_back((line.paragraph ? "\\" : "") + line.text);
+    return out;
+}
+
+TEST(SongWords, DecodesUtf8ThenShiftJisThenWindows1252) {
+    const std::pair<std::string, std::string> cases[] = {
+        {"Gr\xC3\xBC\xC3\x9F"
+         "e",
+         "Grüße"},                              // valid UTF-8 stays
+        {"\x83\x4A\x83\x47\x83\x8B", "カエル"}, // Shift-JIS
+        {"\x83\x5C\\", "ソ\\"},                 // a 0x5C trail byte; 0x5C stays '\'
+        {"a\\b~", "a\\b~"},                     // plain ASCII is no yen sign
+        {"\x93Hi\x94", "\u201CHi\u201D"},       // a lead byte without its trail
+        {"Caf\xE9", "Café"},
+        {"\xB1\xB2", "±²"}, // half-width kana alone hold no double-byte character
+        {"\x81", "\uFFFD"}, // undefined in Windows-1252 too
+        {std::string("a\0b\x01"
+                     "c\td\r\n",
+                     9),
+         "abc d\r\n"},
+    };
+    for (const auto& [bytes, text] : cases)
+        EXPECT_EQ(decode_song_text(bytes), text) << testing::PrintToString(bytes);
+    // Bytes that are Shift-JIS and Windows-1252 alike are read as Shift-JIS, as the rule says.
+    EXPECT_EQ(detect_text_encoding("\xE9t"), TextEncoding::kShiftJis);
+    // Whatever the bytes, the text is valid UTF-8 without NUL.
+    uint32_t seed = 12345;
+    for (int n = 0; n < 3000; ++n) {
+        std::string bytes(1 + n % 13, '\0');
+        for (char& c : bytes)
+            c = char((seed = seed * 1103515245 + 12345) >> 16);
+        const std::string text = decode_song_text(bytes);
+        ASSERT_TRUE(g_utf8_validate(text.data(), gssize(text.size()), nullptr) &&
+                    text.find('\0') == std::string::npos)
+            << testing::PrintToString(bytes);
+    }
+}
+
+// A karaoke file's words track: '@' tags skipped, '/' a new line, '\' a new verse. 480 ticks
+// per quarter at 120 bpm: a tick is 44100 / 960 frames.
+TEST(SongWords, KaraokeTextsMakeLinesAndVerses) {
+    const Bytes info = meta(0, 0x03, "My \x83\x4A\x83\x47\x83\x8B") +
+                       meta(0, 0x02, "(C)\r\n2024  Us") + meta(0, 0x01, "@KMIDI KARAOKE FILE") +
+                       note_on(0, 60) + kEndOfTrack;
+    const Bytes text = meta(0, 0x01, "@LENGL") + meta(0, 0x01, "@TMy Song") +
+                       meta(480, 0x01, "\\Hel") + meta(120, 0x01, "lo ") + meta(120, 0x01, "/wor") +
+                       meta(120, 0x01, "ld") + meta(120, 0x01, "\\Se") + meta(120, 0x01, "cond") +
+                       kEndOfTrack;
+    const Bytes lyric = meta(500, 0x05, "other") + kEndOfTrack; // fewer: not the words
+    const SongWords words = build_song_words(parsed(smf(480, {info, text, lyric})), "/x/a.kar");
+    EXPECT_EQ(words.title, "My カエル");
+    EXPECT_EQ(words.copyright, "(C) 2024 Us");
+    EXPECT_EQ(line_texts(words), (std::vector<std::string>{"Hello", "world", "\\Second"}));
+    std::vector<uint64_t> frames;
+    for (const LyricLine& line : words.lines)
+        frames.push_back(line.frame);
+    EXPECT_EQ(frames, (std::vector<uint64_t>{22050, 33075, 44100}));
+    ASSERT_EQ(words.lines[0].syllables.size(), 2u);
+    EXPECT_EQ(words.lines[0].syllables[1].frame, 27563u);
+    EXPECT_EQ(words.lines[0].syllables[1].end, 5u) << "the trailing space trimmed";
+
+    // Unmarked, the text events are comments: the lyric track is the words.
+    const Bytes unmarked = meta(0, 0x03, "") + note_on(0, 60) + kEndOfTrack;
+    const SongWords plain = build_song_words(parsed(smf(480, {unmarked, text, lyric})), "/x/a.mid");
+    EXPECT_EQ(line_texts(plain), (std::vector<std::string>{"other"}));
+    EXPECT_EQ(plain.title, "a.mid") << "an empty name falls back to the file's";
+    EXPECT_EQ(plain.copyright, "");
+}
+
+TEST(SongWords, LyricSyllablesJoinIntoLinesAtBreaks) {
+    const Bytes lyrics = meta(0, 0x05, "Twin") + meta(10, 0x05, "kle ") +
+                         meta(10, 0x05, "star\r\n") + meta(10, 0x05, "How ") +
+                         meta(10, 0x05, "I\n") + meta(10, 0x05, "\n") + meta(10, 0x05, "won") +
+                         meta(10, 0x05, "der/") + meta(10, 0x05, "/up") + note_on(0, 60) +
+                         kEndOfTrack;
+    const Bytes second_voice = meta(5, 0x05, "ah ") + meta(5, 0x05, "ah") + kEndOfTrack;
+    const SongWords words = build_song_words(parsed(smf(96, {second_voice, lyrics})), "");
+    EXPECT_EQ(words.title, "");
+    EXPECT_EQ(line_texts(words),
+              (std::vector<std::string>{"Twinkle star", "How I", "\\wonder/", "up"}));
+    // One encoding for the whole song: each syllable alone would pass as Shift-JIS.
+    const Bytes latin =
+        meta(0, 0x05, "\xE9t\xE9 ") + meta(10, 0x05, "caf\xE9") + note_on(0, 60) + kEndOfTrack;
+    EXPECT_EQ(line_texts(build_song_words(parsed(smf(96, {latin})), "")),
+              (std::vector<std::string>{"été café"}));
+    // Without breaks, a line ends before the word that would take it past 40 characters.
+    Bytes endless;
+    for (int n = 0; n < 12; ++n)
+        endless = endless + meta(10, 0x05, "word ");
+    EXPECT_EQ(
+        line_texts(build_song_words(parsed(smf(96, {endless + note_on(0, 60) + kEndOfTrack})), "")),
+        (std::vector<std::string>{"word word word word word word word word",
+                                  "word word word word"}));
+    const Bytes kana = meta(0, 0x05, "\x83\x4A") + meta(10, 0x05, "\x83\x47") +
+                       meta(10, 0x05, "\x83\x8B") + note_on(0, 60) + kEndOfTrack;
+    EXPECT_EQ(line_texts(build_song_words(parsed(smf(96, {kana})), "")),
+              (std::vector<std::string>{"カエル"}));
+}
+
+TEST(SongWords, TheLineAtAFrameAndTheNextOne) {
+    SongWords words;
+    EXPECT_EQ(lyric_lines_at(words, 100).current + lyric_lines_at(words, 100).next, "");
+    words.lines = {{1000, "one two", {{1000, 3}, {1500, 7}}, false},
+                   {2000, "three", {{2000, 5}}, false}};
+    const auto view = [&](double frame) {
+        const LyricView v = lyric_lines_at(words, frame);
+        return v.current + "|" + v.next + "|" + std::to_string(v.sung);
+    };
+    EXPECT_EQ(view(0), "|one two|0");
+    EXPECT_EQ(view(999.5), "|one two|0");
+    EXPECT_EQ(view(1000), "one two|three|3");
+    EXPECT_EQ(view(1700), "one two|three|7");
+    EXPECT_EQ(view(2000), "three||5");
+    EXPECT_EQ(view(1e12), "three||5");
+    EXPECT_EQ(view(1200), "one two|three|3") << "back again, as after a seek";
+}
+
+// The words follow the song the Player holds: a load, a seek, a song without words, a restart
+// at another rate that times them anew.
+TEST(SongWords, FollowTheSongInThePlayer) {
+    const auto app = std::make_unique<AppState>();
+    synth_init(app->player, 44100);
+    const auto open = [&](const std::string& path) {
+        request_song(*app, path.c_str(), AfterLoad::kStay);
+        while (song_load_pending(*app)) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            collect_loaded_songs(*app);
+        }
+    };
+    const Bytes words = meta(0, 0x01, "\\First") + meta(960, 0x01, "/Second") +
+                        meta(960, 0x01, "/Third") + note_on(960, 60) + kEndOfTrack;
+    const std::string kar = write_file(kRoot + "/song.kar", smf(480, {words}));
+    open(kar);
+    EXPECT_EQ(app->words.title, "song.kar");
+    EXPECT_EQ(line_texts(app->words), (std::vector<std::string>{"First", "Second", "Third"}));
+    seek_to_frame(app->player, 50000);
+    const auto now = [&] {
+        const LyricView v = lyric_lines_at(app->words, double(app->player.position));
+        return v.current + "|" + v.next;
+    };
+    EXPECT_EQ(now(), "Second|Third");
+    seek_to_frame(app->player, 10);
+    EXPECT_EQ(now(), "First|Second");
+    // The restart loads the song again at 48000 Hz: the second line starts at 48000.
+    restart_engine(*app, 48000);
+    ASSERT_EQ(app->words.lines.size(), 3u);
+    EXPECT_EQ(app->words.lines[1].frame, 48000u);
+    open(write_file(kRoot + "/plain.mid", smf(96, {note_on(0, 60) + kEndOfTrack})));
+    EXPECT_EQ(app->words.title, "plain.mid");
+    EXPECT_TRUE(app->words.lines.empty());
+    open(kRoot + "/absent.mid"); // a failure keeps the song, and its words
+    EXPECT_EQ(app->words.title, "plain.mid");
+    audio_output_stop(app->audio);
+}
+
+TEST(SongWords, ALyricFileOfTheCorpus) {
+    const fs::path file = fs::path(VELTA_SOURCE_DIR) / ".." / "shared" / "corpus" / "valid" /
+                          "mma-lyrics-twinkle.mid";
+    if (!fs::exists(file)) GTEST_SKIP() << "no corpus file " << file;
+    Song song;
+    int error_number = 0;
+    ASSERT_EQ(read_song_file(file.c_str(), 44100, song, error_number), nullptr);
+    const SongWords words = build_song_words(song, file.c_str());
+    EXPECT_EQ(words.title, "twinkle");
+    ASSERT_GE(words.lines.size(), 4u);
+    EXPECT_EQ(words.lines[0].text, "Twinkle, Twinkle little star;");
+    EXPECT_EQ(words.lines[1].text, "How I wonder what you are.");
+    for (size_t n = 1; n < words.lines.size(); ++n)
+        EXPECT_LT(words.lines[n - 1].frame, words.lines[n].frame);
+    EXPECT_EQ(lyric_lines_at(words, double(words.lines[1].frame)).next, words.lines[2].text);
 }
 
 } // namespace

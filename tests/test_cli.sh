@@ -186,6 +186,28 @@ gap=$(($(frames "$work/whole.wav" 44100) - 102863 - $(frames "$work/seek.wav" 44
 expect 0 "$render" --mute=16 "$songs/melodic.mid" "$work/mute-16.wav"
 cmp -s "$work/whole.wav" "$work/mute-16.wav" || fail "--mute of an unused channel changed the output"
 
+# --loops: a quarter note looped from CC 111 at the top plays twice more, then goes on looping
+# through the 8-second fade, at whose end the song stops; 0 is the song as written.
+printf 'MThd\0\0\0\6\0\0\0\1\1\340MTrk\0\0\0\21\0\260o\0\0\220<d\203`\200<\0\0\377/\0' >"$work/loop.mid"
+expect 0 "$render" --dump --loops 2 "$work/loop.mid"
+[ "$(grep -c '^ev ' "$work/out")" = 56 ] && grep -qx 'length 418950' "$work/out" &&
+  grep -qx 'fade 352800' "$work/out" && grep -qx 'ev 396900 90 60 100' "$work/out" &&
+  ! grep -q '^ev 418950' "$work/out" || fail "--dump --loops 2: $(tail -5 "$work/out")"
+expect 0 "$render" --dump "$work/loop.mid"
+grep -qx 'length 198450' "$work/out" && ! grep -q '^fade' "$work/out" || fail "--dump unlooped"
+expect 0 "$render" --loops=2 "$work/loop.mid" "$work/loops.wav"
+[ "$(frames "$work/loops.wav" 44100)" = 419840 ] || fail "--loops 2: $(frames "$work/loops.wav" 44100) frames"
+[ "$(tail -c 4000 "$work/loops.wav" | tr -d '\0' | wc -c)" = 0 ] || fail "--loops 2 does not end silent"
+expect 0 "$render" "$work/loop.mid" "$work/once.wav"
+expect 0 "$render" --loops 0 "$work/loop.mid" "$work/loops0.wav"
+cmp -s "$work/once.wav" "$work/loops0.wav" || fail "--loops 0 is not the song as written"
+expect 0 "$render" --loops 2 "$songs/melodic.mid" "$work/melodic-loops.wav"
+cmp -s "$work/whole.wav" "$work/melodic-loops.wav" || fail "--loops changed a song without a loop"
+for args in "--loops -1 in.mid out.wav" "--loops 101 in.mid out.wav" "--loops x in.mid out.wav"; do
+  expect 1 "$render" $args
+  [ "$(wc -l <"$work/err")" -eq 1 ] || fail "usage error for '$args' is not one line"
+done
+
 # Loudness: one line; --normalize writes as many frames, louder or softer, and --loudness of a
 # silent song says -inf. Usage errors above are joined by the ones of the two modes.
 expect 0 "$render" --loudness "$songs/melodic.mid"

@@ -221,6 +221,7 @@ TEST(DrawPaint, LyricLines) {
                                     292, 13};
     FrameText words;
     words.lyric = "Twinkle, twinkle";
+    words.lyric_sung = 8;
     words.next_lyric = "little star";
     words.has_words = true;
     const Surface sung = paint({}, {}, words);

@@ -6,6 +6,8 @@
 #include <array>
 #include <chrono>
 #include <cmath>
+#include <filesystem>
+#include <fstream>
 #include <memory>
 #include <string>
 #include <thread>
@@ -343,6 +345,15 @@ TEST(Actions, VolumeStaysBetweenSilenceAndFull) {
     EXPECT_STREQ(app.player.status_text, "Volume: 90 %");
 }
 
+// The queue's and the loader's timers, without a main loop.
+void settle(AppState& app) {
+    while (queue_scan_pending(app) || song_load_pending(app)) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        collect_queue_scans(app);
+        collect_loaded_songs(app);
+    }
+}
+
 TEST(InputHandlers, DropsPressesAndKeys) {
     ActionHarness harness;
     AppState& app = *harness.app;
@@ -352,10 +363,7 @@ TEST(InputHandlers, DropsPressesAndKeys) {
         g_value_take_object(&value, file);
         const gboolean taken = on_drop(nullptr, &value, 0, 0, &app);
         g_value_unset(&value);
-        while (song_load_pending(app)) { // the loader's timer, without a main loop
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
-            collect_loaded_songs(app);
-        }
+        settle(app);
         return taken;
     };
     const std::string initial_status = app.player.status_text;
@@ -392,4 +400,122 @@ TEST(InputHandlers, DropsPressesAndKeys) {
     EXPECT_TRUE(kept.loaded && kept.active && kept.paused);
     EXPECT_EQ(kept.position, sought.position);
     EXPECT_EQ(kept.path, VELTA_BINARY_DIR "/tests/songs/melodic.mid");
+}
+
+namespace {
+
+std::string copy_song(const std::string& from, const std::string& to) {
+    std::filesystem::create_directories(std::filesystem::path(to).parent_path());
+    std::filesystem::copy_file(from, to, std::filesystem::copy_options::overwrite_existing);
+    return to;
+}
+
+std::vector<int16_t> render_frames(AppState& app, uint32_t frames) {
+    std::vector<int16_t> out(2 * frames);
+    std::lock_guard guard(app.player.lock);
+    synth_render(app.player, out.data(), frames);
+    return out;
+}
+
+} // namespace
+
+// A folder dropped on the window: its three songs in name order, the first loaded; Next,
+// Previous, a song's end followed by the next one playing, a bad song on the way skipped, an
+// append leaving the song alone; and a song reached through the queue sounds as opened alone.
+TEST(Queue, DroppedFolderPlaysThrough) {
+    const std::string songs = VELTA_BINARY_DIR "/tests/songs";
+    const std::string folder = VELTA_BINARY_DIR "/tests/queue-drop";
+    std::filesystem::remove_all(folder);
+    const std::string a = copy_song(songs + "/melodic.mid", folder + "/song 1.mid");
+    const std::string b = copy_song(songs + "/drums.mid", folder + "/song 2.mid");
+    const std::string c = copy_song(songs + "/waves.mid", folder + "/song 10.mid");
+    copy_song(songs + "/waves.mid", folder + "/.hidden.mid");
+    ActionHarness harness;
+    AppState& app = *harness.app;
+    const auto act = [&](const char* action, GVariant* parameter = nullptr) {
+        g_action_group_activate_action(G_ACTION_GROUP(harness.group), action, parameter);
+        settle(app);
+    };
+    const auto loaded = [&] { return player_transport(app.player).path; };
+
+    GFile* dropped = g_file_new_for_path(folder.c_str());
+    GSList* one = g_slist_prepend(nullptr, dropped);
+    GdkFileList* list = gdk_file_list_new_from_list(one);
+    GValue value = G_VALUE_INIT;
+    g_value_init(&value, GDK_TYPE_FILE_LIST);
+    g_value_take_boxed(&value, list);
+    EXPECT_TRUE(on_drop(nullptr, &value, 0, 0, &app));
+    g_value_unset(&value);
+    settle(app);
+    ASSERT_EQ(app.queue.entries.size(), 3u);
+    EXPECT_EQ(app.queue.entries[0].path, a);
+    EXPECT_EQ(app.queue.entries[1].path, b);
+    EXPECT_EQ(app.queue.entries[2].path, c);
+    for (const QueueEntry& entry : app.queue.entries) {
+        EXPECT_TRUE(entry.info_ready);
+        EXPECT_GT(entry.length_seconds, 0.5) << entry.path;
+    }
+    EXPECT_EQ(loaded(), a);
+    EXPECT_FALSE(player_transport(app.player).active) << "nothing was playing";
+    EXPECT_EQ(queue_current(app.queue), 0);
+
+    act("next");
+    EXPECT_EQ(loaded(), b);
+    EXPECT_FALSE(player_transport(app.player).active);
+    act("previous");
+    EXPECT_EQ(loaded(), a);
+    // Later than 3 s into a song, Previous starts it again.
+    act("next");
+    act("seek-by", g_variant_new_double(4.0));
+    act("previous");
+    EXPECT_EQ(loaded(), b);
+    EXPECT_EQ(player_transport(app.player).position, 0u);
+
+    // Played to its end, the song is followed by the next one, playing.
+    act("play");
+    harness.render(uint64_t{22050} * 600);
+    EXPECT_TRUE(player_transport(app.player).ended);
+    queue_watch_end(app);
+    settle(app);
+    EXPECT_EQ(loaded(), c);
+    EXPECT_TRUE(player_transport(app.player).active);
+    // The same song opened alone sounds the same.
+    const std::vector<int16_t> queued = render_frames(app, 22050);
+    ActionHarness alone;
+    ASSERT_TRUE(load_song(alone.app->player, c.c_str()));
+    start_playback(alone.app->player);
+    EXPECT_TRUE(render_frames(*alone.app, 22050) == queued);
+
+    // Appended songs leave the current one alone; a bad one reached at a song's end is skipped
+    // with its text shown, and repeating the queue goes round to the first.
+    const std::string bad = folder + "/more/broken.mid";
+    std::filesystem::create_directories(folder + "/more");
+    { std::ofstream(bad) << "MThd but not a song"; }
+    GFile* more = g_file_new_for_path((folder + "/more").c_str());
+    GSList* appended = g_slist_prepend(nullptr, more);
+    EXPECT_TRUE(open_files(app, appended, true));
+    g_slist_free_full(appended, g_object_unref);
+    settle(app);
+    ASSERT_EQ(app.queue.entries.size(), 4u);
+    EXPECT_EQ(loaded(), c);
+    EXPECT_EQ(queue_current(app.queue), 2);
+    act("repeat", g_variant_new_string("queue"));
+    EXPECT_EQ(app.queue.repeat, RepeatMode::kQueue);
+    harness.render(uint64_t{22050} * 600);
+    queue_watch_end(app);
+    settle(app);
+    EXPECT_EQ(loaded(), a);
+    EXPECT_TRUE(player_transport(app.player).active);
+    EXPECT_EQ(queue_current(app.queue), 0);
+
+    // The panel's commands: a song played by its index, one removed.
+    act("play-entry", g_variant_new_int32(1));
+    EXPECT_EQ(loaded(), b);
+    EXPECT_TRUE(player_transport(app.player).active);
+    act("remove-entry", g_variant_new_int32(3));
+    EXPECT_EQ(app.queue.entries.size(), 3u);
+    act("shuffle");
+    EXPECT_TRUE(app.queue.shuffle);
+    EXPECT_EQ(queue_current(app.queue), 1);
+    g_slist_free_full(one, g_object_unref);
 }

@@ -138,6 +138,93 @@ TEST(MidiParse, OutOfMemoryAtEachStage) {
     EXPECT_EQ(song.events[1].status, 0x91) << "the second track's first note, second";
 }
 
+Bytes meta(uint32_t delta, uint8_t type, const std::string& text) {
+    return vlq(delta) + Bytes{0xFF, type} + vlq(uint32_t(text.size())) +
+           Bytes(text.begin(), text.end());
+}
+
+std::vector<std::array<uint64_t, 4>> event_dump(const Song& song) {
+    std::vector<std::array<uint64_t, 4>> out;
+    for (const MidiEvent& e : song.events)
+        out.push_back({e.time, e.status, e.data1, uint64_t{e.data2} << 32 | e.sysex_length});
+    for (const TempoPoint& p : song.tempo_map)
+        out.push_back({p.frame, p.tick, p.tempo, 0});
+    out.push_back({song.length_frames, song.division, song.rate, song.sysex_data.size()});
+    return out;
+}
+
+// The words are kept beside the events: the same file without them has the same event list,
+// down to the rounding of every frame time.
+TEST(MidiParse, KeepsTitleCopyrightAndTextsWithoutTouchingTheEvents) {
+    // Division 7 and an odd tempo: a text that split a delta would change the sums.
+    Bytes plain0, words0, plain1, words1;
+    for (int i = 0; i < 50; ++i) {
+        const uint32_t delta = uint32_t(3 + i % 5);
+        plain0 = plain0 + note_on(delta, uint8_t(40 + i));
+        words0 = words0 + meta(delta - 1, 0x05, "la") + note_on(1, uint8_t(40 + i));
+        plain1 = plain1 + note_on(delta + 1, uint8_t(60 + i), 1);
+        words1 = words1 + meta(delta, 0x01, "x") + note_on(1, uint8_t(60 + i), 1);
+    }
+    const Bytes tempo = tempo_event(0, 333331) + tempo_event(17, 777773);
+    const Bytes head = meta(0, 0x03, "First") + meta(0, 0x02, "(C) Us") + meta(0, 0x03, "Second");
+    const Song plain =
+        parse_ok(smf(7, {tempo + plain0 + kEndOfTrack, plain1 + kEndOfTrack}), 44100);
+    const Song words = parse_ok(
+        smf(7, {head + tempo + words0 + kEndOfTrack, meta(0, 0x03, "Bass") + words1 + kEndOfTrack}),
+        44100);
+    EXPECT_EQ(event_dump(words), event_dump(plain));
+    EXPECT_EQ(words.title, "First");
+    EXPECT_EQ(words.copyright, "(C) Us");
+    EXPECT_FALSE(words.karaoke);
+    ASSERT_EQ(words.texts.size(), 100u);
+    for (const SongText& t : words.texts) {
+        const bool is_lyric = t.type == kMetaLyric;
+        EXPECT_EQ(song_text_bytes(words, t), is_lyric ? "la" : "x");
+        EXPECT_EQ(t.track, is_lyric ? 0 : 1);
+    }
+    // The first text is a tick before the first note, at 333331 us per 7 ticks and 44100 Hz.
+    EXPECT_EQ(words.texts[0].time, 6300u);
+    EXPECT_EQ(words.events[0].time, 8400u);
+    EXPECT_TRUE(std::is_sorted(words.texts.begin(), words.texts.end(),
+                               [](auto& a, auto& b) { return a.time < b.time; }));
+}
+
+TEST(MidiParse, TextFramesFollowTheTempoMapAndKaraokeIsMarked) {
+    // 480 ticks per quarter: 120 bpm, then 60 bpm from tick 480; a text at the tempo's own
+    // tick already takes the new tempo; texts after the last event still get their times.
+    const Bytes track = meta(0, 0x01, "@KMIDI KARAOKE FILE") + meta(240, 0x05, "a") +
+                        note_on(240, 60) + tempo_event(0, 1000000) + meta(0, 0x01, "b") +
+                        meta(240, 0x05, "c") + note_on(240, 62) + meta(480, 0x01, "end") +
+                        kEndOfTrack;
+    const Song song = parse_ok(smf(480, {track}));
+    std::vector<std::pair<uint64_t, std::string>> got;
+    for (const SongText& t : song.texts)
+        got.emplace_back(t.time, std::string(song_text_bytes(song, t)));
+    EXPECT_EQ(got, (std::vector<std::pair<uint64_t, std::string>>{{0, "@KMIDI KARAOKE FILE"},
+                                                                  {11025, "a"},
+                                                                  {22050, "b"},
+                                                                  {44100, "c"},
+                                                                  {110250, "end"}}));
+    EXPECT_TRUE(song.karaoke);
+    EXPECT_EQ(song.events[1].time, 66150u);
+    EXPECT_EQ(song.length_frames, 66150u + 4 * 44100u) << "texts do not lengthen the song";
+}
+
+// A hostile file loses words, never memory: each text is cut, and so is their number.
+TEST(MidiParse, WordsAreBoundedPerTextAndInNumber) {
+    const std::string huge(5000, 'w');
+    Bytes track = meta(0, 0x03, huge) + meta(0, 0x02, huge) + meta(0, 0x05, huge);
+    for (uint32_t i = 0; i < kSongTextCount + 10; ++i)
+        track.insert(track.end(), {0, 0xFF, 0x05, 1, 'z'});
+    const Song song = parse_ok(smf(96, {track + note_on(0, 60) + kEndOfTrack}));
+    EXPECT_EQ(song.title.size(), kSongTextBytes);
+    EXPECT_EQ(song.copyright.size(), kSongTextBytes);
+    ASSERT_EQ(song.texts.size(), kSongTextCount);
+    EXPECT_EQ(song.texts[0].length, kSongTextBytes);
+    EXPECT_EQ(song.text_data.size(), kSongTextBytes + kSongTextCount - 1);
+    EXPECT_EQ(song.events.size(), 1u);
+}
+
 TEST(LoadSong, FailuresLeaveNoSongAndAStoppedTransport) {
     const fs::path dir =
         fs::path(testing::TempDir()) / ("velta-reader-" + std::to_string(getpid()));
@@ -173,6 +260,20 @@ TEST(LoadSong, FailuresLeaveNoSongAndAStoppedTransport) {
     EXPECT_FALSE(load_song(*player, write_file((dir / "empty.mid").string(), {}).c_str()));
     EXPECT_STREQ(player->status_text, "MIDI file is empty.");
     fs::remove_all(dir);
+}
+
+TEST(LoadSong, AKarFileIsKaraokeByItsName) {
+    const Bytes file = smf(96, {meta(0, 0x01, "Hello") + note_on(0, 60) + kEndOfTrack});
+    const std::string base = testing::TempDir() + "/velta-words-" + std::to_string(getpid());
+    for (const auto& [suffix, karaoke] :
+         {std::pair{std::string(".KAR"), true}, std::pair{std::string(".kar.mid"), false}}) {
+        const std::string path = write_file(base + suffix, file);
+        Song song;
+        int error_number = 0;
+        EXPECT_EQ(read_song_file(path.c_str(), 44100, song, error_number), nullptr);
+        EXPECT_EQ(song.karaoke, karaoke) << suffix;
+        fs::remove(path);
+    }
 }
 
 // A file that is not MIDI costs a few bytes whatever its size: nothing of it read or allocated.

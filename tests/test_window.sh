@@ -17,6 +17,9 @@
 #   files    big files opened while playing keep the window answering (one that fails keeps the
 #            song playing); odd names and URIs;
 #            a seek far past the end; SIGTERM and logout during an export leave nothing
+#   queue    several files queued, Next/Previous over MPRIS and keys, a song's end followed by the
+#            next, loop and shuffle reported back, a folder handed over, --enqueue, OpenUri, the
+#            queue back after a restart
 mode=${1:?mode}
 velta=$(readlink -f "${2:?velta}")
 render=$(readlink -f "${3:?velta-render}")
@@ -659,6 +662,12 @@ a11y() {
   for label in Space 'Play or pause' 'F1, Ctrl+?' 'Page Down' 'Next song'; do
     grep -qxF "$label" "$work/labels" || fail "the keys window lacks $label: $(cat "$work/labels")"
   done
+  # Repeat goes round its modes; shuffle is checked.
+  walk press 'Repeat: off'
+  poll 10 eval '[ "$(walk names "push button" | grep ^Repeat)" = "Repeat: the queue" ]' ||
+    fail "repeat after a press: $(walk names 'push button' | grep ^Repeat)"
+  walk press Shuffle
+  poll 10 has_state 'check box' Shuffle checked || fail "Shuffle not checked after a press"
   # A space that opens a drop-down, one typed in the file name: neither pauses.
   a11y_dialog ctrl+comma Preferences Tab space
   [ "$(xprop -id "$(xdotool search --onlyvisible --name '^Keys$' | head -1)" _GTK_APPLICATION_ID)" = \
@@ -700,8 +709,105 @@ install() {
     fail "the installed skin is not shown"
 }
 
+queue() {
+  need playerctl gdbus gapplication
+  start_audio 44100
+  start_display
+  cd "$work" || return
+  for name in a b c; do cp "$songs/minute.mid" "$name.mid"; done
+  mkdir -p dropped/sub && for name in "track 10" "track 2" sub/x; do cp "$songs/minute.mid" "dropped/$name.mid"; done
+  pc() { playerctl -p velta "$@" 2>&1; }
+  prop() {
+    gdbus call --session --dest org.mpris.MediaPlayer2.velta --object-path /org/mpris/MediaPlayer2 \
+      --method org.freedesktop.DBus.Properties.Get org.mpris.MediaPlayer2.Player "$1" |
+      sed -n 's/^(<\(.*\)>,)$/\1/p'
+  }
+  url() { pc metadata xesam:url | sed 's/%20/ /g'; }
+  song() { [ "$(url)" = "file://$work/$1" ]; }
+  status_is() { [ "$(pc status)" = "$1" ]; }
+  expect_song() { # NAME STATUS WHAT
+    poll 50 song "$1" || fail "$3: $(url), wanted $1"
+    poll 50 status_is "$2" || fail "$3: $(pc status), wanted $2"
+  }
+  act() { gapplication action io.github.velta.Velta "$@" || fail "gapplication action $*"; }
+  start_app "$velta" a.mid b.mid c.mid || return
+  poll 100 eval 'pc status >/dev/null 2>&1' || fail "no MPRIS name"
+  expect_song a.mid Stopped "first launch"
+  [ "$(prop CanGoNext)" = true ] || fail "CanGoNext at a: $(prop CanGoNext)"
+  [ "$(prop CanGoPrevious)" = false ] || fail "CanGoPrevious at a: $(prop CanGoPrevious)"
+  pc next
+  expect_song b.mid Stopped "next"
+  pc previous
+  expect_song a.mid Stopped "previous"
+  # Played to its end, a song is followed by the next one, playing; the last has no next.
+  pc next
+  expect_song b.mid Stopped "next again"
+  pc play
+  poll 50 eval '[ "$(pc status)" = Playing ]' || fail "b not playing"
+  length=$(pc metadata mpris:length)
+  pc position $((length / 1000000 - 1))
+  expect_song c.mid Playing "b's end"
+  poll 50 eval '[ "$(prop CanGoNext)" = false ]' || fail "CanGoNext at the last: $(prop CanGoNext)"
+  # Repeat and shuffle as the desktop sets them, reported back and as the actions' states.
+  for loop in Playlist Track None Playlist; do
+    pc loop $loop
+    poll 50 eval '[ "$(pc loop)" = $loop ]' || fail "loop $loop reported as $(pc loop)"
+  done
+  poll 50 eval '[ "$(prop CanGoNext)" = true ]' || fail "CanGoNext when repeating: $(prop CanGoNext)"
+  pc shuffle On
+  poll 50 eval '[ "$(pc shuffle)" = On ]' || fail "shuffle reported as $(pc shuffle)"
+  pc shuffle Off
+  # A seek past the end is Next: round to a.
+  gdbus call --session --dest org.mpris.MediaPlayer2.velta --object-path /org/mpris/MediaPlayer2 \
+    --method org.mpris.MediaPlayer2.Player.Seek 9223372036854775807 >/dev/null
+  expect_song a.mid Playing "a seek past the end of the last song, repeating"
+  # Page Down and Page Up are Next and Previous.
+  key Page_Down
+  expect_song b.mid Playing "Page Down"
+  key Page_Up
+  expect_song a.mid Playing "Page Up"
+  # A second launch replaces the queue with a folder's songs in name order and plays the
+  # first, music playing; --enqueue appends and leaves the song alone.
+  expect 0 timeout 20 "$velta" dropped
+  expect_song "dropped/sub/x.mid" Playing "a folder handed over"
+  expect 0 timeout 20 "$velta" --enqueue c.mid
+  sleep 0.5
+  song "dropped/sub/x.mid" || fail "--enqueue changed the song: $(url)"
+  pc next
+  expect_song "dropped/track 2.mid" Playing "next in the folder"
+  pc next
+  expect_song "dropped/track 10.mid" Playing "next in the folder again"
+  pc next
+  expect_song c.mid Playing "the enqueued song"
+  # The queue, its song and place, repeat come back after a quit.
+  pc previous
+  expect_song "dropped/track 10.mid" Playing "previous from the enqueued song"
+  pc position 20
+  sleep 1.5
+  act quit
+  app_exits quit
+  grep -q '^queue=' "$XDG_STATE_HOME/velta/state.ini" || fail "no queue remembered: $(cat "$XDG_STATE_HOME/velta/state.ini")"
+  start_app "$velta" || return
+  poll 100 eval 'pc status >/dev/null 2>&1' || fail "no MPRIS name after the restart"
+  expect_song "dropped/track 10.mid" Stopped "after the restart"
+  [ "$(pc loop)" = Playlist ] || fail "loop after the restart: $(pc loop)"
+  position=$(prop Position | sed -n 's/int64 //p')
+  [ "${position:-0}" -ge 19000000 ] || fail "position after the restart: $position us"
+  pc next
+  expect_song c.mid Stopped "next after the restart"
+  pc next
+  expect_song "dropped/sub/x.mid" Stopped "round to the first after the restart"
+  # OpenUri: the queue becomes that file, playing.
+  gdbus call --session --dest org.mpris.MediaPlayer2.velta --object-path /org/mpris/MediaPlayer2 \
+    --method org.mpris.MediaPlayer2.Player.OpenUri "file://$work/b.mid" >/dev/null
+  expect_song b.mid Playing "OpenUri"
+  pc loop None
+  poll 50 eval '[ "$(prop CanGoNext)" = false ]' || fail "CanGoNext after OpenUri: $(prop CanGoNext)"
+  grep -q CRITICAL "$work/app.log" && fail "criticals: $(grep CRITICAL "$work/app.log" | head -3)"
+}
+
 case $mode in
-play | input | prefs | screens | install | files | a11y) $mode ;;
+play | input | prefs | screens | install | files | queue | a11y) $mode ;;
 screens-update) screens ;;
 *) echo "unknown mode $mode"; exit 2 ;;
 esac

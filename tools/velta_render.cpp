@@ -22,7 +22,7 @@ namespace {
 
 constexpr const char* kHelp =
     "Usage: velta-render [OPTIONS] IN.mid OUT.wav\n"
-    "       velta-render --dump [--rate R] FILE.mid\n"
+    "       velta-render --dump [--rate R] [--loops N] FILE.mid\n"
     "       velta-render --loudness [OPTIONS] IN.mid\n"
     "\n"
     "Renders a Standard MIDI File through the VELTA synthesizer into a 16-bit stereo WAV\n"
@@ -38,8 +38,11 @@ constexpr const char* kHelp =
     "  --seek FRAC       seek to this fraction of the song length before rendering\n"
     "  --max-seconds S   stop after S seconds of output, S >= 0 (default 900)\n"
     "  --mute LIST       mute these MIDI channels, 1-16, comma-separated (e.g. 1,10)\n"
+    "  --loops N         play the loop the song marks (CC 111, or \"loopStart\"/\"loopEnd\"\n"
+    "                    markers) N more times, then fade out over 8 seconds; an integer\n"
+    "                    0-100 (default 0: the song as written; an unmarked song always)\n"
     "  --dump            print the events, tempo map and summary instead of rendering;\n"
-    "                    takes only --rate and one file\n"
+    "                    takes only --rate, --loops and one file\n"
     "  --loudness        print the integrated loudness (EBU R128) and true peak of IN.mid\n"
     "                    as it would be rendered, instead of rendering it:\n"
     "                    \"integrated -23.52 LUFS, true peak -1.20 dBTP\" (-inf when silent)\n"
@@ -57,6 +60,7 @@ constexpr const char* kHelp =
     "  ev TIME STATUS DATA1 DATA2 [sysex HEX]   TIME in frames, STATUS in hex\n"
     "  tempo FRAME TICK TEMPO                   TEMPO in microseconds per quarter note\n"
     "  length FRAMES / division TICKS / rate HZ / events COUNT\n"
+    "  fade FRAMES                              with --loops, when the song was unrolled\n"
     "\n"
     "Exit status: 0 done, 1 usage error, 2 the song did not load, 3 output error.\n";
 
@@ -139,6 +143,9 @@ std::string apply_option(CommandLine& line, std::string_view name, std::string_v
     } else if (name == "--max-seconds") {
         if (!parse_number(value, r.max_seconds) || r.max_seconds < 0.0)
             return "--max-seconds takes a number of at least 0";
+    } else if (name == "--loops") {
+        if (!parse_integer<int32_t>(value, 0, 100, r.song_loops))
+            return "--loops takes an integer from 0 to 100";
     } else if (name == "--mute") {
         if (!parse_channel_list(value, r.muted))
             return "--mute takes channel numbers 1-16 separated by commas";
@@ -148,8 +155,8 @@ std::string apply_option(CommandLine& line, std::string_view name, std::string_v
 
 // Returns a usage error, or an empty string when the command line is good.
 std::string parse_command_line(int argc, char** argv, CommandLine& line) {
-    static constexpr std::string_view kValued[] = {"--rate", "--set",         "--detune", "--block",
-                                                   "--seek", "--max-seconds", "--mute"};
+    static constexpr std::string_view kValued[] = {
+        "--rate", "--set", "--detune", "--block", "--seek", "--max-seconds", "--mute", "--loops"};
     std::string render_only;
     bool options_done = false;
     for (int i = 1; i < argc; ++i) {
@@ -193,7 +200,7 @@ std::string parse_command_line(int argc, char** argv, CommandLine& line) {
         }
         std::string problem = apply_option(line, name, value);
         if (!problem.empty()) return problem + ", not '" + std::string(value) + "'";
-        if (name != "--rate" && render_only.empty()) render_only = name;
+        if (name != "--rate" && name != "--loops" && render_only.empty()) render_only = name;
     }
     if (line.dump && (line.loudness || line.render.normalize))
         return std::string(line.loudness ? "--loudness" : "--normalize") +
@@ -267,6 +274,7 @@ class DumpWriter {
 int dump_song(const RenderOptions& options) {
     auto player = std::make_unique<Player>();
     synth_init(*player, options.settings.rate);
+    player_set_song_loops(*player, options.settings.song_loops);
     if (!load_or_report(*player, options.input_path)) {
         return kExitLoad;
     }
@@ -304,6 +312,11 @@ int dump_song(const RenderOptions& options) {
     for (const auto& [label, value] : summary) {
         out->text(label);
         out->number(value);
+        out->end_line();
+    }
+    if (song.fade_frames != 0) {
+        out->text("fade ");
+        out->number(song.fade_frames);
         out->end_line();
     }
     if (!out->finish()) {

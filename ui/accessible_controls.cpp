@@ -177,9 +177,29 @@ void on_solo_clicked(GtkButton* button, gpointer data) {
     activate(*static_cast<Controls*>(data), "solo", g_variant_new_int32(channel_of(button)));
 }
 
+// The repeat mode the `repeat` action holds: 0 off, 1 the queue, 2 one song; -1 without it.
+int repeat_state(const AppState& app) {
+    GVariant* state =
+        app.actions != nullptr ? g_action_group_get_action_state(app.actions, "repeat") : nullptr;
+    if (state == nullptr) return -1;
+    int mode = -1;
+    if (g_variant_is_of_type(state, G_VARIANT_TYPE_STRING)) {
+        const char* name = g_variant_get_string(state, nullptr);
+        mode = g_str_equal(name, "queue") ? 1 : g_str_equal(name, "one") ? 2 : 0;
+    }
+    g_variant_unref(state);
+    return mode;
+}
+
 void on_repeat_clicked(GtkButton*, gpointer data) {
-    // What a click on the skin's toggle does.
-    activate(*static_cast<Controls*>(data), "repeat-cycle");
+    auto& controls = *static_cast<Controls*>(data);
+    // Off, the queue, one song, off again: what a click on the skin's toggle does.
+    static constexpr const char* kNext[] = {"queue", "one", "off"};
+    const int mode = repeat_state(*controls.app);
+    if (mode < 0)
+        activate(controls, "repeat-cycle");
+    else
+        activate(controls, "repeat", g_variant_new_string(kNext[mode]));
 }
 
 void on_shuffle_clicked(GtkButton*, gpointer data) {
@@ -292,9 +312,19 @@ void update_controls(Controls& controls) {
     set_value_text(controls.volume, controls.volume_text, volume_text);
 
     static constexpr const char* kRepeatModes[] = {"off", "the queue", "one song"};
+    const int repeat = repeat_state(app);
     set_text(controls.repeat, controls.repeat_text,
-             std::string("Repeat: ") + kRepeatModes[std::clamp(text.repeat, 0, 2)]);
-    set_checked(controls.shuffle, controls.shuffled, text.shuffle);
+             std::string("Repeat: ") +
+                 kRepeatModes[std::clamp(repeat < 0 ? text.repeat : repeat, 0, 2)]);
+    bool shuffle = text.shuffle;
+    if (GVariant* state = app.actions != nullptr
+                              ? g_action_group_get_action_state(app.actions, "shuffle")
+                              : nullptr) {
+        if (g_variant_is_of_type(state, G_VARIANT_TYPE_BOOLEAN))
+            shuffle = g_variant_get_boolean(state) != FALSE;
+        g_variant_unref(state);
+    }
+    set_checked(controls.shuffle, controls.shuffled, shuffle);
 
     bool rows_changed = false;
     for (int row = 0; row < layout::kQueueRows; ++row) {

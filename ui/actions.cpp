@@ -9,6 +9,7 @@
 #include "sequencer/transport.h"
 #include "shell/app_state.h"
 #include "shell/audio_watch.h"
+#include "shell/play_queue.h"
 #include "synth/channel_state.h"
 #include "ui/export_dialog.h"
 #include "ui/file_dialog.h"
@@ -103,6 +104,48 @@ void on_solo(GSimpleAction*, GVariant* parameter, gpointer data) {
     if (player_solo(app_of(data).player, g_variant_get_int32(parameter) - 1)) redraw(app_of(data));
 }
 
+void on_next(GSimpleAction*, GVariant*, gpointer data) {
+    if (queue_go(app_of(data), true)) redraw(app_of(data));
+}
+
+void on_previous(GSimpleAction*, GVariant*, gpointer data) {
+    if (queue_go(app_of(data), false)) seeked(app_of(data));
+}
+
+// Also its activation with a value: the same as a new state. An unknown name changes nothing.
+void on_repeat(GSimpleAction* action, GVariant* value, gpointer data) {
+    AppState& app = app_of(data);
+    const auto mode = repeat_mode_from_name(g_variant_get_string(value, nullptr));
+    if (!mode) return;
+    queue_set_repeat(app.queue, *mode);
+    g_simple_action_set_state(action, g_variant_new_string(repeat_mode_name(*mode)));
+    redraw(app);
+}
+
+void set_shuffle(AppState& app, GSimpleAction* action, bool on) {
+    queue_set_shuffle(app.queue, on);
+    g_simple_action_set_state(action, g_variant_new_boolean(app.queue.shuffle));
+    redraw(app);
+}
+
+void on_shuffle(GSimpleAction* action, GVariant* value, gpointer data) {
+    set_shuffle(app_of(data), action, g_variant_get_boolean(value) != FALSE);
+}
+
+// Without a value, shuffle turns over.
+void on_shuffle_activate(GSimpleAction* action, GVariant*, gpointer data) {
+    set_shuffle(app_of(data), action, !app_of(data).queue.shuffle);
+}
+
+void on_play_entry(GSimpleAction*, GVariant* parameter, gpointer data) {
+    AppState& app = app_of(data);
+    if (queue_play_entry(app, g_variant_get_int32(parameter), true)) redraw(app);
+}
+
+void on_remove_entry(GSimpleAction*, GVariant* parameter, gpointer data) {
+    if (queue_remove(app_of(data).queue, g_variant_get_int32(parameter))) redraw(app_of(data));
+}
+
 void on_open(GSimpleAction*, GVariant*, gpointer data) {
     open_file_dialog(app_of(data));
 }
@@ -129,7 +172,8 @@ void on_quit(GSimpleAction*, GVariant*, gpointer data) {
 
 // Every command, once. Parameters: seek-by seconds (negative: back), seek-to a fraction of the
 // song from 0 to 1, toggle-mute and solo a MIDI channel from 1 to 16, volume-by a step of the
-// volume, whose state runs from 0 to 1 (a linear amplitude).
+// volume, whose state runs from 0 to 1 (a linear amplitude); repeat "off", "queue" or "one";
+// play-entry and remove-entry a queue entry's index from 0.
 const GActionEntry kActions[] = {
     {"play", on_play, nullptr, nullptr, nullptr, {}},
     {"pause", on_pause, nullptr, nullptr, nullptr, {}},
@@ -141,6 +185,12 @@ const GActionEntry kActions[] = {
     {"volume", on_volume, "d", "1.0", on_volume, {}},
     {"volume-by", on_volume_by, "d", nullptr, nullptr, {}},
     {"solo", on_solo, "i", nullptr, nullptr, {}},
+    {"next", on_next, nullptr, nullptr, nullptr, {}},
+    {"previous", on_previous, nullptr, nullptr, nullptr, {}},
+    {"repeat", on_repeat, "s", "'off'", on_repeat, {}},
+    {"shuffle", on_shuffle_activate, nullptr, "false", on_shuffle, {}},
+    {"play-entry", on_play_entry, "i", nullptr, nullptr, {}},
+    {"remove-entry", on_remove_entry, "i", nullptr, nullptr, {}},
     {"open", on_open, nullptr, nullptr, nullptr, {}},
     {"preferences", on_preferences, nullptr, nullptr, nullptr, {}},
     {"export", on_export, nullptr, nullptr, nullptr, {}},
@@ -223,6 +273,17 @@ void show_volume(AppState& app) {
     GAction* action = g_action_map_lookup_action(G_ACTION_MAP(app.actions), "volume");
     if (action != nullptr)
         g_simple_action_set_state(G_SIMPLE_ACTION(action), g_variant_new_double(app.volume));
+}
+
+void show_queue_modes(AppState& app) {
+    if (app.actions == nullptr) return;
+    auto* map = G_ACTION_MAP(app.actions);
+    if (GAction* repeat = g_action_map_lookup_action(map, "repeat"); repeat != nullptr)
+        g_simple_action_set_state(G_SIMPLE_ACTION(repeat),
+                                  g_variant_new_string(repeat_mode_name(app.queue.repeat)));
+    if (GAction* shuffle = g_action_map_lookup_action(map, "shuffle"); shuffle != nullptr)
+        g_simple_action_set_state(G_SIMPLE_ACTION(shuffle),
+                                  g_variant_new_boolean(app.queue.shuffle));
 }
 
 void activate_action(AppState& app, const char* name, GVariant* parameter) {

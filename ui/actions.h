@@ -25,6 +25,9 @@ void list_keys(void (*each)(const char* detailed_action, const char* title, void
 // without a word on the status line.
 void show_volume(AppState& app);
 
+// The same for repeat and shuffle (restored at start).
+void show_queue_modes(AppState& app);
+
 // Activates action `name` of the installed group; `parameter` (a floating reference is taken)
 // is null for the actions without one.
 void activate_action(AppState& app, const char* name, GVariant* parameter = nullptr);

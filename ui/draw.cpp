@@ -197,7 +197,8 @@ struct TextStyle {
 constexpr TextStyle kTitleStyle = {10.0, true, kLightColour};
 constexpr TextStyle kCopyrightStyle = {7.5, false, kDimTextColour};
 constexpr TextStyle kStatusStyle = {9.5, false, kLightColour};
-constexpr TextStyle kLyricStyle = {13.0, true, kLightColour};
+constexpr TextStyle kLyricStyle = {13.0, true, kDimTextColour};
+constexpr Colour kSungColour = kLightColour;
 constexpr TextStyle kNextLyricStyle = {10.5, false, kDimTextColour};
 constexpr TextStyle kRowStyle = {8.5, false, kDimTextColour};
 constexpr TextStyle kCurrentRowStyle = {8.5, true, kLightColour};
@@ -205,10 +206,15 @@ constexpr TextStyle kHintStyle = {9.0, false, kHintColour};
 
 enum class Align { kLeft, kRight, kCentre };
 
+guint16 colour16(double component) {
+    return static_cast<guint16>(std::lround(component * 65535.0));
+}
+
 // One line of `text` (valid UTF-8, any script) with Pango, cut with an ellipsis where it is
-// wider than `width`; `x` is its left, right or centre by `align`.
+// wider than `width`; `x` is its left, right or centre by `align`. The first `sung` bytes are
+// drawn in the sung colour.
 void draw_text(cairo_t* cr, const std::string& text, int x, int baseline, int width,
-               const TextStyle& style, Align align = Align::kLeft) {
+               const TextStyle& style, Align align = Align::kLeft, size_t sung = 0) {
     if (text.empty()) return;
     cairo_save(cr);
     PangoLayout* layout = pango_cairo_create_layout(cr);
@@ -225,6 +231,16 @@ void draw_text(cairo_t* cr, const std::string& text, int x, int baseline, int wi
                                        : align == Align::kRight ? PANGO_ALIGN_RIGHT
                                                                 : PANGO_ALIGN_CENTER);
     pango_layout_set_text(layout, text.c_str(), -1);
+    if (sung > 0) {
+        PangoAttrList* attributes = pango_attr_list_new();
+        PangoAttribute* bright = pango_attr_foreground_new(
+            colour16(kSungColour.red), colour16(kSungColour.green), colour16(kSungColour.blue));
+        bright->start_index = 0;
+        bright->end_index = static_cast<guint>(std::min(sung, text.size()));
+        pango_attr_list_insert(attributes, bright);
+        pango_layout_set_attributes(layout, attributes);
+        pango_attr_list_unref(attributes);
+    }
     const int left = align == Align::kLeft ? x : align == Align::kRight ? x - width : x - width / 2;
     cairo_set_source_rgb(cr, style.colour.red, style.colour.green, style.colour.blue);
     cairo_move_to(cr, left, baseline - pango_layout_get_baseline(layout) / double(PANGO_SCALE));
@@ -288,7 +304,8 @@ void draw_song_text(cairo_t* cr, const FrameText& text, const DrawSnapshot& snap
               kCopyrightStyle);
     if (!text.has_words) return;
     fill(cr, kDisplayFaceColour, kWordsArea.x, kWordsArea.y, kWordsArea.width, kWordsArea.height);
-    draw_text(cr, text.lyric, kLyricBaseline.x, kLyricBaseline.y, kLyricWidth, kLyricStyle);
+    draw_text(cr, text.lyric, kLyricBaseline.x, kLyricBaseline.y, kLyricWidth, kLyricStyle,
+              Align::kLeft, text.lyric_sung);
     draw_text(cr, text.next_lyric, kNextLyricBaseline.x, kNextLyricBaseline.y, kLyricWidth,
               kNextLyricStyle);
 }
@@ -429,9 +446,18 @@ std::string valid_utf8(const char* text) {
 FrameText frame_text(const AppState& app, const DrawSnapshot& snapshot) {
     FrameText text;
     text.volume = app.volume;
+    text.title = app.words.title;
+    text.copyright = app.words.copyright;
+    if (!app.words.lines.empty()) {
+        LyricView lines = lyric_lines_at(app.words, snapshot.position);
+        text.has_words = true;
+        text.lyric = std::move(lines.current);
+        text.next_lyric = std::move(lines.next);
+        text.lyric_sung = lines.sung;
+    }
     if (snapshot.length > 0.0) {
         QueueRow row;
-        row.title = display_file_name(snapshot.song_path);
+        row.title = text.title.empty() ? display_file_name(snapshot.song_path) : text.title;
         row.length = snapshot.rate > 0 ? clock_text(snapshot.length / snapshot.rate).text : "";
         row.current = true;
         text.queue.push_back(std::move(row));

@@ -39,6 +39,7 @@ struct FrameText {
     std::string copyright;
     std::string lyric; // the line of the song's words being sung, and the one after it
     std::string next_lyric;
+    size_t lyric_sung = 0;       // bytes of `lyric` sung so far, drawn brighter than the rest
     bool has_words = false;      // false: the keys show where the words would be
     std::vector<QueueRow> queue; // the rows in view, top first
     double volume = 1.0;         // 0 to 1

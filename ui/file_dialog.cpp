@@ -15,21 +15,28 @@ GtkFileFilter* new_midi_filter() {
     gtk_file_filter_set_name(filter, "MIDI files");
     gtk_file_filter_add_pattern(filter, "*.mid");
     gtk_file_filter_add_pattern(filter, "*.midi");
+    gtk_file_filter_add_pattern(filter, "*.kar");
     return filter;
 }
 
-void load_chosen_file(AppState& app, GFile* file) {
-    if (file == nullptr) return;
-    load_local_file(app, file);
-    g_object_unref(file);
+// The chosen files replace the queue, as a drop on the window does.
+void load_chosen_files(AppState& app, GListModel* files) {
+    if (files == nullptr) return;
+    GSList* list = nullptr;
+    for (guint n = g_list_model_get_n_items(files); n > 0; --n)
+        list = g_slist_prepend(list, g_list_model_get_item(files, n - 1));
+    open_files(app, list, false);
+    g_slist_free_full(list, g_object_unref);
+    g_object_unref(files);
 }
 
 #if GTK_CHECK_VERSION(4, 10, 0)
 
 void on_open_dialog_done(GObject* source, GAsyncResult* result, gpointer data) {
     // Cancelling reports an error too; neither says anything to the user.
-    GFile* file = gtk_file_dialog_open_finish(GTK_FILE_DIALOG(source), result, nullptr);
-    load_chosen_file(*static_cast<AppState*>(data), file);
+    GListModel* files =
+        gtk_file_dialog_open_multiple_finish(GTK_FILE_DIALOG(source), result, nullptr);
+    load_chosen_files(*static_cast<AppState*>(data), files);
 }
 
 void show_dialog(AppState& app) {
@@ -40,8 +47,8 @@ void show_dialog(AppState& app) {
     g_list_store_append(filters, filter);
     gtk_file_dialog_set_filters(dialog, G_LIST_MODEL(filters));
     gtk_file_dialog_set_default_filter(dialog, filter);
-    gtk_file_dialog_open(dialog, app.window != nullptr ? GTK_WINDOW(app.window) : nullptr, nullptr,
-                         on_open_dialog_done, &app);
+    gtk_file_dialog_open_multiple(dialog, app.window != nullptr ? GTK_WINDOW(app.window) : nullptr,
+                                  nullptr, on_open_dialog_done, &app);
     g_object_unref(filters);
     g_object_unref(filter);
     g_object_unref(dialog);
@@ -53,8 +60,8 @@ void show_dialog(AppState& app) {
 // response other than "cancel" while the chooser still reports the highlighted file.
 void on_open_dialog_done(GtkNativeDialog* dialog, int response, gpointer data) {
     if (response == GTK_RESPONSE_ACCEPT)
-        load_chosen_file(*static_cast<AppState*>(data),
-                         gtk_file_chooser_get_file(GTK_FILE_CHOOSER(dialog)));
+        load_chosen_files(*static_cast<AppState*>(data),
+                          gtk_file_chooser_get_files(GTK_FILE_CHOOSER(dialog)));
     g_object_unref(dialog); // the reference show_dialog kept for the open dialog
 }
 
@@ -66,6 +73,7 @@ void show_dialog(AppState& app) {
     gtk_file_chooser_add_filter(GTK_FILE_CHOOSER(dialog), filter);
     gtk_file_chooser_set_filter(GTK_FILE_CHOOSER(dialog), filter);
     g_object_unref(filter);
+    gtk_file_chooser_set_select_multiple(GTK_FILE_CHOOSER(dialog), TRUE);
     gtk_native_dialog_set_modal(GTK_NATIVE_DIALOG(dialog), TRUE);
     g_signal_connect(dialog, "response", G_CALLBACK(on_open_dialog_done), &app);
     gtk_native_dialog_show(GTK_NATIVE_DIALOG(dialog));

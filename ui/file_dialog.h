@@ -1,4 +1,5 @@
-// The "Open MIDI" dialog. Asynchronous: the chosen file is loaded once the dialog is accepted.
+// The "Open MIDI" dialog. Asynchronous: the chosen files replace the queue once the dialog is
+// accepted.
 #pragma once
 
 struct AppState;

@@ -1,5 +1,8 @@
 #include "ui/input.h"
 
+#include <string>
+#include <vector>
+
 #include "shell/app_state.h"
 #include "ui/actions.h"
 #include "ui/regions.h"
@@ -141,23 +144,44 @@ void add_recent_song(const char* path) {
     g_free(uri);
 }
 
-bool load_local_file(AppState& app, GFile* file) {
-    gchar* path = g_file_get_path(file);
-    if (path == nullptr) return false;
-    if (path[0] != '\0') {
-        request_song(app, path, AfterLoad::kStay);
-        add_recent_song(path);
+bool open_files(AppState& app, GSList* files, bool append, FirstSong first) {
+    std::vector<std::string> paths;
+    bool local = false;
+    for (GSList* item = files; item != nullptr; item = item->next) {
+        gchar* path = item->data != nullptr ? g_file_get_path(G_FILE(item->data)) : nullptr;
+        if (path == nullptr) continue;
+        local = true;
+        if (path[0] != '\0') {
+            if (!g_file_test(path, G_FILE_TEST_IS_DIR)) add_recent_song(path);
+            paths.emplace_back(path);
+        }
+        g_free(path);
+    }
+    if (!paths.empty()) {
+        QueueOpen how;
+        how.append = append;
+        how.first_song = append ? FirstSong::kNothing : first;
+        queue_open(app, std::move(paths), how);
     }
     redraw(app);
-    g_free(path);
-    return true;
+    return local;
+}
+
+GSList* dropped_files(const GValue* value) {
+    if (value == nullptr) return nullptr;
+    if (G_VALUE_HOLDS(value, GDK_TYPE_FILE_LIST))
+        return gdk_file_list_get_files(static_cast<GdkFileList*>(g_value_get_boxed(value)));
+    if (G_VALUE_HOLDS(value, G_TYPE_FILE) && g_value_get_object(value) != nullptr)
+        return g_slist_prepend(nullptr, g_value_get_object(value));
+    return nullptr;
 }
 
 gboolean on_drop(GtkDropTarget*, const GValue* value, double, double, gpointer data) {
-    if (value == nullptr || !G_VALUE_HOLDS(value, G_TYPE_FILE)) return FALSE;
-    auto* file = static_cast<GFile*>(g_value_get_object(value));
-    if (file == nullptr) return FALSE;
-    return load_local_file(*static_cast<AppState*>(data), file) ? TRUE : FALSE;
+    GSList* files = dropped_files(value);
+    if (files == nullptr) return FALSE;
+    const bool taken = open_files(*static_cast<AppState*>(data), files, false);
+    g_slist_free(files);
+    return taken ? TRUE : FALSE;
 }
 
 gboolean on_key_pressed(GtkEventControllerKey*, guint keyval, guint, GdkModifierType,

@@ -47,7 +47,10 @@ void connect_input(GtkWidget* window, GtkWidget* area, AppState& app) {
     GtkEventController* motion = gtk_event_controller_motion_new();
     g_signal_connect(motion, "motion", G_CALLBACK(on_motion), &app);
     gtk_widget_add_controller(area, motion);
-    GtkDropTarget* drop = gtk_drop_target_new(G_TYPE_FILE, GDK_ACTION_COPY);
+    // Several files and folders come as a file list; a single file from some sources as a file.
+    GtkDropTarget* drop = gtk_drop_target_new(G_TYPE_INVALID, GDK_ACTION_COPY);
+    GType drop_types[] = {GDK_TYPE_FILE_LIST, G_TYPE_FILE};
+    gtk_drop_target_set_gtypes(drop, drop_types, G_N_ELEMENTS(drop_types));
     g_signal_connect(drop, "drop", G_CALLBACK(on_drop), &app);
     gtk_widget_add_controller(area, GTK_EVENT_CONTROLLER(drop));
     GtkEventController* wheel =
