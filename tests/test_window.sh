@@ -10,6 +10,9 @@
 #            heard sample-exact; twenty changes while it plays; loudness levelling heard; a
 #            short block asks for its latency
 #   screens  reference screenshots (tests/screens; MODE screens-update takes them again)
+#   a11y     through AT-SPI as a screen reader sees it: every control by role and name, Play
+#            heard, a mute, the seek slider; Tab, its focus ring, Space and Enter with a control
+#            focused; the keys window (F1); the dialogs in the application and keeping their keys
 #   install  cmake --install into a temporary prefix; the installed velta finds its assets
 #   files    big files opened while playing keep the window answering (one that fails keeps the
 #            song playing); odd names and URIs;
@@ -576,6 +579,115 @@ files() {
   done
 }
 
+# a11y_dialog SHORTCUT TITLE KEYS...: the dialog carries the application's id, and KEYS typed in
+# it leave the song playing; Escape closes it.
+a11y_dialog() {
+  local shortcut=$1 name=$2
+  shift 2
+  key "$shortcut"
+  wait_dialog "$name" || { fail "no $name dialog"; return; }
+  [ "$(xprop -id "$dialog" _GTK_APPLICATION_ID)" = '_GTK_APPLICATION_ID(UTF8_STRING) = "io.github.velta.Velta"' ] ||
+    fail "$name: $(xprop -id "$dialog" _GTK_APPLICATION_ID)"
+  xdotool windowfocus --sync "$dialog" key "$@"
+  sleep 0.3
+  has_state 'push button' Play pressed || fail "$* in $name paused the song"
+  # (A drop-down's list that Space opened takes the first Escape.)
+  [ "$name" = Preferences ] && xdotool windowfocus --sync "$dialog" key Escape && sleep 0.3
+  xdotool windowfocus --sync "$dialog" key Escape
+  dialog_gone "$name" || fail "$name stayed open"
+}
+
+a11y() {
+  need sox xprop playerctl
+  /usr/bin/python3 -c 'import gi; gi.require_version("Atspi", "2.0")' 2>/dev/null ||
+    skip "python3-gi or gir1.2-atspi-2.0 missing"
+  [ -x /usr/libexec/at-spi-bus-launcher ] || skip "at-spi2-core missing"
+  start_audio
+  start_display
+  # The real accessibility backend, on the private session bus.
+  export GTK_A11Y=atspi
+  walk() { /usr/bin/python3 "$here/a11y_walk.py" "$@"; }
+  has_state() { [[ " $(walk states "$1" "$2") " == *" $3 "* ]]; }
+  steps_song "$work/steps.mid"
+  start_app "$velta" "$work/steps.mid" || return
+  poll 100 walk controls 2>/dev/null || { walk controls; fail "controls missing"; }
+  has_state 'push button' Stop pressed || fail "Stop not pressed at start: $(walk states 'push button' Stop)"
+  [ "$(walk names 'list item')" = "steps.mid, 0:39" ] || fail "queue: $(walk names 'list item')"
+  walk press Play || fail "no Play action"
+  listen play
+  heard play 60
+  poll 10 has_state 'push button' Play pressed || fail "Play not pressed while playing"
+  # Channel 2 strikes the high note.
+  walk press 'Channel 2 mute'
+  listen muted 0.8
+  above 0.02 "$(field "$(sound muted)" high)" || fail "muted channel heard: $(sound muted)"
+  has_state 'check box' 'Channel 2 mute' checked || fail "Channel 2 mute not checked"
+  walk press 'Channel 2 mute'
+  poll 10 eval '! has_state "check box" "Channel 2 mute" checked' || fail "Channel 2 mute still checked"
+  # The seek slider counts seconds: 10.5 s is the third step.
+  read -r _ length <<<"$(walk value Position)"
+  awk -v l="$length" 'BEGIN { exit !(l > 38.9 && l < 39.1) }' || fail "Position's maximum: $length"
+  walk set-value Position 10.5
+  listen seeked
+  heard seeked 64
+  read -r position _ <<<"$(walk value Position)"
+  above "$position" 10.4 || fail "Position after the seek: $position"
+  [[ "$(walk description slider Position)" == "Position (Left, Right): 0:1"[0-9]" of 0:39" ]] ||
+    fail "Position's text: $(walk description slider Position)"
+  [ "$(walk description slider Volume)" = "Volume (Up, Down): 100 %" ] ||
+    fail "Volume's text: $(walk description slider Volume)"
+  [[ "$(walk names 'status bar')" == "Status: Position: 0:10 of 0:39" ]] || fail "status: $(walk names 'status bar')"
+  # Tab goes round the controls in reading order, the focused one drawn with the amber ring on
+  # the skin's key; Space stays play-pause with a control focused, Enter presses the control.
+  local tabs=0
+  key shift+Tab Tab
+  until has_state 'push button' Play focused || [ $((tabs += 1)) -gt 70 ]; do key Tab; done
+  has_state 'push button' Play focused || fail "Tab never reached Play"
+  sleep 0.3
+  import -window root "$work/focus.png"
+  [ "$(pixels "$work/focus.png" 198 80)" = "srgb(255,176,88) " ] ||
+    fail "no focus ring left of Play: $(pixels "$work/focus.png" 198 80)"
+  key space
+  listen paused
+  silent paused
+  key Return
+  listen resumed
+  heard resumed
+  key Tab
+  poll 10 has_state 'push button' 'Open MIDI' focused || fail "second Tab: Open MIDI not focused"
+  # F1 lists the keys; the dialogs carry the application's id and keep their own keys.
+  key F1
+  wait_dialog Keys || fail "F1: no keys window"
+  walk names label >"$work/labels"
+  for label in Space 'Play or pause' 'F1, Ctrl+?' 'Page Down' 'Next song'; do
+    grep -qxF "$label" "$work/labels" || fail "the keys window lacks $label: $(cat "$work/labels")"
+  done
+  # Repeat goes round its modes; shuffle is checked.
+  walk press 'Repeat: off'
+  poll 10 eval '[ "$(walk names "push button" | grep ^Repeat)" = "Repeat: the queue" ]' ||
+    fail "repeat after a press: $(walk names 'push button' | grep ^Repeat)"
+  walk press Shuffle
+  poll 10 has_state 'check box' Shuffle checked || fail "Shuffle not checked after a press"
+  # A space that opens a drop-down, one typed in the file name: neither pauses.
+  a11y_dialog ctrl+comma Preferences Tab space
+  [ "$(xprop -id "$(xdotool search --onlyvisible --name '^Keys$' | head -1)" _GTK_APPLICATION_ID)" = \
+    '_GTK_APPLICATION_ID(UTF8_STRING) = "io.github.velta.Velta"' ] || fail "the keys window has no application id"
+  grep -q CRITICAL "$work/app.log" && fail "criticals: $(grep CRITICAL "$work/app.log" | head -3)"
+  key ctrl+q
+  app_exits Ctrl+Q
+  # The file chooser on a session bus: full allocation stacks, so that its known leak can be told
+  # from ours (GTK 4.10's GtkFileDialog keeps the infos of the folder it listed: not ours either).
+  local slow_stacks=ASAN_OPTIONS=${ASAN_OPTIONS:+$ASAN_OPTIONS:}fast_unwind_on_malloc=0
+  [ "$gtk_minor" -ge 10 ] && slow_stacks+=:detect_leaks=0
+  start_app env "$slow_stacks" "$velta" "$work/steps.mid" || return
+  poll 100 walk controls 2>/dev/null || fail "controls missing after a restart"
+  walk press Play
+  poll 50 has_state 'push button' Play pressed || fail "Play not pressed after a restart"
+  a11y_dialog ctrl+e 'Export WAV' space
+  key ctrl+q
+  app_exits "Ctrl+Q after the Export WAV dialog"
+}
+
 install() {
   local prefix=$work/prefix want
   expect 0 cmake --install "$build" --prefix "$prefix"
@@ -695,7 +807,7 @@ queue() {
 }
 
 case $mode in
-play | input | prefs | screens | install | files | queue) $mode ;;
+play | input | prefs | screens | install | files | queue | a11y) $mode ;;
 screens-update) screens ;;
 *) echo "unknown mode $mode"; exit 2 ;;
 esac

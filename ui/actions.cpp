@@ -13,6 +13,7 @@
 #include "synth/channel_state.h"
 #include "ui/export_dialog.h"
 #include "ui/file_dialog.h"
+#include "ui/keys_window.h"
 #include "ui/prefs_dialog.h"
 
 namespace {
@@ -158,6 +159,10 @@ void on_export(GSimpleAction*, GVariant*, gpointer data) {
     redraw(app_of(data));
 }
 
+void on_keys(GSimpleAction*, GVariant*, gpointer data) {
+    keys_window_open(app_of(data));
+}
+
 void on_quit(GSimpleAction*, GVariant*, gpointer data) {
     AppState& app = app_of(data);
     if (app.window != nullptr) gtk_window_close(GTK_WINDOW(app.window));
@@ -189,12 +194,19 @@ const GActionEntry kActions[] = {
     {"open", on_open, nullptr, nullptr, nullptr, {}},
     {"preferences", on_preferences, nullptr, nullptr, nullptr, {}},
     {"export", on_export, nullptr, nullptr, nullptr, {}},
+    {"keys", on_keys, nullptr, nullptr, nullptr, {}},
     {"quit", on_quit, nullptr, nullptr, nullptr, {}},
 };
 
 struct Accelerator {
     const char* detailed_action;
     const char* keys[4];
+};
+
+// What each key does, as the keys window lists it.
+struct ActionTitle {
+    const char* detailed_action;
+    const char* title;
 };
 
 // Space, Left, Right, Up and Down also reach the actions through the window's capture-phase
@@ -210,6 +222,25 @@ constexpr Accelerator kAccelerators[] = {
     {"app.open", {"<Control>o", nullptr}},
     {"app.preferences", {"<Control>comma", nullptr}},
     {"app.quit", {"<Control>q", nullptr}},
+    {"app.stop", {"<Control>period", nullptr}},
+    {"app.export", {"<Control>e", nullptr}},
+    {"app.keys", {"F1", "<Control>question", nullptr}},
+};
+
+constexpr ActionTitle kTitles[] = {
+    {"app.play-pause", "Play or pause"},
+    {"app.stop", "Stop"},
+    {"app.seek-by(-10.0)", "Back 10 seconds"},
+    {"app.seek-by(10.0)", "On 10 seconds"},
+    {"app.volume-by(0.05)", "Louder"},
+    {"app.volume-by(-0.05)", "Quieter"},
+    {"app.previous", "Previous song"},
+    {"app.next", "Next song"},
+    {"app.open", "Open MIDI"},
+    {"app.export", "Export WAV"},
+    {"app.preferences", "Preferences"},
+    {"app.keys", "Keys"},
+    {"app.quit", "Quit"},
 };
 
 } // namespace
@@ -223,6 +254,18 @@ void install_accelerators(GtkApplication* application) {
     for (const Accelerator& accelerator : kAccelerators)
         gtk_application_set_accels_for_action(application, accelerator.detailed_action,
                                               accelerator.keys);
+}
+
+const char* action_title(const char* detailed_action) {
+    for (const ActionTitle& title : kTitles)
+        if (g_strcmp0(title.detailed_action, detailed_action) == 0) return title.title;
+    return nullptr;
+}
+
+void list_keys(void (*each)(const char* detailed_action, const char* title, void* data),
+               void* data) {
+    for (const Accelerator& accelerator : kAccelerators)
+        each(accelerator.detailed_action, action_title(accelerator.detailed_action), data);
 }
 
 void show_volume(AppState& app) {

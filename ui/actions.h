@@ -14,6 +14,13 @@ void install_actions(GActionMap* map, AppState& app);
 // The keyboard shortcuts as accelerators of the actions.
 void install_accelerators(GtkApplication* application);
 
+// What the key of `detailed_action` ("app.open") does, in words; null for one without a key.
+const char* action_title(const char* detailed_action);
+
+// Calls `each` for every action that has keys, in the order the keys window lists them.
+void list_keys(void (*each)(const char* detailed_action, const char* title, void* data),
+               void* data);
+
 // The `volume` action's state becomes app.volume, which was set elsewhere (restored at start),
 // without a word on the status line.
 void show_volume(AppState& app);

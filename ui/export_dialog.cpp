@@ -4,8 +4,9 @@
 
 #include <gtk/gtk.h>
 
-#include "shell/app_state.h"
 #include "export/export_job.h"
+#include "shell/app_state.h"
+#include "ui/dialog_group.h"
 
 namespace {
 
@@ -104,7 +105,7 @@ void export_wav_button(AppState& app) {
     std::string folder;
     std::string name;
     proposed_target(song_path, folder, name);
-    show_dialog(app, folder, name);
+    adopting_toolkit_windows(app, [&] { show_dialog(app, folder, name); });
 }
 
 void export_poll(AppState& app) {

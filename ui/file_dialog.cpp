@@ -3,6 +3,7 @@
 #include <gtk/gtk.h>
 
 #include "shell/app_state.h"
+#include "ui/dialog_group.h"
 #include "ui/input.h"
 
 namespace {
@@ -83,5 +84,5 @@ void show_dialog(AppState& app) {
 } // namespace
 
 void open_file_dialog(AppState& app) {
-    show_dialog(app);
+    adopting_toolkit_windows(app, [&app] { show_dialog(app); });
 }

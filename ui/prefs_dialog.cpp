@@ -2,9 +2,10 @@
 
 #include <gtk/gtk.h>
 
+#include "prefs/prefs_apply.h"
 #include "shell/app_state.h"
 #include "shell/engine_restart.h"
-#include "prefs/prefs_apply.h"
+#include "ui/dialog_group.h"
 #include "ui/redraw_timer.h"
 
 namespace {
@@ -73,6 +74,7 @@ void prefs_dialog_open(AppState& app) {
     record->dialog = GTK_WINDOW(window);
     gtk_window_set_title(record->dialog, "Preferences");
     if (app.window != nullptr) gtk_window_set_transient_for(record->dialog, GTK_WINDOW(app.window));
+    join_application(app, record->dialog);
     gtk_window_set_modal(record->dialog, TRUE);
     gtk_window_set_destroy_with_parent(record->dialog, TRUE);
     gtk_window_set_resizable(record->dialog, FALSE);

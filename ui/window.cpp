@@ -3,6 +3,7 @@
 #include <gtk/gtk.h>
 
 #include "shell/app_state.h"
+#include "ui/accessible_controls.h"
 #include "ui/draw.h"
 #include "ui/input.h"
 #include "ui/layout.h"
@@ -81,14 +82,14 @@ void build_main_window(GtkApplication* application, AppState& app) {
 
     GtkWidget* area = gtk_drawing_area_new();
     app.surface = GTK_DRAWING_AREA(area);
-    gtk_widget_set_focusable(area, TRUE);
     gtk_drawing_area_set_content_width(app.surface, layout::kWindowWidth);
     gtk_drawing_area_set_content_height(app.surface, layout::kWindowHeight);
     gtk_drawing_area_set_draw_func(app.surface, on_draw, &app, nullptr);
     gtk_widget_add_css_class(area, "velta-surface");
     connect_input(window, area, app);
 
-    gtk_window_set_child(GTK_WINDOW(window), area);
+    // The keyboard focus goes to the controls laid over the picture, in reading order; the
+    // picture itself takes none, and the window's capture-phase keys work with any focus.
+    gtk_window_set_child(GTK_WINDOW(window), build_accessible_controls(app, area));
     gtk_window_present(GTK_WINDOW(window));
-    gtk_widget_grab_focus(area);
 }
