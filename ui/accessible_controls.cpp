@@ -12,6 +12,7 @@
 #include "shell/app_state.h"
 #include "ui/actions.h"
 #include "ui/draw.h"
+#include "ui/queue_panel.h"
 
 namespace {
 
@@ -206,10 +207,11 @@ void on_shuffle_clicked(GtkButton*, gpointer data) {
     activate(*static_cast<Controls*>(data), "shuffle");
 }
 
+// A row of the view: the entry is the view's first one plus the row.
 void on_row_clicked(GtkButton* button, gpointer data) {
-    activate(
-        *static_cast<Controls*>(data), "play-entry",
-        g_variant_new_int32(GPOINTER_TO_INT(g_object_get_data(G_OBJECT(button), "velta-row"))));
+    auto& controls = *static_cast<Controls*>(data);
+    const int row = GPOINTER_TO_INT(g_object_get_data(G_OBJECT(button), "velta-row"));
+    activate(controls, "play-entry", g_variant_new_int32(queue_panel_top(*controls.app) + row));
 }
 
 void on_seek_changed(GtkRange* range, gpointer data) {
