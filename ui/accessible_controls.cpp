@@ -1,4 +1,5 @@
 #include "ui/accessible_controls.h"
+#include "ui/style_sheet.h"
 
 #include <gtk/gtk.h>
 
@@ -13,6 +14,7 @@
 #include "ui/actions.h"
 #include "ui/draw.h"
 #include "ui/queue_panel.h"
+#include "ui/style_sheet.h"
 
 namespace {
 
@@ -116,20 +118,6 @@ gboolean on_child_position(GtkOverlay* overlay, GtkWidget* widget, GdkRectangle*
     allocation->height =
         std::max(1, static_cast<int>(std::lround(y + height * view.scale)) - allocation->y);
     return TRUE;
-}
-
-void add_style_sheet() {
-    GdkDisplay* display = gdk_display_get_default();
-    if (display == nullptr) return;
-    GtkCssProvider* css = gtk_css_provider_new();
-#if GTK_CHECK_VERSION(4, 12, 0)
-    gtk_css_provider_load_from_string(css, kStyleSheet);
-#else
-    gtk_css_provider_load_from_data(css, kStyleSheet, -1);
-#endif
-    gtk_style_context_add_provider_for_display(display, GTK_STYLE_PROVIDER(css),
-                                               GTK_STYLE_PROVIDER_PRIORITY_APPLICATION + 1);
-    g_object_unref(css);
 }
 
 void set_label(GtkWidget* widget, const std::string& text) {
@@ -536,7 +524,7 @@ std::string seek_value_text(double position_seconds, double length_seconds) {
 }
 
 GtkWidget* build_accessible_controls(AppState& app, GtkWidget* picture) {
-    add_style_sheet();
+    add_style_sheet(kStyleSheet, GTK_STYLE_PROVIDER_PRIORITY_APPLICATION + 1);
     auto* controls = new Controls{};
     controls->app = &app;
     controls->muted.fill(-1);

@@ -1,4 +1,5 @@
 #include "ui/window.h"
+#include "ui/style_sheet.h"
 
 #include <gtk/gtk.h>
 
@@ -8,6 +9,7 @@
 #include "ui/input.h"
 #include "ui/layout.h"
 #include "ui/redraw_timer.h"
+#include "ui/style_sheet.h"
 
 namespace {
 
@@ -22,20 +24,6 @@ void on_window_destroy(GtkWidget*, gpointer data) {
     stop_redraw_timer(*app);
     app->window = nullptr;
     app->surface = nullptr;
-}
-
-void add_style_sheet() {
-    GdkDisplay* display = gdk_display_get_default();
-    if (display == nullptr) return;
-    GtkCssProvider* css = gtk_css_provider_new();
-#if GTK_CHECK_VERSION(4, 12, 0)
-    gtk_css_provider_load_from_string(css, kStyleSheet);
-#else
-    gtk_css_provider_load_from_data(css, kStyleSheet, -1);
-#endif
-    gtk_style_context_add_provider_for_display(display, GTK_STYLE_PROVIDER(css),
-                                               GTK_STYLE_PROVIDER_PRIORITY_APPLICATION);
-    g_object_unref(css);
 }
 
 void connect_input(GtkWidget* window, GtkWidget* area, AppState& app) {
@@ -69,7 +57,7 @@ void connect_input(GtkWidget* window, GtkWidget* area, AppState& app) {
 } // namespace
 
 void build_main_window(GtkApplication* application, AppState& app) {
-    add_style_sheet();
+    add_style_sheet(kStyleSheet, GTK_STYLE_PROVIDER_PRIORITY_APPLICATION);
     GtkWidget* window = gtk_application_window_new(application);
     app.window = GTK_APPLICATION_WINDOW(window);
     gtk_window_set_title(GTK_WINDOW(window), "VELTA");
