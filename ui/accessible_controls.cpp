@@ -1,5 +1,4 @@
 #include "ui/accessible_controls.h"
-#include "ui/style_sheet.h"
 
 #include <gtk/gtk.h>
 

@@ -1,5 +1,4 @@
 #include "ui/window.h"
-#include "ui/style_sheet.h"
 
 #include <gtk/gtk.h>
 
