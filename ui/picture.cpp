@@ -13,9 +13,7 @@ namespace {
 
 struct PictureState {
     AppState* app = nullptr;
-    DrawSnapshot latest;  // the last one taken
-    bool fresh = false;   // `latest` was taken in this frame's update, after its events
-    guint tick_id = 0;    // the pending frame-clock callback of picture_tick
+    DrawSnapshot latest;  // the tick's, compared with the painted one
     DrawSnapshot painted; // what the shown frame was painted from
     FrameText painted_text;
     bool painted_once = false;
@@ -92,9 +90,9 @@ GskRenderNode* skin_node(cairo_surface_t* skin, const ViewTransform& view, doubl
 void picture_snapshot(GtkWidget* widget, GtkSnapshot* snapshot) {
     PictureState& state = *VELTA_PICTURE(widget)->state;
     AppState& app = *state.app;
-    if (!state.fresh) take_draw_snapshot(app.player, state.latest);
-    state.fresh = false;
-    const FrameText text = frame_text(app, state.latest);
+    // The one snapshot this frame paints: a repaint queued by an action shows its effect.
+    take_draw_snapshot(app.player, state.painted);
+    const FrameText text = frame_text(app, state.painted);
     const int width = gtk_widget_get_width(widget);
     const int height = gtk_widget_get_height(widget);
     const double device_scale = device_scale_of(widget);
@@ -114,7 +112,7 @@ void picture_snapshot(GtkWidget* widget, GtkSnapshot* snapshot) {
     if (state.skin_node == nullptr) state.skin_node = skin_node(app.skin, view, device_scale);
     gtk_snapshot_append_node(snapshot, state.skin_node);
     const std::vector<PictureElement> elements =
-        picture_elements(state.latest, {app.skin, app.atlas}, text);
+        picture_elements(state.painted, {app.skin, app.atlas}, text);
     state.keys.resize(elements.size());
     state.nodes.resize(elements.size(), nullptr);
     for (size_t i = 0; i < elements.size(); ++i) {
@@ -125,35 +123,12 @@ void picture_snapshot(GtkWidget* widget, GtkSnapshot* snapshot) {
         }
         gtk_snapshot_append_node(snapshot, state.nodes[i]);
     }
-    state.painted = state.latest;
     state.painted_text = text;
     state.painted_once = true;
 }
 
-gboolean on_frame(GtkWidget* widget, GdkFrameClock*, gpointer) {
-    PictureState& state = *VELTA_PICTURE(widget)->state;
-    state.tick_id = 0;
-    // In the frame's update phase: its events are handled, so what is taken here is what it
-    // would paint.
-    take_draw_snapshot(state.app->player, state.latest);
-    if (!state.painted_once || !(state.latest == state.painted) ||
-        !(frame_text(*state.app, state.latest) == state.painted_text)) {
-        state.fresh = true;
-        gtk_widget_queue_draw(widget);
-    }
-    return G_SOURCE_REMOVE;
-}
-
 void on_scale_changed(GtkWidget* widget, GParamSpec*, gpointer) {
     gtk_widget_queue_draw(widget);
-}
-
-void picture_unrealize(GtkWidget* widget) {
-    PictureState& state = *VELTA_PICTURE(widget)->state;
-    if (state.tick_id != 0) gtk_widget_remove_tick_callback(widget, state.tick_id);
-    state.tick_id = 0;
-    state.fresh = false;
-    GTK_WIDGET_CLASS(velta_picture_parent_class)->unrealize(widget);
 }
 
 void picture_finalize(GObject* object) {
@@ -165,7 +140,6 @@ void picture_finalize(GObject* object) {
 
 static void velta_picture_class_init(VeltaPictureClass* klass) {
     GTK_WIDGET_CLASS(klass)->snapshot = picture_snapshot;
-    GTK_WIDGET_CLASS(klass)->unrealize = picture_unrealize;
     G_OBJECT_CLASS(klass)->finalize = picture_finalize;
 }
 
@@ -182,6 +156,11 @@ GtkWidget* picture_new(AppState& app) {
 
 void picture_tick(GtkWidget* picture) {
     PictureState& state = *VELTA_PICTURE(picture)->state;
-    if (state.tick_id != 0 || !gtk_widget_get_realized(picture)) return;
-    state.tick_id = gtk_widget_add_tick_callback(picture, on_frame, nullptr, nullptr);
+    if (!gtk_widget_get_mapped(picture)) return;
+    // Without a frame to paint the toolkit's frame clock stays still too.
+    take_draw_snapshot(state.app->player, state.latest);
+    if (!state.painted_once || !(state.latest == state.painted) ||
+        !(frame_text(*state.app, state.latest) == state.painted_text)) {
+        gtk_widget_queue_draw(picture);
+    }
 }

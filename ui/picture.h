@@ -11,5 +11,5 @@ struct AppState;
 GtkWidget* picture_new(AppState& app);
 
 // The redraw timer's tick: queues a frame only when the picture would differ from the one
-// shown. The comparison's snapshot is the one the frame paints.
+// shown (a brief snapshot of its own; the frame takes the one it paints).
 void picture_tick(GtkWidget* picture);
