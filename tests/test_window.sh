@@ -478,7 +478,8 @@ screens() {
 whole_pixels() {
   local crop=$work/crop.png small=$(($4 / $6))x$(($5 / $6))
   convert "$1" -crop "$4x$5+$2+$3" +repage -alpha off "$crop"
-  [ "$(compare -metric AE "$crop" <(convert "$crop" -sample "$small!" -sample "$4x$5!" png:-) null: 2>&1)" = 0 ] &&
+  convert "$crop" -sample "$small!" -sample "$4x$5!" "$work/blocks.png"
+  [ "$(compare -metric AE "$crop" "$work/blocks.png" null: 2>&1)" = 0 ] &&
     [ "$(convert "$crop" -unique-colors -format '%w' info:)" -gt 50 ]
 }
 hidpi() {
@@ -488,7 +489,7 @@ hidpi() {
   cp "$songs/melodic.mid" "$work/song.mid"
   local screen size
   for screen in 1920x1080:2 2560x1600:3; do
-    local n=${screen#*:} wanted
+    local n=${screen#*:} wanted lamp
     XVFB_SCREEN=${screen%:*}x24 start_display
     start_app "$velta" "$work/song.mid" || return
     sleep 1
@@ -498,16 +499,19 @@ hidpi() {
     xprop -id "$win" WM_NORMAL_HINTS | grep -q 'minimum size: 1280 by 940' ||
       fail "${screen%:*}: the minimum is not the skin's size: $(xprop -id "$win" WM_NORMAL_HINTS)"
     import -window root "$work/hidpi.png"
+    [ -n "${HIDPI_KEEP:-}" ] && cp "$work/hidpi.png" "$HIDPI_KEEP-$n.png"
     # The channel strips and the transport keys: skin and sprites, no text.
     whole_pixels "$work/hidpi.png" $((60 * n)) $((40 * n)) $((560 * n)) $((190 * n)) "$n" ||
       fail "${screen%:*}: skin pixels are not $n x $n device pixels"
     if [ "$n" = 2 ]; then # a click on Play lights the PLAYING lamp (no sound server: it says so)
       xdotool mousemove $((150 * n)) $((52 * n)) click 1
-      poll 50 eval '[ "$(import -window root png:- | pixels - $((500 * n)) $((60 * n)))" = "srgb(255,210,162) " ]' ||
+      lamp="$((500 * n)) $((60 * n))" # (poll has an n of its own)
+      poll 50 eval '[ "$(import -window root png:- | pixels - $lamp)" = "srgb(255,210,162) " ]' ||
         fail "a click on Play at scale 2 did not play"
     fi
     kill "$app"; wait "$app"; app=
     kill "$xvfb"; wait "$xvfb" 2>/dev/null; xvfb=
+    rm -f "$work/display"
   done
 }
 

@@ -67,13 +67,36 @@ graphene_rect_t widget_rect(layout::Rect rect, const ViewTransform& view) {
     return GRAPHENE_RECT_INIT(left, top, right - left, bottom - top);
 }
 
-GskRenderNode* element_node(const PictureElement& element, const ViewTransform& view) {
+// Painted here into an image of device pixels rather than recorded for the renderer: a recording
+// is in widget pixels, where the edges of sprites at half pixels would be rounded before the
+// device's scale is applied.
+GskRenderNode* element_node(const PictureElement& element, const ViewTransform& view,
+                            double device_scale) {
     const graphene_rect_t bounds = widget_rect(element.bounds, view);
-    GskRenderNode* node = gsk_cairo_node_new(&bounds);
-    cairo_t* cr = gsk_cairo_node_get_draw_context(node);
+    const int left = static_cast<int>(std::floor(bounds.origin.x * device_scale));
+    const int top = static_cast<int>(std::floor(bounds.origin.y * device_scale));
+    const int width = static_cast<int>(std::ceil(bounds.size.width * device_scale)) + 1;
+    const int height = static_cast<int>(std::ceil(bounds.size.height * device_scale)) + 1;
+    cairo_surface_t* image = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, width, height);
+    cairo_surface_set_device_scale(image, device_scale, device_scale);
+    cairo_surface_set_device_offset(image, -left, -top);
+    cairo_t* cr = cairo_create(image);
     enter_skin_space(cr, view);
     element.paint(cr);
     cairo_destroy(cr);
+    cairo_surface_flush(image);
+    GBytes* bytes = g_bytes_new_with_free_func(
+        cairo_image_surface_get_data(image),
+        static_cast<gsize>(cairo_image_surface_get_stride(image)) * height,
+        reinterpret_cast<GDestroyNotify>(cairo_surface_destroy), image);
+    GdkTexture* texture = gdk_memory_texture_new(width, height, GDK_MEMORY_DEFAULT, bytes,
+                                                 cairo_image_surface_get_stride(image));
+    g_bytes_unref(bytes);
+    const graphene_rect_t placed = GRAPHENE_RECT_INIT(
+        static_cast<float>(left / device_scale), static_cast<float>(top / device_scale),
+        static_cast<float>(width / device_scale), static_cast<float>(height / device_scale));
+    GskRenderNode* node = gsk_texture_node_new(texture, &placed);
+    g_object_unref(texture);
     return node;
 }
 
@@ -118,7 +141,7 @@ void picture_snapshot(GtkWidget* widget, GtkSnapshot* snapshot) {
     for (size_t i = 0; i < elements.size(); ++i) {
         if (state.nodes[i] == nullptr || state.keys[i] != elements[i].key) {
             g_clear_pointer(&state.nodes[i], gsk_render_node_unref);
-            state.nodes[i] = element_node(elements[i], view);
+            state.nodes[i] = element_node(elements[i], view, device_scale);
             state.keys[i] = elements[i].key;
         }
         gtk_snapshot_append_node(snapshot, state.nodes[i]);
