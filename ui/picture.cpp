@@ -73,6 +73,14 @@ graphene_rect_t widget_rect(layout::Rect rect, const ViewTransform& view) {
 GskRenderNode* element_node(const PictureElement& element, const ViewTransform& view,
                             double device_scale) {
     const graphene_rect_t bounds = widget_rect(element.bounds, view);
+    if (device_scale == 1.0) { // widget pixels are device pixels: a recording is cheaper to draw
+        GskRenderNode* node = gsk_cairo_node_new(&bounds);
+        cairo_t* cr = gsk_cairo_node_get_draw_context(node);
+        enter_skin_space(cr, view);
+        element.paint(cr);
+        cairo_destroy(cr);
+        return node;
+    }
     const int left = static_cast<int>(std::floor(bounds.origin.x * device_scale));
     const int top = static_cast<int>(std::floor(bounds.origin.y * device_scale));
     const int width = static_cast<int>(std::ceil(bounds.size.width * device_scale)) + 1;
