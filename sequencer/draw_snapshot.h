@@ -25,6 +25,7 @@ struct ChannelView {
     int32_t frequency = 0;   // Hz, 0 to 99999
     int32_t voice_count = 0; // 0 to kMaxVoicesShown
     int8_t wave[kWaveLength] = {};
+    bool operator==(const ChannelView&) const = default;
 };
 
 struct DrawSnapshot {
@@ -40,6 +41,8 @@ struct DrawSnapshot {
     char song_path[kPathCapacity] = {};
     char status_text[kStatusCapacity] = {};
     ChannelView channels[kChannelCount] = {};
+    // Equal snapshots paint equal pictures.
+    bool operator==(const DrawSnapshot&) const = default;
 };
 
 // Overwrites `out` entirely. Takes and releases `player.lock` itself; the caller must not hold it.

@@ -4,6 +4,7 @@
 #include <glib.h>
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -239,4 +240,149 @@ TEST(DrawPaint, LyricLines) {
 TEST(DrawText, NamesAreValidText) {
     EXPECT_TRUE(g_utf8_validate(display_file_name("/a/\xff\xfe.mid").c_str(), -1, nullptr));
     EXPECT_EQ(valid_utf8("ok \xe2\x82").rfind("ok \xef\xbf\xbd", 0), 0u);
+}
+
+namespace {
+
+// A skin whose every pixel has its own colour, so a probe tells which skin pixel landed where.
+Surface coded_skin() {
+    Surface skin = image(layout::kSkinWidth, layout::kSkinHeight);
+    for (int y = 0; y < layout::kSkinHeight; ++y) {
+        for (int x = 0; x < layout::kSkinWidth; ++x)
+            at(skin, x, y) = 0xFF000000u | x << 12 | y;
+    }
+    cairo_surface_mark_dirty(skin.get());
+    return skin;
+}
+
+DrawSnapshot busy_snapshot() {
+    DrawSnapshot shot = {.position = 123456,
+                         .length = 441000,
+                         .tick = 98765,
+                         .rate = 44100,
+                         .active = 1,
+                         .bpm_shown = 120,
+                         .division_shown = 480};
+    for (int n = 0; n < layout::kChannelCount; ++n) {
+        ChannelView& view = shot.channels[n];
+        view = {.mute = n % 5 == 0,
+                .drum = n == 9,
+                .program = 7 * n,
+                .volume = 8 * n,
+                .expression = 127 - 8 * n,
+                .envelope = 5 * n,
+                .level = 9 * n,
+                .bank = n,
+                .pan = 8 * n,
+                .sustain = n % 2,
+                .bend = 1000 * n - 8000,
+                .frequency = 110 * n,
+                .voice_count = n % 7};
+        for (int i = 0; i < kWaveLength; ++i)
+            view.wave[i] = static_cast<int8_t>((i * 37 + n * 11) % 256 - 128);
+    }
+    return shot;
+}
+
+} // namespace
+
+// A frame built from separately painted elements, each in a target of its own with its own
+// origin (as the toolkit repaints only the changed ones), has the pixels of one whole frame. (At
+// odd scales a sprite's edge may still differ by a pixel: there samples fall anywhere near a
+// boundary and the filter's rounding decides.)
+TEST(DrawPaint, ElementsRepaintedAloneMatchTheWholeFrame) {
+    const Surface skin = coded_skin(), atlas = coded_atlas();
+    const DrawImages images{skin.get(), atlas.get()};
+    const DrawSnapshot shot = busy_snapshot();
+    FrameText text;
+    text.volume = 0.37;
+    text.repeat = 1;
+    for (const auto& [width, height] :
+         {std::pair{960, 705}, {1000, 705}, {640, 470}, {1280, 940}}) {
+        Surface whole = image(width, height);
+        cairo_t* cr = cairo_create(whole.get());
+        const ViewTransform view = paint_frame(cr, width, height, shot, images, text);
+        cairo_destroy(cr);
+        int differ = 0;
+        for (const PictureElement& element : picture_elements(shot, images, text)) {
+            const layout::Rect& b = element.bounds;
+            const int left = static_cast<int>(std::floor(b.x * view.scale + view.offset_x));
+            const int top = static_cast<int>(std::floor(b.y * view.scale + view.offset_y));
+            const int w =
+                static_cast<int>(std::ceil((b.x + b.width) * view.scale + view.offset_x)) - left;
+            const int h =
+                static_cast<int>(std::ceil((b.y + b.height) * view.scale + view.offset_y)) - top;
+            Surface part = image(w, h);
+            cairo_surface_set_device_offset(part.get(), -left, -top);
+            cr = cairo_create(part.get());
+            paint_skin(cr, images.skin, view, 1.0);
+            enter_skin_space(cr, view);
+            element.paint(cr);
+            cairo_destroy(cr);
+            int here = 0;
+            for (int y = 0; y < h && top + y < height; ++y) {
+                for (int x = 0; x < w && left + x < width; ++x)
+                    here += at(part, x, y) != at(whole, left + x, top + y);
+            }
+            differ += here;
+        }
+        EXPECT_EQ(differ, 0) << width << " x " << height;
+    }
+}
+
+// A change repaints only the elements that show it.
+TEST(DrawPaint, KeysChangeOnlyWithWhatTheElementShows) {
+    const Surface atlas = coded_atlas();
+    const DrawSnapshot shot = busy_snapshot();
+    const auto keys = [&](const DrawSnapshot& s, const FrameText& text = {}) {
+        std::vector<std::string> out;
+        for (const PictureElement& element : picture_elements(s, {nullptr, atlas.get()}, text))
+            out.push_back(element.key);
+        return out;
+    };
+    const auto changed = [&](const DrawSnapshot& s, const FrameText& text = {}) {
+        const std::vector<std::string> before = keys(shot), after = keys(s, text);
+        int count = 0;
+        for (size_t i = 0; i < before.size(); ++i)
+            count += before[i] != after[i];
+        return count;
+    };
+    DrawSnapshot next = shot;
+    next.position += 10;         // the same seek-bar pixel and clock second
+    next.channels[3].level += 1; // the same meter frame
+    EXPECT_EQ(changed(next), 0);
+    next.channels[3].level += 8;
+    EXPECT_EQ(changed(next), 1) << "the level meter";
+    next.tick += 1;
+    next.channels[12].wave[5] ^= 0x40;
+    EXPECT_EQ(changed(next), 3) << "and the counters and a wave";
+    std::strcpy(next.status_text, "Loading");
+    FrameText louder;
+    louder.volume = 0.5;
+    EXPECT_EQ(changed(next, louder), 5) << "and the status line and the volume";
+}
+
+// The skin is scaled once to device pixels: at a whole number of device pixels per skin pixel
+// every skin pixel is a square of them, whatever the device scale.
+TEST(DrawPaint, SkinPrescaledToDevicePixels) {
+    const Surface skin = coded_skin();
+    const struct {
+        int width, height; // the drawing area's
+        int device_scale;
+        int per_pixel;
+    } cases[] = {{640, 470, 1, 1}, {640, 470, 2, 2}, {960, 705, 2, 3}, {1280, 940, 1, 2}};
+    for (const auto& c : cases) {
+        Surface frame = image(c.width * c.device_scale, c.height * c.device_scale);
+        cairo_surface_set_device_scale(frame.get(), c.device_scale, c.device_scale);
+        cairo_t* cr = cairo_create(frame.get());
+        paint_skin(cr, skin.get(), view_transform(c.width, c.height, c.device_scale),
+                   c.device_scale);
+        cairo_destroy(cr);
+        int wrong = 0;
+        for (int y = 0; y < layout::kSkinHeight * c.per_pixel; ++y) {
+            for (int x = 0; x < layout::kSkinWidth * c.per_pixel; ++x)
+                wrong += at(frame, x, y) != at(skin, x / c.per_pixel, y / c.per_pixel);
+        }
+        EXPECT_EQ(wrong, 0) << c.width << " x " << c.height << " at scale " << c.device_scale;
+    }
 }

@@ -74,6 +74,32 @@ TEST(Regions, QueueRowsAndVolume) {
     EXPECT_EQ(regions::volume_fraction(623), 1.0);
 }
 
+TEST(Regions, ResizeGripInTheCorner) {
+    EXPECT_EQ(regions::hit_region({604, 449}).region, Region::kResizeGrip);
+    EXPECT_EQ(regions::hit_region({639.9, 469.9}).region, Region::kResizeGrip);
+    EXPECT_NE(regions::hit_region({603.9, 460}).region, Region::kResizeGrip);
+    EXPECT_NE(regions::hit_region({620, 448.9}).region, Region::kResizeGrip);
+    // At twice the skin's size the corner's last window pixel still lands on it.
+    const auto corner = regions::to_skin(1279, 939, 2.0, 0, 0);
+    ASSERT_TRUE(corner.has_value());
+    EXPECT_EQ(regions::hit_region(*corner).region, Region::kResizeGrip);
+}
+
+// The window at start: 960 x 705 where it fits, else the largest of the skin's aspect, at least
+// the skin's size; on a scale 2 screen a whole number of device pixels per skin pixel.
+TEST(Regions, WindowSizeFitsTheScreen) {
+    const auto size = [](int width, int height, int scale) {
+        const regions::WindowSize s = regions::fitted_window_size(width, height, scale);
+        return std::pair{s.width, s.height};
+    };
+    EXPECT_EQ(size(1232, 976, 1), std::pair(960, 705));
+    EXPECT_EQ(size(1232, 672, 1), std::pair(915, 672));  // 1280 x 720 less the panels' margin
+    EXPECT_EQ(size(912, 492, 2), std::pair(640, 470));   // 1920 x 1080 at scale 2
+    EXPECT_EQ(size(1232, 752, 2), std::pair(960, 705));  // 2560 x 1600 at scale 2
+    EXPECT_EQ(size(3792, 2112, 1), std::pair(960, 705)); // larger screens: the default
+    EXPECT_EQ(size(500, 400, 1), std::pair(640, 470));   // never below the skin
+}
+
 TEST(Regions, SkinPoints) {
     // Window points in skin units, or none outside the skin (the letterbox margin included).
     EXPECT_NEAR(regions::to_skin(959.9, 704.9, 1.5, 0, 0).value().y, 469.93, 0.01);

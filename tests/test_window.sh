@@ -13,6 +13,9 @@
 #   a11y     through AT-SPI as a screen reader sees it: every control by role and name, Play
 #            heard, a mute, the seek slider; Tab, its focus ring, Space and Enter with a control
 #            focused; the keys window (F1); the dialogs in the application and keeping their keys
+#   hidpi    GDK_SCALE=2: on a 1920 x 1080 screen the window fits (the skin at 1:1, its minimum),
+#            a click on Play plays and every skin pixel is 2 x 2 device pixels; on a screen with
+#            room for 960 x 705 they are 3 x 3
 #   install  cmake --install into a temporary prefix; the installed velta finds its assets
 #   files    big files opened while playing keep the window answering (one that fails keeps the
 #            song playing); odd names and URIs;
@@ -477,6 +480,47 @@ screens() {
   shot half-muted "$work/song.mid" 180 433 66 79 # the seek bar's middle, channel 0's lamp
 }
 
+# whole_pixels FILE X Y W H N: the crop is made of N x N blocks of one colour (and is not blank).
+whole_pixels() {
+  local crop=$work/crop.png small=$(($4 / $6))x$(($5 / $6))
+  convert "$1" -crop "$4x$5+$2+$3" +repage -alpha off "$crop"
+  convert "$crop" -sample "$small!" -sample "$4x$5!" "$work/blocks.png"
+  [ "$(compare -metric AE "$crop" "$work/blocks.png" null: 2>&1)" = 0 ] &&
+    [ "$(convert "$crop" -unique-colors -format '%w' info:)" -gt 50 ]
+}
+hidpi() {
+  need compare xprop
+  export XDG_CONFIG_HOME=$work/config XDG_RUNTIME_DIR=$work/run VELTA_RESOURCE_DIR=$assets GDK_SCALE=2
+  mkdir -m 700 "$XDG_RUNTIME_DIR"
+  cp "$songs/melodic.mid" "$work/song.mid"
+  local screen size
+  for screen in 1920x1080:2 2560x1600:3; do
+    local n=${screen#*:} wanted lamp
+    XVFB_SCREEN=${screen%:*}x24 start_display
+    start_app "$velta" "$work/song.mid" || return
+    sleep 1
+    size=$(xdotool getwindowgeometry "$win" | sed -n 's/.*Geometry: //p')
+    wanted=$((640 * n))x$((470 * n))
+    [ "$size" = "$wanted" ] || fail "${screen%:*} at scale 2: window $size, wanted $wanted"
+    xprop -id "$win" WM_NORMAL_HINTS | grep -q 'minimum size: 1280 by 940' ||
+      fail "${screen%:*}: the minimum is not the skin's size: $(xprop -id "$win" WM_NORMAL_HINTS)"
+    import -window root "$work/hidpi.png"
+    [ -n "${HIDPI_KEEP:-}" ] && cp "$work/hidpi.png" "$HIDPI_KEEP-$n.png"
+    # The channel strips and the transport keys: skin and sprites, no text.
+    whole_pixels "$work/hidpi.png" $((60 * n)) $((40 * n)) $((560 * n)) $((190 * n)) "$n" ||
+      fail "${screen%:*}: skin pixels are not $n x $n device pixels"
+    if [ "$n" = 2 ]; then # a click on Play lights the PLAYING lamp (no sound server: it says so)
+      xdotool mousemove $((150 * n)) $((52 * n)) click 1
+      lamp="$((500 * n)) $((60 * n))" # (poll has an n of its own)
+      poll 50 eval '[ "$(import -window root png:- | pixels - $lamp)" = "srgb(255,210,162) " ]' ||
+        fail "a click on Play at scale 2 did not play"
+    fi
+    kill "$app"; wait "$app"; app=
+    kill "$xvfb"; wait "$xvfb" 2>/dev/null; xvfb=
+    rm -f "$work/display"
+  done
+}
+
 files() {
   need playerctl sox gdbus
   start_audio 44100
@@ -807,7 +851,7 @@ queue() {
 }
 
 case $mode in
-play | input | prefs | screens | install | files | queue | a11y) $mode ;;
+play | input | prefs | screens | hidpi | install | files | queue | a11y) $mode ;;
 screens-update) screens ;;
 *) echo "unknown mode $mode"; exit 2 ;;
 esac

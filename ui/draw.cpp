@@ -5,6 +5,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
+#include <iterator>
 
 #include "base/clock_text.h"
 #include "shell/app_state.h"
@@ -29,6 +31,9 @@ constexpr Colour kCurrentRowColour = {74 / 255.0, 44 / 255.0, 28 / 255.0};
 constexpr Colour kDisplayFaceColour = {24 / 255.0, 24 / 255.0, 28 / 255.0};
 
 constexpr const char* kTextFamily = "Sans";
+
+// A sixty-fourth of a skin unit: far below the third of a unit between samples at scale 1.5.
+constexpr double kTieNudge = 1.0 / 64;
 
 // Pan and bend both map 0..127 onto the 17 indicator frames.
 constexpr double kIndicatorFrameScale = 0.1328197635808208;
@@ -63,7 +68,7 @@ cairo_surface_t* scaled_skin(cairo_surface_t* skin, double scale) {
     }
     cairo_t* cr = cairo_create(surface);
     cairo_scale(cr, scale, scale);
-    cairo_set_source_surface(cr, skin, 0.0, 0.0);
+    cairo_set_source_surface(cr, skin, -kTieNudge, -kTieNudge); // the sprites' rounding
     cairo_pattern_set_filter(cairo_get_source(cr), CAIRO_FILTER_NEAREST);
     cairo_set_operator(cr, CAIRO_OPERATOR_SOURCE);
     cairo_paint(cr);
@@ -85,6 +90,14 @@ void fill(cairo_t* cr, Colour colour, double x, double y, double width, double h
 
 Point frame_of(Point origin, int step, int k) {
     return {origin.x + step * k, origin.y};
+}
+
+void add_key(std::string& key, int value) {
+    key.append(reinterpret_cast<const char*>(&value), sizeof value);
+}
+void add_key(std::string& key, const std::string& text) {
+    add_key(key, static_cast<int>(text.size()));
+    key += text;
 }
 
 void draw_digit(cairo_t* cr, cairo_surface_t* atlas, int digit, int x, int y) {
@@ -115,11 +128,54 @@ void draw_waveform(cairo_t* cr, const int8_t (&wave)[kWaveLength], int left) {
     cairo_fill(cr);
 }
 
-void draw_channel(cairo_t* cr, cairo_surface_t* atlas, const ChannelView& view, int n) {
+// A channel strip's parts, each painted on its own so that a frame repaints only the parts that
+// changed; they do not overlap.
+enum class StripPart { kMute, kBars, kIndicators, kProgram, kFrequency, kWave, kSustain, kVoices };
+constexpr StripPart kStripParts[] = {
+    StripPart::kMute,      StripPart::kBars, StripPart::kIndicators, StripPart::kProgram,
+    StripPart::kFrequency, StripPart::kWave, StripPart::kSustain,    StripPart::kVoices};
+
+Rect strip_part_bounds(StripPart part, int n) {
     const int dx = kChannelPitch * n;
-    if (atlas != nullptr) {
+    switch (part) {
+    case StripPart::kMute:
+        return {kMuteButton.x + dx, kMuteButton.y, kMuteWidth, kMuteHeight};
+    case StripPart::kBars:
+        return {kVolumeBar.x + dx, kVolumeBar.y, kLevelMeter.x + kMeterWidth - kVolumeBar.x,
+                kBarHeight};
+    case StripPart::kIndicators:
+        return {kBendIndicator.x + dx, kBendIndicator.y, kIndicatorWidth,
+                kPanIndicator.y + kIndicatorHeight - kBendIndicator.y};
+    case StripPart::kProgram:
+        return {kProgramDigits.x + dx, kProgramDigits.y, 3 * kDigitWidth,
+                kBankDigits.y + kDigitHeight - kProgramDigits.y};
+    case StripPart::kFrequency:
+        return {kFrequencyDigits.x + dx, kFrequencyDigits.y, 5 * kDigitWidth, kDigitHeight};
+    case StripPart::kWave:
+        return {kWaveBox.x + dx, kWaveBox.y, kWaveBoxWidth, kWaveBoxHeight};
+    case StripPart::kSustain:
+        return {kSustain.x + dx, kSustain.y, kSmallSpriteWidth, kSmallSpriteHeight};
+    case StripPart::kVoices:
+        return {layout::kVoiceCount.x + dx, layout::kVoiceCount.y, kSmallSpriteWidth,
+                kSmallSpriteHeight};
+    }
+    return {};
+}
+
+double bend_value(const ChannelView& view) {
+    return (view.bend + 8192) * 0.0078125;
+}
+
+void draw_strip_part(cairo_t* cr, cairo_surface_t* atlas, const ChannelView& view, int n,
+                     StripPart part) {
+    const int dx = kChannelPitch * n;
+    if (atlas == nullptr && part != StripPart::kWave) return;
+    switch (part) {
+    case StripPart::kMute:
         blit_sprite(cr, atlas, {kMuteButton.x + dx, kMuteButton.y, kMuteWidth, kMuteHeight},
                     view.mute != 0 ? kMutedSprite : kUnmutedSprite);
+        return;
+    case StripPart::kBars: {
         const Point bars[3] = {kVolumeBar, kExpressionBar, kEnvelopeBar};
         const int32_t values[3] = {view.volume, view.expression, view.envelope};
         for (int i = 0; i < 3; ++i) {
@@ -128,49 +184,95 @@ void draw_channel(cairo_t* cr, cairo_surface_t* atlas, const ChannelView& view, 
         }
         blit_sprite(cr, atlas, {kLevelMeter.x + dx, kLevelMeter.y, kMeterWidth, kBarHeight},
                     frame_of(kMeterOrigin, kMeterStep, bar_frame(view.level)));
+        return;
+    }
+    case StripPart::kIndicators:
         blit_sprite(cr, atlas,
                     {kPanIndicator.x + dx, kPanIndicator.y, kIndicatorWidth, kIndicatorHeight},
                     frame_of(kIndicatorOrigin, kIndicatorStep, indicator_frame(view.pan)));
-        const double bend = (view.bend + 8192) * 0.0078125;
         blit_sprite(cr, atlas,
                     {kBendIndicator.x + dx, kBendIndicator.y, kIndicatorWidth, kIndicatorHeight},
-                    frame_of(kIndicatorOrigin, kIndicatorStep, indicator_frame(bend)));
+                    frame_of(kIndicatorOrigin, kIndicatorStep, indicator_frame(bend_value(view))));
+        return;
+    case StripPart::kProgram:
         draw_digits3(cr, atlas, view.program + 1, kProgramDigits.x + dx, kProgramDigits.y);
         draw_digits3(cr, atlas, view.bank, kBankDigits.x + dx, kBankDigits.y);
+        return;
+    case StripPart::kFrequency: {
         int frequency = std::clamp(view.frequency, 0, 99999);
         for (int place = 4; place >= 0; --place) { // units first
             draw_digit(cr, atlas, frequency % 10, kFrequencyDigits.x + dx + kDigitWidth * place,
                        kFrequencyDigits.y);
             frequency /= 10;
         }
+        return;
     }
-    if (view.drum != 0) {
-        blit_sprite(cr, atlas, {kWaveBox.x + dx, kWaveBox.y, kWaveBoxWidth, kWaveBoxHeight},
-                    kDrumIconSprite);
-    } else {
-        draw_waveform(cr, view.wave, kWaveBox.x + dx);
+    case StripPart::kWave:
+        if (view.drum != 0) {
+            blit_sprite(cr, atlas, {kWaveBox.x + dx, kWaveBox.y, kWaveBoxWidth, kWaveBoxHeight},
+                        kDrumIconSprite);
+        } else {
+            draw_waveform(cr, view.wave, kWaveBox.x + dx);
+        }
+        return;
+    case StripPart::kSustain:
+        blit_sprite(cr, atlas, {kSustain.x + dx, kSustain.y, kSmallSpriteWidth, kSmallSpriteHeight},
+                    view.sustain != 0 ? kSustainOnSprite : kSustainOffSprite);
+        return;
+    case StripPart::kVoices: {
+        const int voices = std::clamp(view.voice_count, 0, kVoiceCountFrames - 1);
+        blit_sprite(cr, atlas,
+                    {layout::kVoiceCount.x + dx, layout::kVoiceCount.y, kSmallSpriteWidth,
+                     kSmallSpriteHeight},
+                    frame_of(kVoiceCountOrigin, kVoiceCountStep, voices));
+        return;
     }
-    if (atlas == nullptr) return;
-    blit_sprite(cr, atlas, {kSustain.x + dx, kSustain.y, kSmallSpriteWidth, kSmallSpriteHeight},
-                view.sustain != 0 ? kSustainOnSprite : kSustainOffSprite);
-    const int voices = std::clamp(view.voice_count, 0, kVoiceCountFrames - 1);
-    blit_sprite(
-        cr, atlas,
-        {layout::kVoiceCount.x + dx, layout::kVoiceCount.y, kSmallSpriteWidth, kSmallSpriteHeight},
-        frame_of(kVoiceCountOrigin, kVoiceCountStep, voices));
+    }
 }
 
-// Called in skin units; `unscaled` is the same space before the view's scale.
-void draw_background(cairo_t* cr, cairo_surface_t* skin, double scale,
+// What a strip part shows, as the key of its picture.
+void add_strip_key(std::string& key, const ChannelView& view, StripPart part) {
+    switch (part) {
+    case StripPart::kMute:
+        return add_key(key, view.mute != 0);
+    case StripPart::kBars:
+        add_key(key, bar_frame(view.volume));
+        add_key(key, bar_frame(view.expression));
+        add_key(key, bar_frame(view.envelope));
+        return add_key(key, bar_frame(view.level));
+    case StripPart::kIndicators:
+        add_key(key, indicator_frame(view.pan));
+        return add_key(key, indicator_frame(bend_value(view)));
+    case StripPart::kProgram:
+        add_key(key, std::clamp(view.program + 1, 0, 999));
+        return add_key(key, std::clamp(view.bank, 0, 999));
+    case StripPart::kFrequency:
+        return add_key(key, std::clamp(view.frequency, 0, 99999));
+    case StripPart::kWave:
+        add_key(key, view.drum != 0);
+        if (view.drum == 0) key.append(reinterpret_cast<const char*>(view.wave), kWaveLength);
+        return;
+    case StripPart::kSustain:
+        return add_key(key, view.sustain != 0);
+    case StripPart::kVoices:
+        return add_key(key, std::clamp(view.voice_count, 0, kVoiceCountFrames - 1));
+    }
+}
+
+// Called in skin units; `unscaled` is the same space before the view's scale. The skin is scaled
+// once to device pixels (the view's scale times the device's), so at a whole product every skin
+// pixel covers whole device pixels.
+void draw_background(cairo_t* cr, cairo_surface_t* skin, double scale, double device_scale,
                      const cairo_matrix_t& unscaled) {
     if (skin == nullptr) {
         fill(cr, kPanelColour, 0, 0, kSkinWidth, kSkinHeight);
         return;
     }
-    cairo_surface_t* scaled = scaled_skin(skin, scale);
+    cairo_surface_t* scaled = scaled_skin(skin, scale * device_scale);
     cairo_save(cr);
     if (scaled != nullptr) {
         cairo_set_matrix(cr, &unscaled); // exactly 1:1, so the copy takes the plain path
+        if (device_scale != 1.0) cairo_scale(cr, 1.0 / device_scale, 1.0 / device_scale);
         skin = scaled;
     }
     cairo_set_source_surface(cr, skin, 0.0, 0.0);
@@ -179,15 +281,23 @@ void draw_background(cairo_t* cr, cairo_surface_t* skin, double scale,
     cairo_restore(cr);
 }
 
+double elapsed_seconds(const DrawSnapshot& snapshot) {
+    return std::clamp(snapshot.position, 0.0, snapshot.length) / snapshot.rate;
+}
+
+// The played part's right edge in skin units; the left edge without a song.
+int seek_bar_edge(double position, double length) {
+    if (!(length > 0.0)) return kSeekBar.x;
+    const double fraction = std::clamp(position / length, 0.0, 1.0);
+    return std::clamp(static_cast<int>(std::floor(kSeekBar.x + kSeekBar.width * fraction)),
+                      kSeekBar.x, kSeekBar.x + kSeekBar.width);
+}
+
 // The played part lights up; the rest shows the skin's dark scale.
 void draw_seek_bar(cairo_t* cr, double position, double length) {
     if (!(length > 0.0)) return;
-    const double fraction = std::clamp(position / length, 0.0, 1.0);
-    const int left = kSeekBar.x;
-    const int right = kSeekBar.x + kSeekBar.width;
-    const int edge =
-        std::clamp(static_cast<int>(std::floor(left + kSeekBar.width * fraction)), left, right);
-    fill(cr, kLightColour, left, kSeekBar.y, edge - left, kSeekBar.height);
+    const int edge = seek_bar_edge(position, length);
+    fill(cr, kLightColour, kSeekBar.x, kSeekBar.y, edge - kSeekBar.x, kSeekBar.height);
 }
 
 struct TextStyle {
@@ -272,12 +382,10 @@ void draw_transport_lights(cairo_t* cr, cairo_surface_t* atlas, const DrawSnapsh
     if (snapshot.paused != 0) light(kPauseButton, kLitPauseSprite);
 }
 
-// Elapsed and total time, and the volume in per cent with its meter.
-void draw_clock_and_volume(cairo_t* cr, cairo_surface_t* atlas, const DrawSnapshot& snapshot,
-                           double volume) {
+// Elapsed and total time.
+void draw_clock_texts(cairo_t* cr, cairo_surface_t* atlas, const DrawSnapshot& snapshot) {
     if (snapshot.length > 0.0 && snapshot.rate > 0) {
-        const double position = std::clamp(snapshot.position, 0.0, snapshot.length);
-        const ClockText elapsed = clock_text(position / snapshot.rate);
+        const ClockText elapsed = clock_text(elapsed_seconds(snapshot));
         const ClockText total = clock_text(snapshot.length / snapshot.rate);
         draw_clock(cr, atlas, elapsed.text, kElapsedClockRight - clock_width(elapsed.text),
                    kClockTop);
@@ -285,7 +393,15 @@ void draw_clock_and_volume(cairo_t* cr, cairo_surface_t* atlas, const DrawSnapsh
                     kClockSlashSprite);
         draw_clock(cr, atlas, total.text, kTotalClockLeft, kClockTop);
     }
-    const int percent = static_cast<int>(std::lround(std::clamp(volume, 0.0, 1.0) * 100.0));
+}
+
+int volume_percent(double volume) {
+    return static_cast<int>(std::lround(std::clamp(volume, 0.0, 1.0) * 100.0));
+}
+
+// The volume in per cent with its meter.
+void draw_volume(cairo_t* cr, cairo_surface_t* atlas, double volume) {
+    const int percent = volume_percent(volume);
     char digits[8];
     std::snprintf(digits, sizeof digits, "%3d", percent);
     draw_clock(cr, atlas, digits, kVolumeDigitsX, kClockTop);
@@ -343,12 +459,16 @@ void draw_queue(cairo_t* cr, cairo_surface_t* atlas, const FrameText& text) {
 
 } // namespace
 
-ViewTransform view_transform(int width, int height) {
+ViewTransform view_transform(int width, int height, double device_scale) {
     double scale = std::min(width / static_cast<double>(kSkinWidth),
                             height / static_cast<double>(kSkinHeight));
     if (!(scale > 0.0)) scale = 1.0;
-    return {scale, std::floor((width - kSkinWidth * scale) / 2.0),
-            std::floor((height - kSkinHeight * scale) / 2.0)};
+    if (!(device_scale > 0.0)) device_scale = 1.0;
+    // The offsets on whole device pixels, so the prescaled skin is copied 1:1.
+    const auto offset = [&](int extent, int skin) {
+        return std::floor((extent - skin * scale) / 2.0 * device_scale) / device_scale;
+    };
+    return {scale, offset(width, kSkinWidth), offset(height, kSkinHeight)};
 }
 
 void blit_sprite(cairo_t* cr, cairo_surface_t* atlas, Rect dest, Point frame) {
@@ -356,7 +476,11 @@ void blit_sprite(cairo_t* cr, cairo_surface_t* atlas, Rect dest, Point frame) {
     cairo_save(cr);
     cairo_rectangle(cr, dest.x, dest.y, dest.width, dest.height);
     cairo_clip(cr);
-    cairo_set_source_surface(cr, atlas, dest.x - frame.x, dest.y - frame.y);
+    // Where a device pixel's centre falls exactly between two atlas pixels (every other one at
+    // scale 1.5) the filter's fixed-point steps would pick one by the target's origin, which
+    // differs between a whole frame and a repainted part: a nudge picks the later one everywhere,
+    // as the prescaled skin does, so sprites and skin share one grid.
+    cairo_set_source_surface(cr, atlas, dest.x - frame.x - kTieNudge, dest.y - frame.y - kTieNudge);
     cairo_pattern_set_filter(cairo_get_source(cr), CAIRO_FILTER_NEAREST);
     cairo_paint(cr);
     cairo_restore(cr);
@@ -370,15 +494,100 @@ void draw_digits3(cairo_t* cr, cairo_surface_t* atlas, int value, int x, int y) 
     draw_digit(cr, atlas, shown / 100, x, y);
 }
 
-ViewTransform paint_frame(cairo_t* cr, int width, int height, const DrawSnapshot& snapshot,
-                          const DrawImages& images, const FrameText& text) {
-    cairo_save(cr);
-    cairo_set_operator(cr, CAIRO_OPERATOR_CLEAR);
-    cairo_paint(cr);
-    cairo_restore(cr);
+std::vector<PictureElement> picture_elements(const DrawSnapshot& snapshot, const DrawImages& images,
+                                             const FrameText& text) {
+    std::vector<PictureElement> elements;
+    elements.reserve(8 + layout::kChannelCount * std::size(kStripParts));
+    cairo_surface_t* atlas = images.atlas;
+    const auto add = [&](Rect bounds, std::string key, std::function<void(cairo_t*)> paint) {
+        elements.push_back({bounds, std::move(key), std::move(paint)});
+    };
+    const bool playing = snapshot.active != 0 && snapshot.paused == 0;
+    add(kPlayingBar, playing ? "1" : "0", [playing](cairo_t* cr) {
+        if (playing) {
+            fill(cr, kLightColour, kPlayingBar.x, kPlayingBar.y, kPlayingBar.width,
+                 kPlayingBar.height);
+        }
+    });
+    std::string key;
+    add_key(key, seek_bar_edge(snapshot.position, snapshot.length));
+    add(kSeekBar, key, [&](cairo_t* cr) { draw_seek_bar(cr, snapshot.position, snapshot.length); });
+    for (int n = 0; n < layout::kChannelCount; ++n) {
+        const ChannelView& view = snapshot.channels[n];
+        for (StripPart part : kStripParts) {
+            key.clear();
+            add_strip_key(key, view, part);
+            add(strip_part_bounds(part, n), key, [atlas, &view, n, part](cairo_t* cr) {
+                draw_strip_part(cr, atlas, view, n, part);
+            });
+        }
+    }
+    // Everything draw_song_text reads.
+    key.clear();
+    add_key(key, text.title.empty() ? display_file_name(snapshot.song_path) : text.title);
+    add_key(key, text.copyright);
+    add_key(key, text.has_words);
+    if (text.has_words) {
+        add_key(key, text.lyric);
+        add_key(key, text.next_lyric);
+        add_key(key, static_cast<int>(text.lyric_sung));
+    }
+    // Two places, each painting only its own part, so that neither covers the queue.
+    for (const Rect& area : {kSongBox, kWordsArea}) {
+        add(area, key, [&, area](cairo_t* cr) {
+            cairo_save(cr);
+            cairo_rectangle(cr, area.x, area.y, area.width, area.height);
+            cairo_clip(cr);
+            draw_song_text(cr, text, snapshot);
+            cairo_restore(cr);
+        });
+    }
+    std::string status = valid_utf8(snapshot.status_text);
+    add(kStatusPanel, status, [status](cairo_t* cr) {
+        draw_text(cr, status, kStatusBaseline.x, kStatusBaseline.y, kStatusTextWidth, kStatusStyle);
+    });
+    key.clear();
+    add_key(key, static_cast<int>(std::floor(std::min(std::max(0.0, snapshot.tick), 999999999.0))));
+    add_key(key, snapshot.bpm_shown);
+    add_key(key, snapshot.division_shown);
+    add({kTickGroupX[0], kCounterRowY, kDivisionDigitsX + 3 * kDigitWidth - kTickGroupX[0],
+         kDigitHeight},
+        key, [&, atlas](cairo_t* cr) { draw_counters(cr, atlas, snapshot); });
+    key.clear();
+    add_key(key, snapshot.active != 0);
+    add_key(key, snapshot.paused != 0);
+    add({transport_button_left(kPlayButton), kTransportTop,
+         transport_button_left(kPauseButton) + kButtonWidth - transport_button_left(kPlayButton),
+         kButtonHeight},
+        key, [&, atlas](cairo_t* cr) { draw_transport_lights(cr, atlas, snapshot); });
+    key.clear();
+    if (snapshot.length > 0.0 && snapshot.rate > 0) {
+        add_key(key, clock_text(elapsed_seconds(snapshot)).text);
+        add_key(key, clock_text(snapshot.length / snapshot.rate).text);
+    }
+    add({kDisplayPanel.x, kClockTop, kVolumeDigitsX - kDisplayPanel.x, kClockGlyphHeight}, key,
+        [&, atlas](cairo_t* cr) { draw_clock_texts(cr, atlas, snapshot); });
+    key.clear();
+    add_key(key, volume_percent(text.volume));
+    add({kVolumeDigitsX, kClockTop, kVolumeMeter.width,
+         kVolumeMeter.y + kVolumeMeter.height - kClockTop},
+        key, [&, atlas](cairo_t* cr) { draw_volume(cr, atlas, text.volume); });
+    // Everything draw_queue reads.
+    key.clear();
+    add_key(key, text.repeat);
+    add_key(key, text.shuffle);
+    for (const QueueRow& row : text.queue) {
+        add_key(key, row.title);
+        add_key(key, row.length);
+        add_key(key, row.current * 2 + row.selected);
+    }
+    add({kQueueList.x, kRepeatToggle.y, kQueueList.width,
+         kQueueList.y + kQueueList.height - kRepeatToggle.y},
+        key, [&, atlas](cairo_t* cr) { draw_queue(cr, atlas, text); });
+    return elements;
+}
 
-    const ViewTransform view = view_transform(width, height);
-    cairo_save(cr);
+cairo_matrix_t enter_skin_space(cairo_t* cr, const ViewTransform& view) {
     cairo_translate(cr, view.offset_x, view.offset_y);
     cairo_matrix_t unscaled;
     cairo_get_matrix(cr, &unscaled);
@@ -386,21 +595,30 @@ ViewTransform paint_frame(cairo_t* cr, int width, int height, const DrawSnapshot
     // Sprites at scale 1.5 start on half pixels: whole-pixel edges keep the nearest-neighbour
     // look and let every blit take the unmasked path, several times faster.
     cairo_set_antialias(cr, CAIRO_ANTIALIAS_NONE);
+    return unscaled;
+}
 
-    draw_background(cr, images.skin, view.scale, unscaled);
-    if (snapshot.active != 0 && snapshot.paused == 0) {
-        fill(cr, kLightColour, kPlayingBar.x, kPlayingBar.y, kPlayingBar.width, kPlayingBar.height);
-    }
-    draw_seek_bar(cr, snapshot.position, snapshot.length);
-    for (int n = 0; n < layout::kChannelCount; ++n)
-        draw_channel(cr, images.atlas, snapshot.channels[n], n);
-    draw_song_text(cr, text, snapshot);
-    draw_text(cr, valid_utf8(snapshot.status_text), kStatusBaseline.x, kStatusBaseline.y,
-              kStatusTextWidth, kStatusStyle);
-    draw_counters(cr, images.atlas, snapshot);
-    draw_transport_lights(cr, images.atlas, snapshot);
-    draw_clock_and_volume(cr, images.atlas, snapshot, text.volume);
-    draw_queue(cr, images.atlas, text);
+void paint_skin(cairo_t* cr, cairo_surface_t* skin, const ViewTransform& view,
+                double device_scale) {
+    cairo_save(cr);
+    const cairo_matrix_t unscaled = enter_skin_space(cr, view);
+    draw_background(cr, skin, view.scale, device_scale, unscaled);
+    cairo_restore(cr);
+}
+
+ViewTransform paint_frame(cairo_t* cr, int width, int height, const DrawSnapshot& snapshot,
+                          const DrawImages& images, const FrameText& text, double device_scale) {
+    cairo_save(cr);
+    cairo_set_operator(cr, CAIRO_OPERATOR_CLEAR);
+    cairo_paint(cr);
+    cairo_restore(cr);
+
+    const ViewTransform view = view_transform(width, height, device_scale);
+    paint_skin(cr, images.skin, view, device_scale);
+    cairo_save(cr);
+    enter_skin_space(cr, view);
+    for (const PictureElement& element : picture_elements(snapshot, images, text))
+        element.paint(cr);
     cairo_restore(cr);
     return view;
 }
@@ -467,16 +685,4 @@ FrameText frame_text(const AppState& app, const DrawSnapshot& snapshot) {
         text.queue.push_back(std::move(row));
     }
     return text;
-}
-
-void on_draw(GtkDrawingArea*, cairo_t* cr, int width, int height, void* app_state) {
-    auto& app = *static_cast<AppState*>(app_state);
-    follow_current_song(app);
-    DrawSnapshot snapshot;
-    take_draw_snapshot(app.player, snapshot);
-    const ViewTransform view =
-        paint_frame(cr, width, height, snapshot, {app.skin, app.atlas}, frame_text(app, snapshot));
-    app.view_scale = view.scale;
-    app.view_offset_x = view.offset_x;
-    app.view_offset_y = view.offset_y;
 }

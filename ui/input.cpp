@@ -35,6 +35,20 @@ void begin_window_move(AppState& app, GtkGestureClick* gesture, double x, double
         gtk_event_controller_get_current_event_time(GTK_EVENT_CONTROLLER(gesture)));
 }
 
+// The corner's grip: the toolkit asks the window manager to carry on the resize.
+void begin_window_resize(AppState& app, GtkGestureClick* gesture, double x, double y) {
+    if (app.window == nullptr || gesture == nullptr) return;
+    GdkSurface* surface = gtk_native_get_surface(GTK_NATIVE(app.window));
+    if (surface == nullptr || !GDK_IS_TOPLEVEL(surface)) return;
+    GdkDevice* device = gtk_gesture_get_device(GTK_GESTURE(gesture));
+    if (device == nullptr) return;
+    guint button = gtk_gesture_single_get_current_button(GTK_GESTURE_SINGLE(gesture));
+    if (button == 0) button = 1;
+    gdk_toplevel_begin_resize(
+        GDK_TOPLEVEL(surface), GDK_SURFACE_EDGE_SOUTH_EAST, device, static_cast<int>(button), x, y,
+        gtk_event_controller_get_current_event_time(GTK_EVENT_CONTROLLER(gesture)));
+}
+
 void toggle_maximised(AppState& app) {
     GtkWindow* window = GTK_WINDOW(app.window);
     if (gtk_window_is_maximized(window))
@@ -115,6 +129,9 @@ void on_press(GtkGestureClick* gesture, int press_count, double x, double y, gpo
         return;
     case Region::kMoveWindow:
         begin_window_move(app, gesture, x, y);
+        return;
+    case Region::kResizeGrip:
+        begin_window_resize(app, gesture, x, y);
         return;
     case Region::kMinimise:
         if (app.window != nullptr) gtk_window_minimize(GTK_WINDOW(app.window));

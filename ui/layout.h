@@ -184,6 +184,9 @@ constexpr int transport_button_left(int button) {
     return kTransportFirstLeft + kTransportPitch * button;
 }
 
+// Dragging the bottom-right corner resizes the window (over the "VT-236" mark and the screw).
+inline constexpr Rect kResizeGrip = {604, 449, kSkinWidth - 604, kSkinHeight - 449};
+
 inline constexpr int kMuteRegionTop = 72;
 inline constexpr int kMuteRegionBottom = 86;
 inline constexpr int kMuteRegionLeft = 62;

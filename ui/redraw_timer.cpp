@@ -4,13 +4,15 @@
 
 #include "shell/app_state.h"
 #include "shell/initial_song.h"
+#include "ui/picture.h"
 
 namespace {
 
 gboolean on_redraw_tick(gpointer data) {
     auto* app = static_cast<AppState*>(data);
     if (app->tick_hook != nullptr) app->tick_hook(*app);
-    if (app->surface != nullptr) gtk_widget_queue_draw(GTK_WIDGET(app->surface));
+    // A repaint only when something changed: a still picture costs nothing.
+    if (app->surface != nullptr) picture_tick(GTK_WIDGET(app->surface));
     return G_SOURCE_CONTINUE;
 }
 

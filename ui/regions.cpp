@@ -1,6 +1,7 @@
 #include "ui/regions.h"
 
 #include <algorithm>
+#include <cmath>
 
 #include "ui/layout.h"
 
@@ -49,6 +50,7 @@ Hit hit_region(SkinPoint point) {
                {kQueueList.x, kQueueList.y + 1, kQueueList.width, kQueueRows * kQueueRowHeight})) {
         return {Region::kQueueRow, -1, static_cast<int>((sy - kQueueList.y - 1) / kQueueRowHeight)};
     }
+    if (inside(point, kResizeGrip)) return {Region::kResizeGrip};
     if (sx < kControlsLeft) return {};
     if (within(sy, kSeekBar.y, kSeekBar.y + kSeekBar.height) &&
         within(sx, kSeekBar.x, kSeekBar.x + kSeekBar.width))
@@ -77,6 +79,17 @@ double seek_bar_fraction(double skin_x) {
 
 double volume_fraction(double skin_x) {
     return std::clamp((skin_x - layout::kVolumeMeter.x) / layout::kVolumeMeter.width, 0.0, 1.0);
+}
+
+WindowSize fitted_window_size(int width, int height, int scale) {
+    using namespace layout;
+    const double largest = static_cast<double>(kWindowWidth) / kSkinWidth;
+    double view = std::min({largest, static_cast<double>(width) / kSkinWidth,
+                            static_cast<double>(height) / kSkinHeight});
+    if (scale >= 2) view = std::floor(view * scale) / scale;
+    view = std::max(view, 1.0);
+    return {static_cast<int>(std::floor(kSkinWidth * view)),
+            static_cast<int>(std::floor(kSkinHeight * view))};
 }
 
 } // namespace regions

@@ -27,6 +27,7 @@ enum class Region {
     kShuffle,
     kVolume,
     kQueueRow,
+    kResizeGrip,
 };
 
 struct Hit {
@@ -53,5 +54,15 @@ double seek_bar_fraction(double skin_x);
 
 // The volume a press at skin x sets: 0 to 1 along the meter, limited to that range.
 double volume_fraction(double skin_x);
+
+// The window's size at start for a work area of width x height logical pixels at `scale` device
+// pixels each: the default 960 x 705 or the largest of the skin's aspect that fits, never below
+// the skin's own size. At scale 2 and more the view's scale is rounded down to whole device pixels
+// per skin pixel, which there still leaves a large picture.
+struct WindowSize {
+    int width;
+    int height;
+};
+WindowSize fitted_window_size(int width, int height, int scale);
 
 } // namespace regions
