@@ -203,6 +203,8 @@ play() {
   kill "$follower" && wait "$follower" 2>/dev/null
   act stop
   expect 0 timeout 20 "$velta" song.mid
+  # The running window queues the file and reads it on workers: seek once it is there.
+  poll 50 eval '[ "$(pc metadata title)" = song.mid ]' || fail "song.mid not opened: $(pc metadata title)"
   # Quit and start again without a file: the same song, its place, the mutes and the volume.
   act toggle-mute 1
   pc position 30
