@@ -21,8 +21,9 @@ std::optional<regions::SkinPoint> skin_point(const AppState& app, double x, doub
     return regions::to_skin(x, y, app.view_scale, app.view_offset_x, app.view_offset_y);
 }
 
-// Undecorated, the window is moved by dragging the skin; the toolkit carries on the drag.
-void begin_window_move(AppState& app, GtkGestureClick* gesture, double x, double y) {
+// Undecorated, the window is moved by dragging the skin and resized by its corner's grip; the
+// toolkit asks the window manager to carry on the drag. `resize`: the grip's drag.
+void begin_window_drag(AppState& app, GtkGestureClick* gesture, double x, double y, bool resize) {
     if (app.window == nullptr || gesture == nullptr) return;
     GdkSurface* surface = gtk_native_get_surface(GTK_NATIVE(app.window));
     if (surface == nullptr || !GDK_IS_TOPLEVEL(surface)) return;
@@ -30,23 +31,14 @@ void begin_window_move(AppState& app, GtkGestureClick* gesture, double x, double
     if (device == nullptr) return;
     guint button = gtk_gesture_single_get_current_button(GTK_GESTURE_SINGLE(gesture));
     if (button == 0) button = 1;
-    gdk_toplevel_begin_move(
-        GDK_TOPLEVEL(surface), device, static_cast<int>(button), x, y,
-        gtk_event_controller_get_current_event_time(GTK_EVENT_CONTROLLER(gesture)));
-}
-
-// The corner's grip: the toolkit asks the window manager to carry on the resize.
-void begin_window_resize(AppState& app, GtkGestureClick* gesture, double x, double y) {
-    if (app.window == nullptr || gesture == nullptr) return;
-    GdkSurface* surface = gtk_native_get_surface(GTK_NATIVE(app.window));
-    if (surface == nullptr || !GDK_IS_TOPLEVEL(surface)) return;
-    GdkDevice* device = gtk_gesture_get_device(GTK_GESTURE(gesture));
-    if (device == nullptr) return;
-    guint button = gtk_gesture_single_get_current_button(GTK_GESTURE_SINGLE(gesture));
-    if (button == 0) button = 1;
-    gdk_toplevel_begin_resize(
-        GDK_TOPLEVEL(surface), GDK_SURFACE_EDGE_SOUTH_EAST, device, static_cast<int>(button), x, y,
-        gtk_event_controller_get_current_event_time(GTK_EVENT_CONTROLLER(gesture)));
+    const guint32 time = gtk_event_controller_get_current_event_time(GTK_EVENT_CONTROLLER(gesture));
+    if (resize) {
+        gdk_toplevel_begin_resize(GDK_TOPLEVEL(surface), GDK_SURFACE_EDGE_SOUTH_EAST, device,
+                                  static_cast<int>(button), x, y, time);
+    } else {
+        gdk_toplevel_begin_move(GDK_TOPLEVEL(surface), device, static_cast<int>(button), x, y,
+                                time);
+    }
 }
 
 void toggle_maximised(AppState& app) {
@@ -128,10 +120,10 @@ void on_press(GtkGestureClick* gesture, int press_count, double x, double y, gpo
     case Region::kNone:
         return;
     case Region::kMoveWindow:
-        begin_window_move(app, gesture, x, y);
+        begin_window_drag(app, gesture, x, y, false);
         return;
     case Region::kResizeGrip:
-        begin_window_resize(app, gesture, x, y);
+        begin_window_drag(app, gesture, x, y, true);
         return;
     case Region::kMinimise:
         if (app.window != nullptr) gtk_window_minimize(GTK_WINDOW(app.window));
