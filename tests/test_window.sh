@@ -604,7 +604,7 @@ files() {
   # GtkFileDialog (GTK 4.10+) keeps the file infos of the folder it listed: not ours either.
   [ "$gtk_minor" -ge 10 ] && slow_stacks+=:detect_leaks=0
   start_app env "$slow_stacks" "$velta" song.mid || return
-  local ending seen
+  local ending
   for ending in SIGTERM logout; do
     mpris_up
     mpris OpenUri "file://$work/out/hour.mid" >/dev/null
@@ -613,17 +613,16 @@ files() {
     wait_dialog 'Export WAV' || { fail "$ending: no Export WAV dialog"; return; }
     xdotool windowfocus --sync "$dialog" key Return # the proposed name, beside the song
     dialog_gone 'Export WAV' || fail "$ending: the export dialog stayed open"
-    sleep 1
+    # Ended while the WAV is being written (a lone note renders fast: do not wait long).
+    poll 50 eval 'ls -l /proc/$app/fd 2>/dev/null | grep -q "$work/out/"' ||
+      fail "$ending: no export running"
     if [ $ending = SIGTERM ]; then
       kill -TERM "$app"
     else
       kill "$(awk '$2 == "dbus-daemon" { print $1 }' "$pws_dir/pids")"
     fi
     app_exits "$ending during an export"
-    # (Once a run saw a second entry that was gone a moment later: say so when it happens.)
-    seen=$(ls -A "$work/out" | tr '\n' ' ')
-    [ "$seen" = "hour.mid " ] || echo "note: $ending: at exit the folder held $seen" >&2
-    poll 20 eval '[ "$(ls -A "$work/out")" = hour.mid ]' || fail "$ending left: $(ls -A "$work/out")"
+    [ "$(ls -A "$work/out")" = hour.mid ] || fail "$ending left: $(ls -A "$work/out")"
     # GTK's own D-Bus clients keep what they hold when the bus vanishes: leaks are not ours there.
     [ $ending = SIGTERM ] && { start_app env "$slow_stacks:detect_leaks=0" "$velta" song.mid || return; }
   done
