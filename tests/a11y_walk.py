@@ -34,7 +34,13 @@ def expected():
 
 # Names that carry a changing text after a fixed start.
 PREFIXED = [("push button", "Repeat: "), ("label", "Song: "), ("label", "Words"),
-            ("status bar", "Status: "), ("list item", "")]
+            ("label", "Status: "), ("list item", "")]
+
+
+def role_of(node):
+    # Newer AT-SPI libraries call a push button a "button".
+    role = node.get_role_name()
+    return "push button" if role == "button" else role
 
 
 def nodes(root):
@@ -60,14 +66,14 @@ def application():
 
 def find(role, name):
     for node in nodes(application()):
-        if node.get_role_name() == role and node.get_name() == name:
+        if role_of(node) == role and node.get_name() == name:
             return node
     sys.exit(f"no {role} {name!r}")
 
 
 def find_any(name):
     for node in nodes(application()):
-        if node.get_name() == name and node.get_role_name() in (
+        if node.get_name() == name and role_of(node) in (
                 "push button", "check box", "list item", "slider"):
             return node
     sys.exit(f"no control {name!r}")
@@ -75,11 +81,11 @@ def find_any(name):
 
 def dump():
     for node in nodes(application()):
-        print(f"  {node.get_role_name()!r} {node.get_name()!r}", file=sys.stderr)
+        print(f"  {role_of(node)!r} {node.get_name()!r}", file=sys.stderr)
 
 
 def controls():
-    found = {(node.get_role_name(), node.get_name()): node for node in nodes(application())}
+    found = {(role_of(node), node.get_name()): node for node in nodes(application())}
     missing = [f"{role} {name!r}" for role, name in expected() if (role, name) not in found]
     for role, prefix in PREFIXED:
         if not any(r == role and n.startswith(prefix) for r, n in found):
@@ -117,7 +123,7 @@ def main():
         find("slider", sys.argv[2]).get_value_iface().set_current_value(float(sys.argv[3]))
     elif command == "names":
         for node in nodes(application()):
-            if node.get_role_name() == sys.argv[2]:
+            if role_of(node) == sys.argv[2]:
                 print(node.get_name())
     else:
         sys.exit(f"unknown command {command}")

@@ -685,7 +685,8 @@ a11y() {
     fail "Position's text: $(walk description slider Position)"
   [ "$(walk description slider Volume)" = "Volume (Up, Down): 100 %" ] ||
     fail "Volume's text: $(walk description slider Volume)"
-  [[ "$(walk names 'status bar')" == "Status: Position: 0:10 of 0:39" ]] || fail "status: $(walk names 'status bar')"
+  [[ "$(walk names label | grep ^Status)" == "Status: Position: 0:10 of 0:39" ]] ||
+    fail "status: $(walk names label | grep ^Status)"
   # Tab goes round the controls in reading order, the focused one drawn with the amber ring on
   # the skin's key; Space stays play-pause with a control focused, Enter presses the control.
   local tabs=0

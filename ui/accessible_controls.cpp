@@ -130,7 +130,12 @@ GtkWidget* new_widget(GType type, GtkAccessibleRole role, const std::string& nam
     gtk_widget_add_css_class(widget, "velta-control");
     gtk_widget_set_can_target(widget, FALSE);
     set_label(widget, name);
-    if (!tooltip.empty()) gtk_widget_set_tooltip_text(widget, tooltip.c_str());
+    if (!tooltip.empty()) {
+        gtk_widget_set_tooltip_text(widget, tooltip.c_str());
+        // Newer toolkits no longer pass the tooltip on as the description by themselves.
+        gtk_accessible_update_property(GTK_ACCESSIBLE(widget), GTK_ACCESSIBLE_PROPERTY_DESCRIPTION,
+                                       tooltip.c_str(), -1);
+    }
     return widget;
 }
 
@@ -568,7 +573,7 @@ GtkWidget* build_accessible_controls(AppState& app, GtkWidget* picture) {
     controls->title = new_text(*controls, GTK_ACCESSIBLE_ROLE_LABEL, layout::kSongBox, "Song");
     controls->words = new_text(*controls, GTK_ACCESSIBLE_ROLE_LABEL, layout::kWordsArea, "Words");
     controls->status =
-        new_text(*controls, GTK_ACCESSIBLE_ROLE_STATUS, layout::kStatusPanel, "Status");
+        new_text(*controls, GTK_ACCESSIBLE_ROLE_LABEL, layout::kStatusPanel, "Status");
 
     gtk_widget_set_has_tooltip(picture, TRUE);
     g_signal_connect(picture, "query-tooltip", G_CALLBACK(on_query_tooltip), controls);
